@@ -1,0 +1,30 @@
+// How drive paths ("C:\Games\x.dat") meet the host's file system.
+//
+// On Linux a drive letter resolves the way Wine resolves it: through
+// $WINEPREFIX/dosdevices/<letter>: (~/.wine when WINEPREFIX is unset), with
+// Z: falling back to "/". Both '\' and '/' separate folders. Each existing
+// component is looked up ignoring case when the exact name is absent.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The host path for a drive path in the ANSI code page (the result is in the
+// host's encoding). A rooted path without a drive ("\x") uses the current
+// drive. Returns nothing, with *Error set to a Win32 code, when the drive
+// does not exist (ERROR_PATH_NOT_FOUND) or the path cannot be a drive path
+// (ERROR_INVALID_NAME). Components that do not exist keep the case given.
+std::optional<std::string> DosPathToHostPath(std::string_view DosPath, uint32_t* Error);
+
+// The drive form of a host path (absolute or relative to the current folder),
+// in the ANSI code page: the mapped drive that holds it, else Z:.
+std::string HostPathToDosPath(std::string_view HostPath);
+
+// The Wine prefix in use: $WINEPREFIX, else $HOME/.wine.
+std::string WinePrefix();
+
+}  // namespace platform

@@ -1,0 +1,153 @@
+// Test helpers shared by every suite.
+#include "tests/support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "varnholt-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests may leave read-only folders behind; make them writable first.
+    for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
+    }
+    fs::remove_all(path_, ec);
+}
+
+WinePrefix::WinePrefix() {
+    if (const char* old = std::getenv("WINEPREFIX")) {
+        previous_ = old;
+    }
+    fs::create_directories(dir_ / "dosdevices");
+    mapDrive('c', driveC());
+    setenv("WINEPREFIX", dir_.path().c_str(), 1);
+}
+
+WinePrefix::~WinePrefix() {
+    if (previous_) {
+        setenv("WINEPREFIX", previous_->c_str(), 1);
+    } else {
+        unsetenv("WINEPREFIX");
+    }
+}
+
+void WinePrefix::mapDrive(char letter, const fs::path& target) {
+    fs::create_directories(target);
+    fs::path link = dir_ / "dosdevices" / (std::string(1, letter) + ":");
+    std::error_code ec;
+    fs::remove(link, ec);
+    fs::create_directory_symlink(target, link);
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    if (path.has_parent_path()) {
+        fs::create_directories(path.parent_path());
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path.string());
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+std::string PseudoRandomBytes(std::size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (auto& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<char>(state & 0xFF);
+    }
+    return bytes;
+}
+
+CommandResult Run(const std::string& commandLine) {
+    CommandResult result;
+    FILE* pipe = popen((commandLine + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        return result;
+    }
+    std::array<char, 4096> chunk{};
+    std::size_t got = 0;
+    while ((got = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) {
+        result.output.append(chunk.data(), got);
+    }
+    int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root,
+                     const std::vector<CabEntry>& entries, bool compress) {
+    std::string names;
+    for (const auto& entry : entries) {
+        WriteFile(root / entry.name, entry.bytes);
+        names += " " + ShellQuote(entry.name);
+    }
+    std::string command = "cd " + ShellQuote(root.string()) + " && gcab -c" +
+                          (compress ? " -z " : " ") + ShellQuote(fs::absolute(cabinet).string()) + names;
+    CommandResult made = Run(command);
+    ASSERT_EQ(made.exitCode, 0) << command << "\n" << made.output;
+}
+
+std::map<std::string, std::string> ReadTree(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        if (item.is_regular_file()) {
+            files[fs::relative(item.path(), root).generic_string()] = ReadFile(item.path());
+        }
+    }
+    return files;
+}
+
+std::optional<fs::path> CorpusDir() {
+    fs::path dir = VARNHOLT_CORPUS_DIR;
+    std::error_code ec;
+    if (fs::is_directory(dir, ec)) {
+        return fs::canonical(dir, ec);
+    }
+    return std::nullopt;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,83 @@
+// Test helpers: temporary folders, Wine-style prefixes with drive letters,
+// files, external commands and cabinets made with gcab.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed with everything
+// in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const fs::path& rest) const { return path_ / rest; }
+
+private:
+    fs::path path_;
+};
+
+// A Wine-style prefix in a temporary folder: dosdevices/c: points at
+// <prefix>/drive_c. WINEPREFIX points at it while the object lives and gets
+// its old value back afterwards.
+class WinePrefix {
+public:
+    WinePrefix();
+    ~WinePrefix();
+    WinePrefix(const WinePrefix&) = delete;
+    WinePrefix& operator=(const WinePrefix&) = delete;
+
+    const fs::path& root() const { return dir_.path(); }
+    fs::path driveC() const { return dir_ / "drive_c"; }
+
+    // Maps `letter`: (lower case) to `target`, creating the target folder.
+    void mapDrive(char letter, const fs::path& target);
+
+private:
+    TempDir dir_;
+    std::optional<std::string> previous_;
+};
+
+void WriteFile(const fs::path& path, const std::string& bytes);
+std::string ReadFile(const fs::path& path);
+
+// Deterministic pseudo-random bytes; `seed` picks the sequence.
+std::string PseudoRandomBytes(std::size_t size, uint32_t seed);
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output;  // standard output and standard error together
+};
+// Runs a shell command line. The exit code is -1 when it did not end normally.
+CommandResult Run(const std::string& commandLine);
+std::string ShellQuote(const std::string& text);
+
+// Makes `cabinet` with gcab from the files under `root` (names relative to
+// it, as gcab stores them, with '\' for '/'). Each file's modification time
+// becomes its stored date, read in local time. Fails the test on error.
+struct CabEntry {
+    std::string name;    // relative path with '/', e.g. "sub/b.txt"
+    std::string bytes;
+};
+void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root,
+                     const std::vector<CabEntry>& entries, bool compress);
+
+// The files below a folder, by relative path with '/', and their bytes.
+std::map<std::string, std::string> ReadTree(const fs::path& root);
+
+// The shared cabinet corpus, when present.
+std::optional<fs::path> CorpusDir();
+
+}  // namespace testsupport
