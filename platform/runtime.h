@@ -42,6 +42,10 @@ std::u16string AnsiToText(std::string_view ansi);
 std::string TextToUtf8(std::u16string_view text);
 std::u16string Utf8ToText(std::string_view utf8);
 
+// Text comparison that ignores case: ASCII letters, and the letters of the
+// ANSI code page (Latin-1 and the few others it holds), fold to one case.
+bool TextEqualsIgnoreCase(std::u16string_view left, std::u16string_view right);
+
 // A date value (days since 1899-12-30, the fraction being the time of day) in
 // the general date form of the user's locale: short date, a blank, long time;
 // the date alone at midnight; the time alone on the zero day (0 <= value < 1).

@@ -1,0 +1,44 @@
+// The bridge from the setup library's cabinet callback to the CabFile that
+// started the walk, and the path and folder routines the handlers share.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace cabinet {
+
+class CabFile;
+
+namespace Callback {
+
+// The object that started the latest walk: replaced by each registration and
+// never cleared, so the object lives at least until the next walk begins.
+std::shared_ptr<CabFile> ActiveCabFile();
+void SetActiveCabFile(std::shared_ptr<CabFile> cabFile);
+
+// The handler given to SetupIterateCabinetA. Context carries the walk's
+// iteration mode. A raised error never leaves it towards the service: it is
+// parked, the walk is ended, and TakeParkedError hands it back once the
+// service has returned.
+uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2);
+
+// Rethrows the error a handler parked during the last walk, if any, and
+// clears the slot.
+void TakeParkedError();
+
+// `text` with a '\' appended unless it already ends in one; "\" for "".
+std::u16string AddBackslash(const std::u16string& text);
+
+// Splits at the last '\': `folder` gets everything up to and including it
+// and `fileName` the rest; without a '\', the folder is empty and the file
+// name is the whole path.
+void SplitPath(const std::u16string& path, std::u16string& folder, std::u16string& fileName);
+
+// Creates `folder` and every missing folder on the way, one level at a
+// time. Drops one trailing '\' from the caller's text. True when the folder
+// exists at the end; no error ever leaves it.
+bool MakeDirectoryTree(std::u16string& folder);
+
+}  // namespace Callback
+}  // namespace cabinet

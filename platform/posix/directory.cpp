@@ -1,0 +1,46 @@
+// Creating one directory, through the drive map, reduced to the four
+// outcomes that callers decide on.
+#include "platform/drives.h"
+#include "platform/kernel.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace platform {
+
+DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
+    uint32_t error = NO_ERROR;
+    const auto host = DosPathToHostPath(PathName != nullptr ? PathName : "", &error);
+    if (!host) {
+        SetLastError(error);
+        return error == ERROR_PATH_NOT_FOUND ? DirectoryOutcome::ParentMissing : DirectoryOutcome::Other;
+    }
+    if (mkdir(host->c_str(), 0777) == 0) {
+        return DirectoryOutcome::Created;
+    }
+    switch (errno) {
+        case EEXIST:
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return DirectoryOutcome::Exists;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            // The name cannot be reached or made here; as on Windows, that
+            // reads like a name that is taken.
+            SetLastError(ERROR_ACCESS_DENIED);
+            return DirectoryOutcome::Exists;
+        case ENOENT:
+        case ENOTDIR:
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return DirectoryOutcome::ParentMissing;
+        case ENOSPC:
+        case EDQUOT:
+            SetLastError(ERROR_DISK_FULL);
+            return DirectoryOutcome::Other;
+        default:
+            SetLastError(ERROR_CANNOT_MAKE);
+            return DirectoryOutcome::Other;
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,213 @@
+// Drive paths on a Linux host, resolved the way Wine resolves them: each
+// drive letter is an entry of $WINEPREFIX/dosdevices, Z: falls back to "/",
+// and a component that is not there under its exact name is looked up
+// ignoring case, as CD file systems often change the case of names.
+#include "platform/drives.h"
+
+#include "platform/kernel.h"
+#include "platform/runtime.h"
+
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr char kFallbackDrive = 'z';
+constexpr char kDefaultDrive = 'c';
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsDriveLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+char ToLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool Exists(const std::string& hostPath) {
+    struct stat info {};
+    return lstat(hostPath.c_str(), &info) == 0;
+}
+
+// Characters a Windows file name cannot hold; ':' only after a drive letter.
+bool IsValidComponent(std::string_view component) {
+    for (char c : component) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' || c == '*') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string DosDeviceEntry(char drive) { return WinePrefix() + "/dosdevices/" + std::string(1, drive) + ":"; }
+
+// The host folder of a drive's root, or nothing when the drive is not mapped.
+std::optional<std::string> DriveRoot(char drive) {
+    std::string entry = DosDeviceEntry(drive);
+    struct stat info {};
+    if (stat(entry.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return entry;
+    }
+    if (drive == kFallbackDrive) {
+        return std::string("/");
+    }
+    return std::nullopt;
+}
+
+std::string CurrentFolder() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string("/");
+}
+
+// `name` inside `folder`: the exact name when it exists, else the first entry
+// (in sorted order, so the choice is stable) that differs only in case, else
+// the name as given.
+std::string FindComponent(const std::string& folder, const std::string& name) {
+    const std::string exact = folder + (folder.ends_with('/') ? "" : "/") + name;
+    if (Exists(exact)) {
+        return exact;
+    }
+    DIR* directory = opendir(folder.c_str());
+    if (directory == nullptr) {
+        return exact;
+    }
+    const std::u16string wanted = Utf8ToText(name);
+    std::string best;
+    while (const dirent* item = readdir(directory)) {
+        std::string candidate = item->d_name;
+        if (TextEqualsIgnoreCase(Utf8ToText(candidate), wanted) && (best.empty() || candidate < best)) {
+            best = candidate;
+        }
+    }
+    closedir(directory);
+    return best.empty() ? exact : folder + (folder.ends_with('/') ? "" : "/") + best;
+}
+
+}  // namespace
+
+std::string WinePrefix() {
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0') {
+        return prefix;
+    }
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "") + "/.wine";
+}
+
+std::optional<std::string> DosPathToHostPath(std::string_view DosPath, uint32_t* Error) {
+    auto fail = [Error](uint32_t code) -> std::optional<std::string> {
+        if (Error != nullptr) {
+            *Error = code;
+        }
+        return std::nullopt;
+    };
+    if (DosPath.empty()) {
+        return fail(ERROR_PATH_NOT_FOUND);
+    }
+
+    std::optional<std::string> root;
+    std::string_view rest = DosPath;
+    if (DosPath.size() >= 2 && IsDriveLetter(DosPath[0]) && DosPath[1] == ':') {
+        root = DriveRoot(ToLower(DosPath[0]));
+        if (!root) {
+            return fail(ERROR_PATH_NOT_FOUND);
+        }
+        rest.remove_prefix(2);
+    } else if (DosPath.size() >= 2 && IsSeparator(DosPath[0]) && IsSeparator(DosPath[1])) {
+        // Network paths lead nowhere on this host.
+        return fail(ERROR_PATH_NOT_FOUND);
+    } else if (IsSeparator(DosPath[0])) {
+        const std::string current = HostPathToDosPath(CurrentFolder());
+        root = DriveRoot(ToLower(current[0]));
+        if (!root) {
+            root = DriveRoot(kDefaultDrive);
+        }
+        if (!root) {
+            return fail(ERROR_PATH_NOT_FOUND);
+        }
+    }
+
+    // Components, with "." dropped and ".." taking one back (never above the
+    // root), as Windows normalises a path before it looks at the disk.
+    std::vector<std::string> components;
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        std::size_t end = start;
+        while (end < rest.size() && !IsSeparator(rest[end])) {
+            ++end;
+        }
+        std::string_view component = rest.substr(start, end - start);
+        if (component == "..") {
+            if (!components.empty()) {
+                components.pop_back();
+            }
+        } else if (!component.empty() && component != ".") {
+            if (!IsValidComponent(component)) {
+                return fail(ERROR_INVALID_NAME);
+            }
+            components.push_back(TextToUtf8(AnsiToText(component)));
+        }
+        start = end + 1;
+    }
+
+    std::string host = root ? *root : CurrentFolder();
+    for (const auto& component : components) {
+        host = FindComponent(host, component);
+    }
+    return host;
+}
+
+std::string HostPathToDosPath(std::string_view HostPath) {
+    std::string absolute(HostPath);
+    if (absolute.empty() || absolute[0] != '/') {
+        absolute = CurrentFolder() + "/" + absolute;
+    }
+    // Resolve the longest existing ancestor, so links (dosdevices entries
+    // among them) compare by their targets; keep the rest as written.
+    std::string existing = absolute;
+    std::string tail;
+    char resolved[PATH_MAX];
+    while (realpath(existing.c_str(), resolved) == nullptr) {
+        const std::size_t slash = existing.find_last_of('/');
+        if (slash == std::string::npos || existing == "/") {
+            resolved[0] = '\0';
+            break;
+        }
+        tail = existing.substr(slash) + tail;
+        existing = slash == 0 ? "/" : existing.substr(0, slash);
+    }
+    std::string full = std::string(resolved) + tail;
+    if (full.empty()) {
+        full = absolute;
+    }
+
+    char bestDrive = kFallbackDrive;
+    std::string bestRoot = "/";
+    for (char drive = 'a'; drive <= 'y'; ++drive) {
+        const std::string entry = DosDeviceEntry(drive);
+        if (realpath(entry.c_str(), resolved) == nullptr) {
+            continue;
+        }
+        std::string target = resolved;
+        const bool inside = full == target || (full.rfind(target, 0) == 0 && (target == "/" || full[target.size()] == '/'));
+        if (inside && (bestDrive == kFallbackDrive || target.size() > bestRoot.size())) {
+            bestDrive = drive;
+            bestRoot = target;
+        }
+    }
+
+    std::string rest = full.substr(bestRoot == "/" ? 0 : bestRoot.size());
+    std::string dos = std::string(1, static_cast<char>(bestDrive - 'a' + 'A')) + ":";
+    for (char c : TextToAnsi(Utf8ToText(rest))) {
+        dos += c == '/' ? '\\' : c;
+    }
+    if (dos.size() == 2) {
+        dos += '\\';
+    }
+    return dos;
+}
+
+}  // namespace platform

@@ -1,0 +1,235 @@
+// The runtime's raised error, text conversions, case-insensitive comparison
+// and the general date form.
+#include "platform/runtime.h"
+
+#include "platform/kernel.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <langinfo.h>
+#include <locale.h>
+
+namespace platform {
+
+namespace {
+
+constexpr char16_t kReplacementChar = 0xFFFD;
+// Days from 1899-12-30 (day 0 of date values) to 1970-01-01.
+constexpr int64_t kDateValueDaysTo1970 = 25'569;
+constexpr int64_t kSecondsPerDay = 86'400;
+
+}  // namespace
+
+RaisedError::RaisedError(int32_t number, std::u16string source, std::u16string description)
+    : number_(number), source_(std::move(source)), description_(std::move(description)) {
+    what_ = TextToUtf8(source_) + ": " + TextToUtf8(description_) + " (" + std::to_string(number_) + ")";
+}
+
+RaisedError RaisedError::WithSource(std::u16string source) const {
+    return RaisedError(number_, std::move(source), description_);
+}
+
+std::string TextToAnsi(std::u16string_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const auto length = static_cast<int32_t>(text.size());
+    std::string ansi(static_cast<std::size_t>(
+                         WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr)),
+                     '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), static_cast<int32_t>(ansi.size()), nullptr,
+                        nullptr);
+    return ansi;
+}
+
+std::u16string AnsiToText(std::string_view ansi) {
+    if (ansi.empty()) {
+        return {};
+    }
+    const auto length = static_cast<int32_t>(ansi.size());
+    std::u16string text(static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0)),
+                        u'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, text.data(), static_cast<int32_t>(text.size()));
+    return text;
+}
+
+std::string TextToUtf8(std::u16string_view text) {
+    std::string utf8;
+    utf8.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = kReplacementChar;
+        }
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (c >> 12));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+std::u16string Utf8ToText(std::string_view utf8) {
+    std::u16string text;
+    text.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        int extra = 0;
+        char32_t c = 0;
+        char32_t minimum = 0;
+        if (lead < 0x80) {
+            c = lead;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            extra = 1, c = lead & 0x1F, minimum = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            extra = 2, c = lead & 0x0F, minimum = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            extra = 3, c = lead & 0x07, minimum = 0x10000;
+        } else {
+            text += kReplacementChar;
+            ++i;
+            continue;
+        }
+        std::size_t taken = 1;
+        bool valid = true;
+        for (int k = 0; k < extra; ++k, ++taken) {
+            if (i + taken >= utf8.size() || (static_cast<unsigned char>(utf8[i + taken]) & 0xC0) != 0x80) {
+                valid = false;
+                break;
+            }
+            c = (c << 6) | (static_cast<unsigned char>(utf8[i + taken]) & 0x3F);
+        }
+        if (!valid || c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            text += kReplacementChar;
+            i += valid ? taken : std::max<std::size_t>(taken, 1);
+            continue;
+        }
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            text += static_cast<char16_t>(0xD800 + (c >> 10));
+            text += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            text += static_cast<char16_t>(c);
+        }
+        i += taken;
+    }
+    return text;
+}
+
+namespace {
+
+char16_t FoldCase(char16_t c) {
+    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
+        return static_cast<char16_t>(c + 0x20);
+    }
+    switch (c) {
+        case 0x0160: return 0x0161;  // Š
+        case 0x0152: return 0x0153;  // Œ
+        case 0x017D: return 0x017E;  // Ž
+        case 0x0178: return 0x00FF;  // Ÿ
+        default: return c;
+    }
+}
+
+// The locale that governs dates, looked up as the C library does for "".
+std::string TimeLocaleName() {
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0') {
+            return value;
+        }
+    }
+    return "C";
+}
+
+bool UsesUsPatterns(const std::string& locale) {
+    return locale == "C" || locale == "POSIX" || locale.rfind("C.", 0) == 0 || locale.rfind("en_US", 0) == 0;
+}
+
+std::u16string FormatUs(int64_t year, unsigned month, unsigned day, bool withDate, int64_t secondOfDay,
+                        bool withTime) {
+    std::string out;
+    if (withDate) {
+        out = std::to_string(month) + "/" + std::to_string(day) + "/" + std::to_string(year);
+    }
+    if (withTime) {
+        const int64_t hour = secondOfDay / 3600;
+        const int64_t minute = secondOfDay / 60 % 60;
+        const int64_t second = secondOfDay % 60;
+        const int64_t hour12 = hour % 12 == 0 ? 12 : hour % 12;
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld %s", static_cast<long long>(hour12),
+                      static_cast<long long>(minute), static_cast<long long>(second), hour < 12 ? "AM" : "PM");
+        out += (out.empty() ? "" : " ") + std::string(buffer);
+    }
+    return Utf8ToText(out);
+}
+
+}  // namespace
+
+bool TextEqualsIgnoreCase(std::u16string_view left, std::u16string_view right) {
+    if (left.size() != right.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        if (FoldCase(left[i]) != FoldCase(right[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::u16string FormatGeneralDate(double dateValue) {
+    // The whole part counts days (negative before day 0); the fraction's size
+    // is the time of day on either side of day 0.
+    double whole = std::trunc(dateValue);
+    auto secondOfDay = static_cast<int64_t>(std::llround(std::fabs(dateValue - whole) * kSecondsPerDay));
+    if (secondOfDay == kSecondsPerDay) {
+        secondOfDay = 0;
+        whole += dateValue < 0 ? -1 : 1;
+    }
+    const auto days = static_cast<int64_t>(whole);
+    const bool withDate = days != 0;
+    const bool withTime = !withDate || secondOfDay != 0;
+
+    std::tm parts{};
+    const time_t seconds = static_cast<time_t>((days - kDateValueDaysTo1970) * kSecondsPerDay + secondOfDay);
+    gmtime_r(&seconds, &parts);
+    const int64_t year = static_cast<int64_t>(parts.tm_year) + 1900;
+
+    const std::string locale = TimeLocaleName();
+    locale_t handle = UsesUsPatterns(locale) ? nullptr : newlocale(LC_TIME_MASK, locale.c_str(), nullptr);
+    if (handle == nullptr) {
+        return FormatUs(year, static_cast<unsigned>(parts.tm_mon + 1), static_cast<unsigned>(parts.tm_mday),
+                        withDate, secondOfDay, withTime);
+    }
+    std::string pattern;
+    if (withDate) {
+        pattern = nl_langinfo_l(D_FMT, handle);
+    }
+    if (withTime) {
+        pattern += (pattern.empty() ? "" : " ") + std::string(nl_langinfo_l(T_FMT, handle));
+    }
+    char buffer[128];
+    const std::size_t length = strftime_l(buffer, sizeof buffer, pattern.c_str(), &parts, handle);
+    freelocale(handle);
+    return Utf8ToText(std::string_view(buffer, length));
+}
+
+}  // namespace platform

@@ -1,0 +1,175 @@
+// The cabinet support routines: dates, 8-bit strings, paths, folder trees.
+#include "cabinet/callback.h"
+#include "cabinet/support.h"
+#include "platform/runtime.h"
+#include "tests/support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <unistd.h>
+
+using namespace cabinet;
+using testsupport::WinePrefix;
+namespace fs = std::filesystem;
+
+namespace {
+
+double DateOfDosWords(uint16_t date, uint16_t time) {
+    platform::FILETIME fileTime{0, 0};
+    platform::DosDateTimeToFileTime(date, time, &fileTime);
+    return support::FileTimeToDate(fileTime);
+}
+
+TEST(EntryDates, DosWordsBecomeDateValuesWithoutTimeZone) {
+    setenv("TZ", "America/New_York", 1);
+    EXPECT_DOUBLE_EQ(DateOfDosWords(0x2AEE, 0x7A85), 37086.63900462963);
+    EXPECT_DOUBLE_EQ(DateOfDosWords(0x0021, 0x0000), 29221.0);  // 1980-01-01, midnight
+    // Words the kernel rejects leave the file time at zero: 1601-01-01.
+    EXPECT_DOUBLE_EQ(DateOfDosWords(0x2A0E, 0x0000), -109205.0);
+    unsetenv("TZ");
+}
+
+TEST(EntryDates, AFileTimeWithoutCalendarFieldsGivesZero) {
+    EXPECT_DOUBLE_EQ(support::FileTimeToDate(platform::FILETIME{0, 0x80000000u}), 0.0);
+    EXPECT_DOUBLE_EQ(support::SystemTimeToDate({1899, 12, 6, 30, 12, 0, 0, 999}), 0.5);
+}
+
+TEST(AnsiStrings, DecodeFromTheCodePage) {
+    EXPECT_EQ(support::AnsiPointerToString(nullptr), u"");
+    EXPECT_EQ(support::AnsiPointerToString(""), u"");
+    EXPECT_EQ(support::AnsiPointerToString("Data\\caf\xe9.txt"), u"Data\\caf\u00e9.txt");
+}
+
+TEST(TargetNameField, HoldsAtMost259BytesAndATerminator) {
+    struct Case {
+        const char* what;
+        std::size_t length;
+        bool fits;
+    };
+    const Case cases[] = {{"empty", 0, true}, {"259 bytes", 259, true}, {"260 bytes", 260, false},
+                          {"300 bytes", 300, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Room past the field shows that nothing is written outside it.
+        struct {
+            char field[platform::MAX_PATH];
+            char after[8];
+        } record;
+        std::memset(&record, 'X', sizeof record);
+        const std::u16string text(c.length, u'a');
+        if (c.fits) {
+            support::StringToAnsiBuffer(record.field, text);
+            EXPECT_EQ(std::string(record.field), std::string(c.length, 'a'));
+            if (c.length + 1 < platform::MAX_PATH) {
+                EXPECT_EQ(record.field[c.length + 1], 'X');
+            }
+        } else {
+            try {
+                support::StringToAnsiBuffer(record.field, text);
+                ADD_FAILURE() << "no error raised";
+            } catch (const platform::RaisedError& error) {
+                EXPECT_EQ(error.Number(), support::kErrSubscriptOutOfRange);
+            }
+            EXPECT_EQ(std::string(record.field, platform::MAX_PATH), std::string(platform::MAX_PATH, 'a'));
+        }
+        EXPECT_EQ(std::string(record.after, sizeof record.after), std::string(8, 'X'));
+    }
+}
+
+TEST(Paths, FolderPartAddBackslashAndSplitPath) {
+    struct Case {
+        std::u16string path, folder, file;
+    };
+    const Case splits[] = {
+        {u"Data\\Maps\\map01.dat", u"Data\\Maps\\", u"map01.dat"},
+        {u"map01.dat", u"", u"map01.dat"},
+        {u"C:\\", u"C:\\", u""},
+        {u"\\a.cab", u"\\", u"a.cab"},
+        {u"", u"", u""},
+        {u"dir/with/slashes.txt", u"", u"dir/with/slashes.txt"},
+    };
+    for (const auto& c : splits) {
+        SCOPED_TRACE(platform::TextToUtf8(c.path));
+        std::u16string folder = u"junk", file = u"junk";
+        Callback::SplitPath(c.path, folder, file);
+        EXPECT_EQ(folder, c.folder);
+        EXPECT_EQ(file, c.file);
+        EXPECT_EQ(support::FolderPart(c.path), c.folder);
+    }
+    EXPECT_EQ(Callback::AddBackslash(u""), u"\\");
+    EXPECT_EQ(Callback::AddBackslash(u"C:\\"), u"C:\\");
+    EXPECT_EQ(Callback::AddBackslash(u"C:\\Games"), u"C:\\Games\\");
+}
+
+TEST(Paths, BuildTargetPathFromItsThreeValues) {
+    struct Case {
+        const char* what;
+        std::u16string cabName, extractPath, extractFile, name, target;
+    };
+    const Case cases[] = {
+        {"output folder without separator", u"D:\\Install\\Game1.cab", u"C:\\Games", u"", u"Data\\a.dat",
+         u"C:\\Games\\Data\\a.dat"},
+        {"output folder with separator", u"D:\\Install\\Game1.cab", u"C:\\Out\\", u"", u"sub\\b.txt",
+         u"C:\\Out\\sub\\b.txt"},
+        {"no output folder: beside the cabinet", u"D:\\Install\\Game1.cab", u"", u"", u"a.dat",
+         u"D:\\Install\\a.dat"},
+        {"cabinet name without folder: drive root", u"Game1.cab", u"", u"", u"a.dat", u"\\a.dat"},
+        {"output name replaces the entry's name", u"D:\\Install\\Game1.cab", u"C:\\Out", u"other.dat",
+         u"sub\\a.txt", u"C:\\Out\\other.dat"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(support::BuildTargetPath(c.cabName, c.extractPath, c.extractFile, c.name), c.target);
+    }
+}
+
+class DirectoryTreeTest : public ::testing::Test {
+protected:
+    WinePrefix prefix;
+};
+
+TEST_F(DirectoryTreeTest, CreatesEveryMissingLevel) {
+    fs::create_directories(prefix.driveC() / "A");
+    testsupport::WriteFile(prefix.driveC() / "file", "x");
+    struct Case {
+        const char* what;
+        std::u16string folder;
+        bool exists;
+        std::u16string afterCall;
+        const char* created;  // relative to drive C, or nullptr
+    };
+    const Case cases[] = {
+        {"two missing levels", u"C:\\A\\B\\C", true, u"C:\\A\\B\\C", "A/B/C"},
+        {"trailing separator is dropped", u"C:\\A\\D\\", true, u"C:\\A\\D", "A/D"},
+        {"existing folder", u"C:\\A", true, u"C:\\A", "A"},
+        {"a file counts as there", u"C:\\file", true, u"C:\\file", nullptr},
+        {"many levels from the drive root", u"C:\\x\\y\\z\\w", true, u"C:\\x\\y\\z\\w", "x/y/z/w"},
+        {"unmapped drive", u"Q:\\a\\b", false, u"Q:\\a\\b", nullptr},
+        {"below a file", u"C:\\file\\sub", false, u"C:\\file\\sub", nullptr},
+        {"empty", u"", false, u"", nullptr},
+        {"separator alone", u"\\", false, u"", nullptr},
+        {"network path", u"\\\\server\\share\\x", false, u"\\\\server\\share\\x", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::u16string folder = c.folder;
+        EXPECT_EQ(Callback::MakeDirectoryTree(folder), c.exists);
+        EXPECT_EQ(folder, c.afterCall);
+        if (c.created != nullptr) {
+            EXPECT_TRUE(fs::is_directory(prefix.driveC() / c.created));
+        }
+    }
+}
+
+TEST_F(DirectoryTreeTest, RootedPathsUseTheCurrentDrive) {
+    const fs::path previous = fs::current_path();
+    fs::current_path(prefix.driveC());
+    std::u16string folder = u"\\rooted\\deeper";
+    const bool made = Callback::MakeDirectoryTree(folder);
+    fs::current_path(previous);
+    EXPECT_TRUE(made);
+    EXPECT_TRUE(fs::is_directory(prefix.driveC() / "rooted" / "deeper"));
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// The kernel services: dates, the ANSI code page, drive paths and directories.
+#include "platform/drives.h"
+#include "platform/kernel.h"
+#include "tests/support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sys/stat.h>
+
+using namespace platform;
+
+
+namespace {
+
+constexpr uint32_t kSentinel = 0xDEADBEEF;
+
+TEST(DosDateTime, ConvertsValidWordsToCalendarFields) {
+    struct Case {
+        const char* what;
+        uint16_t date, time;
+        SYSTEMTIME expected;
+    };
+    const Case cases[] = {
+        {"afternoon in 2001", 0x2AEE, 0x7A85, {2001, 7, 6, 14, 15, 20, 10, 0}},
+        {"first moment of the DOS era", 0x0021, 0x0000, {1980, 1, 2, 1, 0, 0, 0, 0}},
+        {"leap day", (20 << 9) | (2 << 5) | 29, (23 << 11) | (59 << 5) | 29, {2000, 2, 2, 29, 23, 59, 58, 0}},
+        {"last DOS year", (127 << 9) | (12 << 5) | 31, 0, {2107, 12, 6, 31, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FILETIME fileTime{};
+        ASSERT_TRUE(DosDateTimeToFileTime(c.date, c.time, &fileTime));
+        SYSTEMTIME got{};
+        ASSERT_TRUE(FileTimeToSystemTime(&fileTime, &got));
+        EXPECT_EQ(0, std::memcmp(&got, &c.expected, sizeof got))
+            << got.wYear << "-" << got.wMonth << "-" << got.wDay << " dow " << got.wDayOfWeek << " " << got.wHour
+            << ":" << got.wMinute << ":" << got.wSecond;
+    }
+}
+
+TEST(DosDateTime, RejectsWordsThatNameNoMomentAndKeepsTheFileTime) {
+    struct Case {
+        const char* what;
+        uint16_t date, time;
+    };
+    const Case cases[] = {
+        {"month 0", 0x2A0E, 0}, {"month 13", (21 << 9) | (13 << 5) | 1, 0}, {"day 0", 0x2AE0, 0},
+        {"31 February", (21 << 9) | (2 << 5) | 31, 0}, {"29 February 2001", (21 << 9) | (2 << 5) | 29, 0},
+        {"hour 24", 0x2AEE, 24 << 11}, {"minute 60", 0x2AEE, 60 << 5}, {"second 60", 0x2AEE, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FILETIME fileTime{1, 2};
+        SetLastError(kSentinel);
+        EXPECT_FALSE(DosDateTimeToFileTime(c.date, c.time, &fileTime));
+        EXPECT_EQ(fileTime.dwLowDateTime, 1u);
+        EXPECT_EQ(fileTime.dwHighDateTime, 2u);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+}
+
+TEST(FileTime, ZeroIsTheEpochAndTheTopHalfIsRejected) {
+    FILETIME zero{0, 0};
+    SYSTEMTIME fields{};
+    ASSERT_TRUE(FileTimeToSystemTime(&zero, &fields));
+    EXPECT_EQ(fields.wYear, 1601);
+    EXPECT_EQ(fields.wMonth, 1);
+    EXPECT_EQ(fields.wDay, 1);
+    EXPECT_EQ(fields.wDayOfWeek, 1);  // a Monday
+    FILETIME tooLate{0, 0x80000000u};
+    EXPECT_FALSE(FileTimeToSystemTime(&tooLate, &fields));
+}
+
+TEST(Strings, LengthAndMoveFollowTheKernel) {
+    EXPECT_EQ(lstrlenA(nullptr), 0);
+    EXPECT_EQ(lstrlenA(""), 0);
+    EXPECT_EQ(lstrlenA("abc\0def"), 3);
+    char buffer[8] = "abcdef";
+    RtlMoveMemory(buffer + 1, buffer, 4);
+    EXPECT_STREQ(buffer, "aabcdf");
+}
+
+TEST(CodePage, EveryByteSurvivesARoundTrip) {
+    for (int byte = 1; byte < 256; ++byte) {
+        const char in = static_cast<char>(byte);
+        char16_t wide = 0;
+        ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, &in, 1, &wide, 1), 1);
+        char out = 0;
+        int32_t usedDefault = -1;
+        ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, &wide, 1, &out, 1, nullptr, &usedDefault), 1);
+        EXPECT_EQ(out, in) << "byte " << byte;
+        EXPECT_EQ(usedDefault, 0) << "byte " << byte;
+    }
+}
+
+TEST(CodePage, MapsTheWindows1252LettersAndSubstitutesTheRest) {
+    struct Case {
+        const char* what;
+        std::u16string text;
+        std::string ansi;
+        bool substituted;
+    };
+    const Case cases[] = {
+        {"ASCII", u"Game1.cab", "Game1.cab", false},
+        {"Latin-1 letters", u"caf\u00e9 \u00c0", "caf\xe9 \xc0", false},
+        {"euro and quotes", u"\u20ac\u201c\u201d\u0160", "\x80\x93\x94\x8a", false},
+        {"Greek", u"\u03a9mega", "?mega", true},
+        {"a character outside the BMP is one substitute", u"a\U0001F600b", "a?b", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto length = static_cast<int32_t>(c.text.size());
+        char out[32] = {};
+        int32_t usedDefault = -1;
+        const int32_t written = WideCharToMultiByte(CP_ACP, 0, c.text.data(), length, out, sizeof out, nullptr,
+                                                    &usedDefault);
+        EXPECT_EQ(std::string(out, static_cast<std::size_t>(written)), c.ansi);
+        EXPECT_EQ(usedDefault != 0, c.substituted);
+    }
+}
+
+TEST(CodePage, SizeQueriesAndShortBuffers) {
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, nullptr, 0), 4);
+    char16_t small[2];
+    SetLastError(kSentinel);
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, small, 2), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"abc", -1, nullptr, 0, nullptr, nullptr), 4);
+    SetLastError(kSentinel);
+    EXPECT_EQ(MultiByteToWideChar(65001, 0, "abc", -1, small, 2), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+class DrivesTest : public ::testing::Test {
+protected:
+    testsupport::WinePrefix prefix;
+};
+
+TEST_F(DrivesTest, ResolvesDrivePathsThroughTheDosDevices) {
+    prefix.mapDrive('d', prefix.root() / "cd");
+    testsupport::WriteFile(prefix.root() / "cd" / "Install" / "GAME1.CAB", "x");
+    const std::string c = (prefix.root() / "dosdevices" / "c:").string();
+    const std::string d = (prefix.root() / "dosdevices" / "d:").string();
+    struct Case {
+        const char* what;
+        std::string dos;
+        std::string host;
+    };
+    const Case cases[] = {
+        {"backslashes", "C:\\Ostmere\\Varnholt\\", c + "/Ostmere/Varnholt"},
+        {"forward slashes and a lower-case letter", "c:/a/b.txt", c + "/a/b.txt"},
+        {"drive root", "C:\\", c},
+        {"doubled separators collapse", "C:\\a\\\\b", c + "/a/b"},
+        {"dot and dot-dot", "C:\\a\\.\\b\\..\\c", c + "/a/c"},
+        {"dot-dot never leaves the drive", "C:\\..\\..\\etc\\passwd", c + "/etc/passwd"},
+        {"case-insensitive lookup of existing names", "D:\\install\\game1.cab", d + "/Install/GAME1.CAB"},
+        {"missing names keep their case", "D:\\Install\\New\\X.dat", d + "/Install/New/X.dat"},
+        {"ANSI bytes become UTF-8", "C:\\caf\xe9", c + "/caf\xc3\xa9"},
+        {"Z: falls back to the root", "Z:\\tmp", "/tmp"},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        uint32_t error = kSentinel;
+        const auto host = DosPathToHostPath(item.dos, &error);
+        ASSERT_TRUE(host.has_value());
+        EXPECT_EQ(*host, item.host);
+    }
+}
+
+TEST_F(DrivesTest, ReportsMissingDrivesAndBadNames) {
+    prefix.mapDrive('d', prefix.root() / "cd");
+    struct Case {
+        const char* what;
+        std::string dos;
+        uint32_t error;
+    };
+    const Case cases[] = {
+        {"unmapped drive", "Q:\\x", ERROR_PATH_NOT_FOUND},
+        {"empty path", "", ERROR_PATH_NOT_FOUND},
+        {"network path", "\\\\server\\share\\x", ERROR_PATH_NOT_FOUND},
+        {"doubled colon", "D::\\Install\\Game1.cab", ERROR_INVALID_NAME},
+        {"wildcard", "C:\\a*b", ERROR_INVALID_NAME},
+        {"substituted character", "C:\\?mega", ERROR_INVALID_NAME},
+        {"control character", "C:\\a\tb", ERROR_INVALID_NAME},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        uint32_t error = kSentinel;
+        EXPECT_FALSE(DosPathToHostPath(item.dos, &error).has_value());
+        EXPECT_EQ(error, item.error);
+    }
+}
+
+TEST_F(DrivesTest, HostPathsTakeTheDriveThatHoldsThem) {
+    testsupport::TempDir outside;
+    EXPECT_EQ(HostPathToDosPath((prefix.driveC() / "Games" / "x.dat").string()), "C:\\Games\\x.dat");
+    EXPECT_EQ(HostPathToDosPath(prefix.driveC().string()), "C:\\");
+    const std::string dos = HostPathToDosPath((outside / "a").string());
+    EXPECT_EQ(dos.substr(0, 3), "Z:\\");
+    uint32_t error = 0;
+    const auto back = DosPathToHostPath(dos, &error);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(*back).parent_path(), outside.path()));
+}
+
+TEST_F(DrivesTest, CreatingOneLevelReportsFourOutcomes) {
+    testsupport::WriteFile(prefix.driveC() / "file", "x");
+    std::filesystem::create_directories(prefix.driveC() / "there");
+    struct Case {
+        const char* what;
+        const char* path;
+        DirectoryOutcome outcome;
+    };
+    const Case cases[] = {
+        {"new folder", "C:\\new", DirectoryOutcome::Created},
+        {"existing folder", "C:\\there", DirectoryOutcome::Exists},
+        {"existing file", "C:\\file", DirectoryOutcome::Exists},
+        {"drive root", "C:\\", DirectoryOutcome::Exists},
+        {"missing parent", "C:\\a\\b", DirectoryOutcome::ParentMissing},
+        {"parent is a file", "C:\\file\\b", DirectoryOutcome::ParentMissing},
+        {"unmapped drive", "Q:\\a", DirectoryOutcome::ParentMissing},
+        {"empty name", "", DirectoryOutcome::ParentMissing},
+        {"bad name", "C:\\a|b", DirectoryOutcome::Other},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(CreateDirectoryLevel(c.path), c.outcome);
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(prefix.driveC() / "new"));
+}
+
+}  // namespace
