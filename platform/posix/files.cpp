@@ -1,0 +1,270 @@
+// File copy, the installer's folder and starting documents on Linux.
+#include "platform/files.h"
+
+#include "platform/drives.h"
+#include "platform/kernel.h"
+#include "platform/runtime.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <optional>
+#include <vector>
+
+extern char** environ;
+
+namespace platform {
+
+namespace {
+
+constexpr char16_t kRuntimeSource[] = u"VarnholtInstall";
+constexpr std::size_t kCopyChunk = 1 << 20;
+
+[[noreturn]] void Raise(int32_t number) {
+    const char16_t* text = u"Device I/O error";
+    switch (number) {
+        case kErrFileNotFound: text = u"File not found"; break;
+        case kErrDiskFull: text = u"Disk full"; break;
+        case kErrPermissionDenied: text = u"Permission denied"; break;
+        case kErrPathFileAccess: text = u"Path/File access error"; break;
+        case kErrPathNotFound: text = u"Path not found"; break;
+        default: number = kErrDeviceIo; break;
+    }
+    throw RaisedError(number, kRuntimeSource, text);
+}
+
+int32_t NumberForErrno(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR: return kErrPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS: return kErrPermissionDenied;
+        case ENOSPC:
+        case EDQUOT: return kErrDiskFull;
+        case EISDIR:
+        case EBUSY:
+        case ETXTBSY:
+        case EEXIST:
+        case ENAMETOOLONG:
+        case ELOOP: return kErrPathFileAccess;
+        default: return kErrDeviceIo;
+    }
+}
+
+// The host path of a drive path, or the raised error for a path that leads
+// nowhere.
+std::string HostPath(const std::u16string& path) {
+    uint32_t error = NO_ERROR;
+    auto host = DosPathToHostPath(TextToAnsi(path), &error);
+    if (!host) {
+        Raise(error == ERROR_INVALID_NAME ? kErrPathFileAccess : kErrPathNotFound);
+    }
+    return *host;
+}
+
+std::string ParentOf(const std::string& hostPath) {
+    const std::size_t slash = hostPath.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : hostPath.substr(0, slash);
+}
+
+bool IsDirectory(const std::string& hostPath) {
+    struct stat info {};
+    return stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Closes a descriptor and removes an unfinished file when the copy fails.
+class PendingFile {
+public:
+    PendingFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~PendingFile() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+        if (!path_.empty()) {
+            unlink(path_.c_str());
+        }
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    // The file is in place: nothing to remove any more.
+    void Keep() { path_.clear(); }
+    // Closes now, so that a failing close is seen.
+    int Close() {
+        const int result = close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+private:
+    int fd_;
+    std::string path_;
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::optional<std::string> FindOnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        const std::size_t end = std::min(folders.find(':', start), folders.size());
+        std::string candidate = folders.substr(start, end - start);
+        candidate = (candidate.empty() ? "." : candidate) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0 && !IsDirectory(candidate)) {
+            return candidate;
+        }
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+// Starts `argv` in a session of its own and does not wait for it: an
+// intermediate child starts it and ends at once, so nothing is left to reap.
+// Returns 0 or the error that kept it from starting.
+int SpawnDetached(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const auto& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        return errno;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        const int error = errno;
+        close(report[0]);
+        close(report[1]);
+        return error;
+    }
+    if (child == 0) {
+        setsid();
+        pid_t grandchild = 0;
+        const int result = posix_spawn(&grandchild, argv[0], nullptr, nullptr, argv.data(), environ);
+        ssize_t ignored = write(report[1], &result, sizeof result);
+        (void)ignored;
+        _exit(0);
+    }
+    close(report[1]);
+    int result = ECHILD;
+    while (read(report[0], &result, sizeof result) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return result;
+}
+
+}  // namespace
+
+void FileCopy(const std::u16string& source, const std::u16string& destination) {
+    const std::string from = HostPath(source);
+    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        const int error = errno;
+        Raise(error == ENOENT && IsDirectory(ParentOf(from)) ? kErrFileNotFound : NumberForErrno(error));
+    }
+    PendingFile input(in, "");
+    struct stat sourceInfo {};
+    if (fstat(in, &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode)) {
+        Raise(kErrPathFileAccess);
+    }
+
+    const std::string to = HostPath(destination);
+    if (IsDirectory(to)) {
+        Raise(kErrPathFileAccess);
+    }
+    std::string temporary = ParentOf(to) + "/.varnholt-copy-XXXXXX";
+    const int out = mkostemp(temporary.data(), O_CLOEXEC);
+    if (out < 0) {
+        Raise(NumberForErrno(errno));
+    }
+    PendingFile output(out, temporary);
+
+    std::vector<char> buffer(kCopyChunk);
+    for (;;) {
+        const ssize_t got = read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            Raise(kErrDeviceIo);
+        }
+        if (got == 0) {
+            break;
+        }
+        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(got))) {
+            Raise(NumberForErrno(errno));
+        }
+    }
+    // The new file gets ordinary permissions (mkostemp makes it private) and
+    // the source's time, and reaches the disk before it replaces anything.
+    const mode_t mask = umask(0);
+    umask(mask);
+    const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+    if (fchmod(out, 0666 & ~mask) != 0 || futimens(out, times) != 0 || fsync(out) != 0 || output.Close() != 0) {
+        Raise(NumberForErrno(errno));
+    }
+    if (rename(temporary.c_str(), to.c_str()) != 0) {
+        Raise(NumberForErrno(errno));
+    }
+    output.Keep();
+}
+
+std::u16string InstallerFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) {
+        Raise(kErrPathNotFound);
+    }
+    const std::string executable(buffer, static_cast<std::size_t>(length));
+    return AnsiToText(HostPathToDosPath(ParentOf(executable)));
+}
+
+void StartDocument(const std::u16string& path) {
+    const std::string document = HostPath(path);
+    struct stat info {};
+    if (stat(document.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+        Raise(kErrFileNotFound);
+    }
+    std::vector<std::string> command;
+    if (auto wine = FindOnPath("wine")) {
+        command = {*wine, "start", "/unix", document};
+    } else if (auto opener = FindOnPath("xdg-open")) {
+        command = {*opener, document};
+    } else {
+        Raise(kErrFileNotFound);
+    }
+    if (SpawnDetached(command) != 0) {
+        Raise(kErrFileNotFound);
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,192 @@
+// File copy, the installer's folder and starting documents, on a temporary
+// Wine prefix.
+#include "platform/drives.h"
+#include "platform/files.h"
+#include "platform/runtime.h"
+#include "tests/support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace platform;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// The number FileCopy raises, or 0 when it succeeds.
+int32_t CopyResult(const std::u16string& source, const std::u16string& destination) {
+    try {
+        FileCopy(source, destination);
+        return 0;
+    } catch (const RaisedError& error) {
+        return error.Number();
+    }
+}
+
+// Files the copy left behind that are not where they belong.
+std::vector<std::string> LeftoverTemporaries(const fs::path& folder) {
+    std::vector<std::string> leftovers;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        if (item.path().filename().string().starts_with(".varnholt-copy-")) {
+            leftovers.push_back(item.path().string());
+        }
+    }
+    return leftovers;
+}
+
+class FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        prefix.mapDrive('d', prefix.root() / "cd");
+        WriteFile(prefix.root() / "cd" / "Install" / "Readme.txt", "read me");
+        fs::create_directories(prefix.driveC() / "Game");
+    }
+
+    testsupport::WinePrefix prefix;
+};
+
+TEST_F(FilesTest, CopyReplacesTheDestinationAndKeepsTheTime) {
+    const fs::path source = prefix.root() / "cd" / "Install" / "Readme.txt";
+    const auto stamp = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    fs::last_write_time(source, stamp);
+    WriteFile(prefix.driveC() / "Game" / "Readme.txt", "an older, longer file that must be replaced");
+
+    FileCopy(u"D:\\Install\\Readme.txt", u"C:\\Game\\Readme.txt");
+    EXPECT_EQ(ReadFile(prefix.driveC() / "Game" / "Readme.txt"), "read me");
+    EXPECT_EQ(fs::last_write_time(prefix.driveC() / "Game" / "Readme.txt"), stamp);
+    EXPECT_TRUE(LeftoverTemporaries(prefix.root()).empty());
+
+    // The CD's case does not have to match.
+    FileCopy(u"d:\\INSTALL\\readme.TXT", u"C:\\Game\\Copy.txt");
+    EXPECT_EQ(ReadFile(prefix.driveC() / "Game" / "Copy.txt"), "read me");
+}
+
+TEST_F(FilesTest, CopyFailuresRaiseTheRuntimesNumbers) {
+    fs::create_directories(prefix.driveC() / "Game" / "Folder");
+    struct Case {
+        const char* what;
+        std::u16string source, destination;
+        int32_t number;
+    };
+    const Case cases[] = {
+        {"missing source file", u"D:\\Install\\Uninst.exe", u"C:\\Game\\Uninst.exe", kErrFileNotFound},
+        {"missing source folder", u"D:\\Nowhere\\Uninst.exe", u"C:\\Game\\Uninst.exe", kErrPathNotFound},
+        {"unmapped source drive", u"Q:\\Install\\Readme.txt", u"C:\\Game\\Readme.txt", kErrPathNotFound},
+        {"doubled colon", u"D::\\Install\\Readme.txt", u"C:\\Game\\Readme.txt", kErrPathFileAccess},
+        {"missing destination folder", u"D:\\Install\\Readme.txt", u"C:\\Nowhere\\Readme.txt", kErrPathNotFound},
+        {"destination is a folder", u"D:\\Install\\Readme.txt", u"C:\\Game\\Folder", kErrPathFileAccess},
+        {"source is a folder", u"D:\\Install", u"C:\\Game\\Install", kErrPathFileAccess},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(CopyResult(c.source, c.destination), c.number);
+    }
+    EXPECT_TRUE(LeftoverTemporaries(prefix.root()).empty());
+    EXPECT_TRUE(fs::is_directory(prefix.driveC() / "Game" / "Folder"));
+}
+
+TEST_F(FilesTest, CopyIntoAFolderItCannotWriteIsDeniedAndKeepsTheOldFile) {
+    WriteFile(prefix.driveC() / "Game" / "Readme.txt", "old");
+    fs::permissions(prefix.driveC() / "Game", fs::perms::owner_read | fs::perms::owner_exec |
+                                                  fs::perms::group_read | fs::perms::group_exec |
+                                                  fs::perms::others_read | fs::perms::others_exec);
+    // Root writes anywhere, so the copy runs as an ordinary user in a child.
+    fs::permissions(prefix.root(), fs::perms::others_exec | fs::perms::others_read, fs::perm_options::add);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            _exit(100);
+        }
+        _exit(CopyResult(u"D:\\Install\\Readme.txt", u"C:\\Game\\Readme.txt"));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kErrPermissionDenied);
+    EXPECT_EQ(ReadFile(prefix.driveC() / "Game" / "Readme.txt"), "old");
+}
+
+TEST_F(FilesTest, TheInstallerFolderIsTheExecutablesInDriveForm) {
+    const fs::path executable = fs::read_symlink("/proc/self/exe");
+    const std::u16string folder = InstallerFolder();
+    EXPECT_EQ(TextToUtf8(folder), HostPathToDosPath(executable.parent_path().string()));
+    EXPECT_NE(folder.back(), u'\\');
+}
+
+class StartDocumentTest : public FilesTest {
+protected:
+    void SetUp() override {
+        FilesTest::SetUp();
+        previousPath_ = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+        setenv("PATH", bin.path().c_str(), 1);
+        WriteFile(prefix.driveC() / "Game" / "varnholtinstall.reg", "REGEDIT4\r\n");
+    }
+    void TearDown() override { setenv("PATH", previousPath_.c_str(), 1); }
+
+    // A launcher stand-in that writes its arguments to `record`.
+    void InstallStandIn(const std::string& name) {
+        const fs::path script = bin / name;
+        WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + record().string() + ".part'\n/bin/mv '" +
+                              record().string() + ".part' '" + record().string() + "'\n");
+        fs::permissions(script, fs::perms::owner_all);
+    }
+
+    fs::path record() const { return bin / "record"; }
+
+    // The launcher's arguments, once the detached launcher has written them.
+    std::string WaitForRecord() const {
+        for (int i = 0; i < 200 && !fs::exists(record()); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return fs::exists(record()) ? ReadFile(record()) : std::string("(nothing recorded)");
+    }
+
+    testsupport::TempDir bin;
+    std::string previousPath_;
+};
+
+TEST_F(StartDocumentTest, UsesWineStartInsideThePrefix) {
+    InstallStandIn("wine");
+    InstallStandIn("xdg-open");
+    StartDocument(u"C:\\Game\\\\varnholtinstall.reg");
+    const std::string host = (prefix.root() / "dosdevices" / "c:" / "Game" / "varnholtinstall.reg").string();
+    EXPECT_EQ(WaitForRecord(), (bin / "wine").string() + "\nstart\n/unix\n" + host + "\n");
+}
+
+TEST_F(StartDocumentTest, FallsBackToTheDesktopOpener) {
+    InstallStandIn("xdg-open");
+    StartDocument(u"C:\\Game\\varnholtinstall.reg");
+    const std::string host = (prefix.root() / "dosdevices" / "c:" / "Game" / "varnholtinstall.reg").string();
+    EXPECT_EQ(WaitForRecord(), (bin / "xdg-open").string() + "\n" + host + "\n");
+}
+
+TEST_F(StartDocumentTest, AMissingDocumentOrLauncherIsFileNotFound) {
+    InstallStandIn("wine");
+    try {
+        StartDocument(u"C:\\Game\\missing.reg");
+        ADD_FAILURE() << "no error";
+    } catch (const RaisedError& error) {
+        EXPECT_EQ(error.Number(), kErrFileNotFound);
+        EXPECT_EQ(TextToUtf8(error.Description()), "File not found");
+    }
+    fs::remove(bin / "wine");
+    try {
+        StartDocument(u"C:\\Game\\varnholtinstall.reg");
+        ADD_FAILURE() << "no error";
+    } catch (const RaisedError& error) {
+        EXPECT_EQ(error.Number(), kErrFileNotFound);
+    }
+    EXPECT_FALSE(fs::exists(record()));
+}
+
+}  // namespace
