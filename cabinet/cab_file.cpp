@@ -1,0 +1,98 @@
+// CabFile's operations: each checks the cabinet name, registers the object
+// for the walk, stores its inputs, walks the cabinet once and finishes.
+#include "cabinet/cab_file.h"
+
+#include "app/frm_main.h"
+#include "cabinet/callback.h"
+#include "cabinet/errors.h"
+#include "cabinet/xml.h"
+#include "platform/kernel.h"
+#include "platform/runtime.h"
+
+namespace cabinet {
+
+namespace {
+
+constexpr char16_t kSourceCabFile[] = u"CabFile";
+constexpr char16_t kSourceGetInfo[] = u"CabFile.GetInfo";
+constexpr char16_t kSourceGetXml[] = u"CabFile.GetXML";
+constexpr char16_t kXmlDeclaration[] = u"<?xml version=\"1.0\"?>";
+
+// Runs `body`, raising any error it raises again under `source`.
+template <typename Body>
+auto Relabelled(const char16_t* source, Body&& body) {
+    try {
+        return body();
+    } catch (const platform::RaisedError& error) {
+        throw error.WithSource(source);
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<CabFile> CabFile::Create() { return std::shared_ptr<CabFile>(new CabFile()); }
+
+void CabFile::CheckCabName() const {
+    if (cabName_.empty()) {
+        throw platform::RaisedError(CabErrNoCabName, kSourceCabFile, CabErrorText(CabErrNoCabName));
+    }
+}
+
+void CabFile::Walk(IterationMode mode) {
+    std::string cabinet = platform::TextToAnsi(cabName_);
+    void* context = reinterpret_cast<void*>(static_cast<intptr_t>(mode));
+    const int32_t completed = platform::SetupIterateCabinetA(cabinet.c_str(), 0, &Callback::CabFileCallback, context);
+    const uint32_t code = platform::GetLastError();
+    // The name went to the platform in its 8-bit form; keep what came back.
+    cabName_ = platform::AnsiToText(cabinet);
+    Callback::TakeParkedError();
+    if (!completed) {
+        const auto number = static_cast<int32_t>(code);
+        throw platform::RaisedError(number != 0 ? number : CabErrWalkFailedWithoutCode, kSourceCabFile,
+                                    Win32ErrorText(number));
+    }
+}
+
+int32_t CabFile::FileCount() {
+    CheckCabName();
+    Callback::SetActiveCabFile(shared_from_this());
+    filesCounted_ = 0;
+    Walk(IterationMode::ModeCount);
+    return filesCounted_;
+}
+
+bool CabFile::Extract(const std::u16string& FileToExtract, const std::u16string& OutputPath,
+                      const std::u16string& OutputFile) {
+    CheckCabName();
+    Callback::SetActiveCabFile(shared_from_this());
+    fileToMatch_ = FileToExtract;
+    extractPath_ = OutputPath;
+    extractFile_ = OutputFile;
+    app::FrmMain::Instance().LblCurrentFile.SetCaption(u"Current File: " + FileToExtract);
+    Walk(IterationMode::ModeExtract);
+    return true;
+}
+
+bool CabFile::GetInfo(const std::u16string& FileToInvestigate) {
+    return Relabelled(kSourceGetInfo, [&] {
+        CheckCabName();
+        Callback::SetActiveCabFile(shared_from_this());
+        fileToMatch_ = FileToInvestigate;
+        Walk(IterationMode::ModeInfo);
+        return true;
+    });
+}
+
+std::u16string CabFile::GetXML(const std::u16string& FileToInvestigate) {
+    return Relabelled(kSourceGetXml, [&] {
+        CheckCabName();
+        Callback::SetActiveCabFile(shared_from_this());
+        fileToMatch_ = FileToInvestigate;
+        xmlText_.clear();
+        Walk(IterationMode::ModeXml);
+        xmlText_ = XmlElement(xmlText_, u"FILES", u"", u"");
+        return kXmlDeclaration + XmlElement(xmlText_, u"CABFILE", u"CABFILENAME", XmlEscapeAttribute(cabName_));
+    });
+}
+
+}  // namespace cabinet

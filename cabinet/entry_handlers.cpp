@@ -1,0 +1,154 @@
+// CabFile's handling of a walk's notifications: the dispatcher and one
+// handler per operation that looks at entries.
+#include "cabinet/cab_file.h"
+#include "cabinet/callback.h"
+#include "cabinet/errors.h"
+#include "cabinet/support.h"
+#include "cabinet/xml.h"
+#include "platform/kernel.h"
+#include "platform/runtime.h"
+
+namespace cabinet {
+
+namespace {
+
+constexpr char16_t kSourceCabCallBack[] = u"CabFile.CabCallBack";
+
+double EntryDate(const platform::FILE_IN_CABINET_INFO_A& info) {
+    platform::FILETIME fileTime{0, 0};
+    platform::DosDateTimeToFileTime(info.DosDate, info.DosTime, &fileTime);
+    return support::FileTimeToDate(fileTime);
+}
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// A stored name that would lead out of the output folder: rooted, holding a
+// drive or stream colon, or with a component made only of dots and spaces
+// ("..", ". ."), under either separator, since the file system takes both.
+bool LeavesOutputFolder(const std::u16string& name) {
+    if (name.empty()) {
+        return false;
+    }
+    if (IsSeparator(name.front()) || name.find(u':') != std::u16string::npos) {
+        return true;
+    }
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) {
+            ++end;
+        }
+        const std::u16string_view component(name.data() + start, end - start);
+        if (!component.empty() && component.find_first_not_of(u". ") == std::u16string_view::npos) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+uint32_t CabFile::CabCallBack(int32_t Mode, uint32_t Notification, uintptr_t Param1, uintptr_t /*Param2*/) {
+    try {
+        switch (Notification) {
+            case platform::SPFILENOTIFY_FILEINCABINET: {
+                auto& info = *reinterpret_cast<platform::FILE_IN_CABINET_INFO_A*>(Param1);
+                switch (static_cast<IterationMode>(Mode)) {
+                    case IterationMode::ModeCount:
+                        ++filesCounted_;
+                        return platform::FILEOP_SKIP;
+                    case IterationMode::ModeInfo: return InfoCallBack(info);
+                    case IterationMode::ModeExtract: return ExtractCallBack(info);
+                    case IterationMode::ModeXml: return XmlCallBack(info);
+                }
+                return platform::FILEOP_ABORT;
+            }
+            case platform::SPFILENOTIFY_NEEDNEWCABINET:
+                return platform::NO_ERROR;
+            case platform::SPFILENOTIFY_FILEEXTRACTED: {
+                const platform::FILEPATHS_A paths = *reinterpret_cast<const platform::FILEPATHS_A*>(Param1);
+                if (paths.Win32Error == platform::NO_ERROR) {
+                    AfterExtract.Raise(support::AnsiPointerToString(paths.Target));
+                }
+                return paths.Win32Error;
+            }
+            default:
+                return 0;
+        }
+    } catch (const platform::RaisedError& error) {
+        throw error.WithSource(kSourceCabCallBack);
+    }
+}
+
+bool CabFile::Matches(const std::u16string& comparedName) const {
+    return fileToMatch_.empty() || platform::TextEqualsIgnoreCase(fileToMatch_, comparedName);
+}
+
+std::u16string CabFile::BuildTargetPath(const std::u16string& nameInCabinet) const {
+    return support::BuildTargetPath(cabName_, extractPath_, extractFile_, nameInCabinet);
+}
+
+uint32_t CabFile::InfoCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
+    uint32_t answer = platform::FILEOP_SKIP;
+    const std::u16string fullName = support::AnsiPointerToString(info.NameInCabinet);
+    std::u16string folder;
+    std::u16string name;
+    Callback::SplitPath(fullName, folder, name);
+    if (Matches(fullName)) {
+        if (!fileToMatch_.empty()) {
+            answer = platform::FILEOP_ABORT;
+        }
+        FileFound.Raise(name, EntryDate(info), static_cast<int32_t>(info.FileSize), folder);
+    }
+    return answer;
+}
+
+uint32_t CabFile::XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
+    uint32_t answer = platform::FILEOP_SKIP;
+    const std::u16string fullName = support::AnsiPointerToString(info.NameInCabinet);
+    std::u16string folder;
+    std::u16string name;
+    Callback::SplitPath(fullName, folder, name);
+    if (Matches(name)) {
+        if (!fileToMatch_.empty()) {
+            answer = platform::FILEOP_ABORT;
+        }
+        const std::u16string size = platform::Utf8ToText(std::to_string(static_cast<int32_t>(info.FileSize)));
+        const std::u16string fields =
+            XmlElement(XmlEscapeText(fullName), u"FULLNAME", u"", u"") +
+            XmlElement(XmlEscapeText(name), u"NAME", u"", u"") +
+            XmlElement(XmlEscapeText(platform::FormatGeneralDate(EntryDate(info))), u"DATE", u"", u"") +
+            XmlElement(size, u"SIZE", u"", u"") + XmlElement(XmlEscapeText(folder), u"PATH", u"", u"");
+        xmlText_ += XmlElement(fields, u"FILE", u"", u"") + u"\r\n";
+    }
+    return answer;
+}
+
+uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
+    uint32_t answer = platform::FILEOP_SKIP;
+    const std::u16string fullName = support::AnsiPointerToString(info.NameInCabinet);
+    if (!Matches(fullName)) {
+        return answer;
+    }
+    bool cancel = false;
+    BeforeExtract.Raise(fullName, cancel);
+    if (cancel) {
+        return answer;
+    }
+    if (extractFile_.empty() && LeavesOutputFolder(fullName)) {
+        const auto code = static_cast<int32_t>(platform::ERROR_INVALID_NAME);
+        throw platform::RaisedError(code, u"CabFile", Win32ErrorText(code));
+    }
+    const std::u16string target = BuildTargetPath(fullName);
+    std::u16string folder;
+    std::u16string file;
+    Callback::SplitPath(target, folder, file);
+    if (Callback::MakeDirectoryTree(folder)) {
+        support::StringToAnsiBuffer(info.FullTargetName, target);
+        answer = platform::FILEOP_DOIT;
+    }
+    return answer;
+}
+
+}  // namespace cabinet

@@ -1,0 +1,23 @@
+// The element builder of the XML listing, and the escaping that keeps the
+// listing well-formed whatever the names in a cabinet hold.
+#pragma once
+
+#include <string>
+
+namespace cabinet {
+
+// One element: "<" tag, then " name = 'value'" when an attribute name is
+// given, ">", the content, "</" tag ">". The content and the attribute value
+// are copied as they are, so that elements can nest: escape leaf values
+// with XmlEscapeText and XmlEscapeAttribute first.
+std::u16string XmlElement(const std::u16string& value, const std::u16string& tag,
+                          const std::u16string& attributeName, const std::u16string& attributeValue);
+
+// A value as element content: '&', '<' and '>' become entity references.
+std::u16string XmlEscapeText(const std::u16string& value);
+
+// A value for an attribute quoted with apostrophes: as XmlEscapeText, and
+// '\'' becomes "&apos;".
+std::u16string XmlEscapeAttribute(const std::u16string& value);
+
+}  // namespace cabinet

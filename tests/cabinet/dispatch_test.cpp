@@ -1,0 +1,137 @@
+// The Callback module's handler and CabFile's dispatcher, fed records
+// directly: answers, events and the cases a real cabinet cannot produce.
+#include "cabinet/cab_file.h"
+#include "cabinet/callback.h"
+#include "cabinet/errors.h"
+#include "platform/runtime.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace cabinet;
+
+namespace {
+
+void* ContextOf(IterationMode mode) { return reinterpret_cast<void*>(static_cast<intptr_t>(mode)); }
+
+platform::FILE_IN_CABINET_INFO_A Entry(const char* name) {
+    platform::FILE_IN_CABINET_INFO_A info{};
+    info.NameInCabinet = name;
+    info.FileSize = 42;
+    info.DosDate = 0x2AEE;
+    info.DosTime = 0x7A85;
+    return info;
+}
+
+uint32_t Notify(IterationMode mode, uint32_t notification, const void* param1, uintptr_t param2 = 0) {
+    return Callback::CabFileCallback(ContextOf(mode), notification, reinterpret_cast<uintptr_t>(param1), param2);
+}
+
+TEST(Dispatch, FileExtractedRaisesAfterExtractOnlyWithoutError) {
+    auto cab = CabFile::Create();
+    Callback::SetActiveCabFile(cab);
+    std::vector<std::u16string> after;
+    cab->AfterExtract.Subscribe([&](const std::u16string& path) { after.push_back(path); });
+
+    platform::FILEPATHS_A written{"C:\\Out\\a.txt", "D:\\Install\\Game1.cab", 0, 0};
+    EXPECT_EQ(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
+    platform::FILEPATHS_A denied{"C:\\Out\\b.txt", "D:\\Install\\Game1.cab", 5, 0};
+    EXPECT_EQ(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEEXTRACTED, &denied), 5u);
+    EXPECT_EQ(after, (std::vector<std::u16string>{u"C:\\Out\\a.txt"}));
+}
+
+TEST(Dispatch, OtherNotificationsAreAnsweredZeroAndWriteNothing) {
+    auto cab = CabFile::Create();
+    Callback::SetActiveCabFile(cab);
+    platform::CABINET_INFO_A info{"D:\\Install\\", "Game7.cab", "", 1, 1};
+    char newPath[platform::MAX_PATH];
+    std::memset(newPath, 'X', sizeof newPath);
+    for (uint32_t notification : {platform::SPFILENOTIFY_CABINETINFO, platform::SPFILENOTIFY_NEEDNEWCABINET, 0x99u}) {
+        EXPECT_EQ(Notify(IterationMode::ModeExtract, notification, &info, reinterpret_cast<uintptr_t>(newPath)), 0u)
+            << notification;
+    }
+    EXPECT_EQ(std::string(newPath, sizeof newPath), std::string(sizeof newPath, 'X'));
+}
+
+TEST(Dispatch, AnswersPerModeAndLookUp) {
+    struct Case {
+        const char* what;
+        IterationMode mode;
+        std::u16string lookUp;  // set through the operation that uses the mode
+        const char* name;
+        uint32_t answer;
+    };
+    const Case cases[] = {
+        {"count skips", IterationMode::ModeCount, u"", "sub\\b.txt", platform::FILEOP_SKIP},
+        {"info, every entry", IterationMode::ModeInfo, u"", "sub\\b.txt", platform::FILEOP_SKIP},
+        {"info, matched full name ends the walk", IterationMode::ModeInfo, u"SUB\\B.TXT", "sub\\b.txt",
+         platform::FILEOP_ABORT},
+        {"info, last part does not match", IterationMode::ModeInfo, u"b.txt", "sub\\b.txt", platform::FILEOP_SKIP},
+        {"xml, every entry", IterationMode::ModeXml, u"", "sub\\b.txt", platform::FILEOP_SKIP},
+        {"xml, matched last part ends the walk", IterationMode::ModeXml, u"B.TXT", "sub\\b.txt",
+         platform::FILEOP_ABORT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto cab = CabFile::Create();
+        // Store the look-up the way the operation does: a walk of a missing
+        // cabinet stores it and then fails.
+        cab->SetCabName(u"Q:\\missing.cab");
+        try {
+            if (c.mode == IterationMode::ModeInfo) {
+                cab->GetInfo(c.lookUp);
+            } else if (c.mode == IterationMode::ModeXml) {
+                cab->GetXML(c.lookUp);
+            }
+        } catch (const platform::RaisedError&) {
+        }
+        Callback::SetActiveCabFile(cab);
+        auto info = Entry(c.name);
+        EXPECT_EQ(Notify(c.mode, platform::SPFILENOTIFY_FILEINCABINET, &info), c.answer);
+    }
+}
+
+TEST(Dispatch, UnknownModesEndTheWalkAndNoObjectMeansZero) {
+    auto cab = CabFile::Create();
+    Callback::SetActiveCabFile(cab);
+    auto info = Entry("a.txt");
+    EXPECT_EQ(Callback::CabFileCallback(reinterpret_cast<void*>(intptr_t{7}), platform::SPFILENOTIFY_FILEINCABINET,
+                                        reinterpret_cast<uintptr_t>(&info), 0),
+              platform::FILEOP_ABORT);
+    Callback::SetActiveCabFile(nullptr);
+    EXPECT_EQ(Notify(IterationMode::ModeCount, platform::SPFILENOTIFY_FILEINCABINET, &info), 0u);
+}
+
+TEST(Dispatch, ARaisedErrorIsParkedAndTheWalkEnded) {
+    auto cab = CabFile::Create();
+    Callback::SetActiveCabFile(cab);
+    cab->AfterExtract.Subscribe([](const std::u16string&) { throw platform::RaisedError(61, u"Listener", u"Disk full"); });
+    platform::FILEPATHS_A written{"C:\\Out\\a.txt", "D:\\Install\\Game1.cab", 0, 0};
+    EXPECT_NE(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
+    // A service that goes on regardless is told to stop again.
+    auto info = Entry("b.txt");
+    EXPECT_EQ(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_ABORT);
+    try {
+        Callback::TakeParkedError();
+        ADD_FAILURE() << "nothing was parked";
+    } catch (const platform::RaisedError& error) {
+        EXPECT_EQ(error.Number(), 61);
+        EXPECT_EQ(platform::TextToUtf8(error.Source()), "CabFile.CabCallBack");
+    }
+    EXPECT_NO_THROW(Callback::TakeParkedError());
+}
+
+TEST(ErrorTexts, DescribeKnownCodesAndNothingElse) {
+    for (int32_t unknown : {0, 1, 6, 124, -1, 183, CabErrNoCabName}) {
+        EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(unknown)), "Unknown error.") << unknown;
+    }
+    EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(39)), "The disk is full.");
+    EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(112)), "There is not enough space on the disk.");
+    EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(32)),
+              "The process cannot access the file because it is being used by another process.");
+    EXPECT_EQ(platform::TextToUtf8(CabErrorText(5)), "Unknown error.");
+    EXPECT_EQ(CabErrNoCabName, -2147219548);
+}
+
+}  // namespace
