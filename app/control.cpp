@@ -1,0 +1,27 @@
+// The control of the window model: value changes and their notice.
+#include "app/control.h"
+
+#include <utility>
+
+namespace app {
+
+Control::Control(std::string_view name, ControlKind kind, const Control* container,
+                 std::u16string_view initialValue, TwipsRect rect, int tabIndex)
+    : name_(name), kind_(kind), container_(container), value_(initialValue), rect_(rect),
+      tabIndex_(tabIndex) {}
+
+bool Control::TabStop() const {
+    return kind_ == ControlKind::TextBox || kind_ == ControlKind::CommandButton;
+}
+
+void Control::Change(std::u16string value) {
+    if (value == value_) {
+        return;
+    }
+    value_ = std::move(value);
+    if (observer_) {
+        observer_();
+    }
+}
+
+}  // namespace app
