@@ -1,0 +1,148 @@
+// Program: message boxes, the web launcher, handler dispatch and the error
+// report of the Qt front end.
+#include "app/qt/program.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QProcess>
+#include <QThread>
+
+#include <new>
+#include <string>
+
+#include "app/qt/qt_convert.h"
+#include "platform/runtime.h"
+
+namespace app::qt {
+namespace {
+
+// The runtime's own number and text for memory running out.
+constexpr int32_t kOutOfMemoryNumber = 7;
+constexpr std::u16string_view kOutOfMemoryText = u"Out of memory";
+
+QFont WindowFont() {
+    return ToQFont(FrmMain::Properties.Font);
+}
+
+// A modal box with the program's title and font; returns the button pressed.
+int ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& text,
+            QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
+    QMessageBox box(icon, ToQString(kMessageBoxTitle), text, buttons, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setFont(WindowFont());
+    box.setDefaultButton(defaultButton);
+    const int pressed = box.exec();
+    // Give the keyboard back to the window even where no window manager does.
+    if (owner != nullptr && owner->isVisible()) {
+        owner->activateWindow();
+    }
+    return pressed;
+}
+
+}  // namespace
+
+void OpenWithDesktop(const QString& address) {
+    QProcess launcher;
+    launcher.setProgram(QStringLiteral("xdg-open"));
+    launcher.setArguments({address});
+    launcher.setStandardOutputFile(QProcess::nullDevice());
+    launcher.setStandardErrorFile(QProcess::nullDevice());
+    launcher.startDetached();
+}
+
+Program::Program(FrmMain& model, WebOpener openWebAddress)
+    : model_(model), openWebAddress_(std::move(openWebAddress)) {
+    // Message boxes do not take a parent's font; the application's reaches them.
+    QApplication::setFont(WindowFont());
+    model_.SetUserInterface(this);
+}
+
+Program::~Program() {
+    model_.SetUserInterface(nullptr);
+}
+
+int Program::Run() {
+    if (!Load()) {
+        return exitStatus_;
+    }
+    Show();
+    const int status = QApplication::exec();
+    return ending_ ? exitStatus_ : status;
+}
+
+bool Program::Load() {
+    Dispatch([this] { model_.Form_Load(); });
+    return !ending_;
+}
+
+void Program::Show() {
+    window_ = std::make_unique<MainWindow>(model_, [this](const Control& control) {
+        Dispatch([this, &control] { model_.Click(control); });
+    });
+    window_->show();
+    // The program's only window takes the keyboard, as it would on a desktop
+    // whose window manager activates new windows; without one it would not.
+    window_->activateWindow();
+}
+
+void Program::Dispatch(const std::function<void()>& handler) {
+    if (ending_) {
+        return;
+    }
+    try {
+        handler();
+    } catch (const platform::RaisedError& error) {
+        ReportError(error.Number(), error.Description());
+        ending_ = true;
+        exitStatus_ = kErrorExitStatus;
+    } catch (const std::bad_alloc&) {
+        ReportError(kOutOfMemoryNumber, kOutOfMemoryText);
+        ending_ = true;
+        exitStatus_ = kErrorExitStatus;
+    }
+    if (ending_) {
+        Finish();
+    }
+}
+
+MessageAnswer Program::MsgBox(std::u16string_view text, MessageButtons buttons) {
+    if (buttons == MessageButtons::OK) {
+        ShowBox(window_.get(), QMessageBox::NoIcon, ToQString(text), QMessageBox::Ok,
+                QMessageBox::Ok);
+        return MessageAnswer::OK;
+    }
+    const int answer = ShowBox(window_.get(), QMessageBox::NoIcon, ToQString(text),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    // Escape or the close box on a Yes/No box count as No.
+    return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
+void Program::OpenWebAddress(std::u16string_view address, WindowShow /*show*/) {
+    // The desktop's launcher takes no window state: the browser decides.
+    openWebAddress_(ToQString(address));
+}
+
+void Program::EndProgram() {
+    ending_ = true;
+}
+
+void Program::ReportError(int32_t number, std::u16string_view description) {
+    const QString text = QStringLiteral("Run-time error '") + QString::number(number) +
+                         QStringLiteral("':\n\n") + ToQString(description);
+    ShowBox(window_.get(), QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void Program::Finish() {
+    if (window_) {
+        window_->hide();
+    }
+    // Leaves the event loop when one runs. Before it starts, Run() sees the
+    // end by itself, and an exit() then would make every later modal box
+    // return at once.
+    if (QThread::currentThread()->loopLevel() > 0) {
+        QCoreApplication::exit(exitStatus_);
+    }
+}
+
+}  // namespace app::qt
