@@ -1,0 +1,253 @@
+// The window model against a scripted person: the start-up prompts, the help
+// messages, the link, the initial texts, the control table and the tab order.
+#include "app/frm_main.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/runtime.h"
+
+namespace app {
+namespace {
+
+constexpr std::u16string_view kLicence =
+    u"You must agree to the terms and conditions of the license agreement located at "
+    u"D:\\LICENSE.doc, where D is the driver letter of your CD drive. Do you agree?";
+constexpr std::u16string_view kLiability =
+    u"Brannick shall not be held liable for any damage caused by this program. Do you agree?";
+constexpr std::u16string_view kPathHelp =
+    u"Enter the path where you want Varnholt to be installed to. All nonexistent directories "
+    u"will be created.";
+constexpr std::u16string_view kCDHelp = u"Enter the DRIVE LETTER ONLY of your CD drive.";
+
+// One thing the model asked of the person, as a line that reads well in a
+// failure message.
+std::string Line(std::u16string_view what) {
+    return platform::TextToUtf8(what);
+}
+
+// Answers Yes/No boxes from a script and records every request in order.
+class ScriptedPerson : public UserInterface {
+public:
+    explicit ScriptedPerson(std::deque<MessageAnswer> answers = {}) : answers_(std::move(answers)) {}
+
+    MessageAnswer MsgBox(std::u16string_view text, MessageButtons buttons) override {
+        const bool yesNo = buttons == MessageButtons::YesNo;
+        log.push_back((yesNo ? "yes/no: " : "ok: ") + Line(text));
+        if (!yesNo) {
+            return MessageAnswer::OK;
+        }
+        if (answers_.empty()) {
+            ADD_FAILURE() << "unscripted question: " << Line(text);
+            return MessageAnswer::No;
+        }
+        const MessageAnswer answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+    }
+
+    void OpenWebAddress(std::u16string_view address, WindowShow show) override {
+        log.push_back("open: " + Line(address) +
+                      (show == WindowShow::Maximized ? " (maximized)" : " (normal)"));
+    }
+
+    void EndProgram() override { log.push_back("end"); }
+
+    std::vector<std::string> log;
+
+private:
+    std::deque<MessageAnswer> answers_;
+};
+
+struct LoadCase {
+    const char* meaning;
+    std::deque<MessageAnswer> answers;
+    std::vector<std::string> expected;
+};
+
+TEST(FrmMainLoad, AsksLicenceThenLiabilityAndEndsOnEitherNo) {
+    using enum MessageAnswer;
+    const std::string licence = "yes/no: " + Line(kLicence);
+    const std::string liability = "yes/no: " + Line(kLiability);
+    const std::vector<LoadCase> cases = {
+        {"licence refused: no disclaimer, no window", {No}, {licence, "end"}},
+        {"disclaimer refused", {Yes, No}, {licence, liability, "end"}},
+        {"both accepted: the window is shown", {Yes, Yes}, {licence, liability}},
+    };
+    for (const LoadCase& c : cases) {
+        SCOPED_TRACE(c.meaning);
+        FrmMain form;
+        ScriptedPerson person(c.answers);
+        form.SetUserInterface(&person);
+        form.Form_Load();
+        EXPECT_EQ(person.log, c.expected);
+    }
+}
+
+TEST(FrmMainHelp, ShowsOneOkBoxAndLeavesTheInputsAsTyped) {
+    struct HelpCase {
+        const char* button;
+        void (FrmMain::*click)();
+        std::u16string_view text;
+    };
+    const std::vector<HelpCase> cases = {
+        {"CmdPathHelp", &FrmMain::CmdPathHelp_Click, kPathHelp},
+        {"CmdCDHelp", &FrmMain::CmdCDHelp_Click, kCDHelp},
+    };
+    for (const HelpCase& c : cases) {
+        SCOPED_TRACE(c.button);
+        FrmMain form;
+        ScriptedPerson person;
+        form.SetUserInterface(&person);
+        form.TxtPath.SetText(u"E:\\Gam");  // half-edited
+        form.TxtCD.SetText(u"");
+        (form.*c.click)();
+        EXPECT_EQ(person.log, std::vector<std::string>{"ok: " + Line(c.text)});
+        EXPECT_EQ(form.TxtPath.Text(), u"E:\\Gam");
+        EXPECT_EQ(form.TxtCD.Text(), u"");
+    }
+}
+
+TEST(FrmMainLink, OpensTheServicesPageOfTheHostTheCaptionNames) {
+    FrmMain form;
+    ScriptedPerson person;
+    form.SetUserInterface(&person);
+    form.CmdGo_Click();
+
+    const std::u16string& caption = form.Label2.Caption();
+    const std::u16string prefix = u"Visit http://";
+    const std::u16string suffix = u"/services/ for details!";
+    ASSERT_TRUE(caption.starts_with(prefix) && caption.ends_with(suffix))
+        << Line(caption);
+    const std::u16string host =
+        caption.substr(prefix.size(), caption.size() - prefix.size() - suffix.size());
+    EXPECT_FALSE(host.empty());
+    EXPECT_EQ(host.find(u'/'), std::u16string::npos) << Line(host);
+    EXPECT_EQ(person.log, std::vector<std::string>{
+                              "open: http://" + Line(host) + "/services/index.htm (maximized)"});
+}
+
+TEST(FrmMainClick, RunsTheHandlerOfTheButtonClickedAndNothingForOtherControls) {
+    FrmMain form;
+    ScriptedPerson person;
+    form.SetUserInterface(&person);
+    for (const Control* control : form.Controls()) {
+        form.Click(*control);
+    }
+    // Table order: CmdPathHelp, CmdCDHelp, CmdInstall (no effect yet), CmdGo.
+    ASSERT_EQ(person.log.size(), 3u);
+    EXPECT_EQ(person.log[0], "ok: " + Line(kPathHelp));
+    EXPECT_EQ(person.log[1], "ok: " + Line(kCDHelp));
+    EXPECT_TRUE(person.log[2].starts_with("open: ")) << person.log[2];
+}
+
+TEST(FrmMainWindow, HasTheFixedTitleBorderSizeAndFont) {
+    const WindowProperties& window = FrmMain::Properties;
+    EXPECT_EQ(window.Caption, u"VarnholtInstall 1.0.0");
+    EXPECT_TRUE(window.FixedBorder);
+    EXPECT_TRUE(window.ControlBox);
+    EXPECT_FALSE(window.MinButton);
+    EXPECT_FALSE(window.MaxButton);
+    EXPECT_TRUE(window.CenterScreen);
+    EXPECT_EQ(window.ClientWidth, 6375);
+    EXPECT_EQ(window.ClientHeight, 2940);
+    EXPECT_EQ(window.Font.Name, u"Verdana");
+    EXPECT_DOUBLE_EQ(window.Font.Size, 8.25);
+    EXPECT_EQ(window.Font.Weight, 700);
+    EXPECT_EQ(window.Font.Charset, 0);
+    EXPECT_FALSE(window.Font.Italic || window.Font.Underline || window.Font.Strikethrough);
+}
+
+struct ControlRow {
+    const char* name;
+    ControlKind kind;
+    const char* container;  // empty: the window
+    std::u16string_view initial;
+    TwipsRect rect;
+};
+
+TEST(FrmMainControls, MatchTheLayoutTableRowByRow) {
+    using enum ControlKind;
+    const std::vector<ControlRow> rows = {
+        {"FraInformation", Frame, "", u"", {0, 0, 6375, 2055}},
+        {"LblPath", Label, "FraInformation", u"Path:", {120, 600, 735, 255}},
+        {"TxtPath", TextBox, "FraInformation", u"C:\\Ostmere\\Varnholt\\", {840, 600, 5055, 285}},
+        {"CmdPathHelp", CommandButton, "FraInformation", u"?", {6000, 600, 255, 255}},
+        {"LblCD", Label, "FraInformation", u"CD:", {120, 960, 735, 255}},
+        {"TxtCD", TextBox, "FraInformation", u"D", {840, 960, 5055, 285}},
+        {"CmdCDHelp", CommandButton, "FraInformation", u"?", {6000, 960, 255, 255}},
+        {"LblCredits", Label, "FraInformation", u"VarnholtInstall 1.0.0 coded by Brannick",
+         {120, 1320, 4575, 255}},
+        {"CmdInstall", CommandButton, "FraInformation", u"Install", {4680, 1320, 1575, 255}},
+        {"LblCurrentFile", Label, "FraInformation", u"Current File:", {120, 1680, 6135, 255}},
+        {"LblAd1", Label, "", u"Internet Hosting starting at US$20.00/month!",
+         {0, 2160, 4575, 255}},
+        {"LblAd2", Label, "", u"Unlimited Data Transfer, Minimum 100MB Harddrive Space.",
+         {0, 2400, 5775, 255}},
+        {"Label2", Label, "", u"", {0, 2640, 5295, 255}},  // caption checked with the link
+        {"CmdGo", CommandButton, "", u"Go!", {5400, 2640, 615, 255}},
+    };
+    FrmMain form;
+    ASSERT_EQ(form.Controls().size(), rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ControlRow& row = rows[i];
+        const Control& control = *form.Controls()[i];
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(control.Name(), row.name);
+        EXPECT_EQ(control.Kind(), row.kind);
+        EXPECT_EQ(control.Container() ? control.Container()->Name() : "", row.container);
+        if (control.Name() != "Label2") {
+            EXPECT_EQ(control.Caption(), row.initial) << Line(control.Caption());
+        }
+        EXPECT_EQ(control.Rect(), row.rect);
+    }
+}
+
+TEST(FrmMainControls, TabOrderIncludesFrameAndLabelsButFocusStopsOnInputsAndButtons) {
+    FrmMain form;
+    std::vector<std::string> all;
+    std::vector<std::string> stops;
+    for (const Control* control : form.TabOrder()) {
+        all.push_back(control->Name());
+        if (control->TabStop()) {
+            stops.push_back(control->Name());
+        }
+    }
+    EXPECT_EQ(all, (std::vector<std::string>{
+                       "FraInformation", "LblPath", "TxtPath", "CmdInstall", "LblCredits",
+                       "CmdPathHelp", "LblCD", "TxtCD", "CmdCDHelp", "CmdGo", "Label2", "LblAd2",
+                       "LblAd1", "LblCurrentFile"}));
+    EXPECT_EQ(stops, (std::vector<std::string>{"TxtPath", "CmdInstall", "CmdPathHelp", "TxtCD",
+                                               "CmdCDHelp", "CmdGo"}));
+}
+
+TEST(FrmMainInstance, IsOneObjectWhoseLabelNotifiesTheFrontEnd) {
+    FrmMain& form = FrmMain::Instance();
+    EXPECT_EQ(&form, &FrmMain::Instance());
+    EXPECT_EQ(form.LblCurrentFile.Caption(), u"Current File:");
+
+    int notices = 0;
+    form.LblCurrentFile.SetObserver([&] { ++notices; });
+    const std::u16string name = u"data\\maps\\a.map";
+    FrmMain::Instance().LblCurrentFile.SetCaption(u"Current File: " + name);
+    FrmMain::Instance().LblCurrentFile.SetCaption(u"Current File: " + name);  // same again
+    form.LblCurrentFile.SetObserver({});
+    form.LblCurrentFile.SetCaption(u"Current File:");
+
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(form.LblCurrentFile.Caption(), u"Current File:");
+}
+
+TEST(FrmMainInstance, CreatingAWindowAsksNothing) {
+    // Any handler run without a user interface throws, so creation must not
+    // run the prompts, while Form_Load does.
+    EXPECT_NO_THROW({ FrmMain fresh; });
+    FrmMain form;
+    EXPECT_THROW(form.Form_Load(), std::logic_error);
+}
+
+}  // namespace
+}  // namespace app

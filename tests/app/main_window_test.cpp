@@ -1,0 +1,282 @@
+// The Qt window drawn from the model: widget tree and layout, font and
+// window flags, focus and keys, mirroring both ways, the help boxes, the
+// link button, and a screenshot of the window as first shown.
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+#include "app/frm_main.h"
+#include "app/qt/program.h"
+#include "modal_answerer.h"
+
+using app::FrmMain;
+using app::qt::MainWindow;
+using app::qt::Program;
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void widgetTree_data();
+    void widgetTree();
+    void windowIsFixedCentredWithOnlyACloseBox();
+    void focusStartsInPathAndTabWalksTheButtonsAndInputs();
+    void enterAndEscapeStartNothing_data();
+    void enterAndEscapeStartNothing();
+    void textBoxesTakeTextOfAnyLengthBothWays();
+    void labelShowsEveryCaptionAsPlainText();
+    void helpButtonShowsItsMessageAndKeepsTheInputs_data();
+    void helpButtonShowsItsMessageAndKeepsTheInputs();
+    void goButtonOpensTheServicesPage();
+    void screenshotOfTheWindowAsFirstShown();
+
+private:
+    template <typename T = QWidget>
+    T* control(const char* name) const {
+        T* widget = window()->findChild<T*>(QString::fromLatin1(name));
+        if (widget == nullptr) {
+            qFatal("no widget %s", name);
+        }
+        return widget;
+    }
+    MainWindow* window() const { return program_->Window(); }
+
+    std::unique_ptr<FrmMain> model_;
+    std::unique_ptr<Program> program_;
+    QStringList opened_;
+};
+
+void TestMainWindow::init() {
+    opened_.clear();
+    model_ = std::make_unique<FrmMain>();
+    program_ = std::make_unique<Program>(*model_, [this](const QString& url) { opened_ << url; });
+    program_->Show();
+    QVERIFY(QTest::qWaitForWindowActive(window()));
+}
+
+void TestMainWindow::cleanup() {
+    program_.reset();
+    model_.reset();
+    QVERIFY2(QApplication::topLevelWidgets().isEmpty(), "a test left a window behind");
+}
+
+void TestMainWindow::widgetTree_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QRect>("pixels");  // at 96 dots per inch: 15 twips to the pixel
+    QTest::addColumn<QString>("text");
+
+    const QString frame = QStringLiteral("FraInformation");
+    const QString window;
+    QTest::newRow("FraInformation") << "QGroupBox" << window << QRect(0, 0, 425, 137) << "";
+    QTest::newRow("LblPath") << "QLabel" << frame << QRect(8, 40, 49, 17) << "Path:";
+    QTest::newRow("TxtPath") << "QLineEdit" << frame << QRect(56, 40, 337, 19)
+                             << "C:\\Ostmere\\Varnholt\\";
+    QTest::newRow("CmdPathHelp") << "QPushButton" << frame << QRect(400, 40, 17, 17) << "?";
+    QTest::newRow("LblCD") << "QLabel" << frame << QRect(8, 64, 49, 17) << "CD:";
+    QTest::newRow("TxtCD") << "QLineEdit" << frame << QRect(56, 64, 337, 19) << "D";
+    QTest::newRow("CmdCDHelp") << "QPushButton" << frame << QRect(400, 64, 17, 17) << "?";
+    QTest::newRow("LblCredits") << "QLabel" << frame << QRect(8, 88, 305, 17)
+                                << "VarnholtInstall 1.0.0 coded by Brannick";
+    QTest::newRow("CmdInstall") << "QPushButton" << frame << QRect(312, 88, 105, 17) << "Install";
+    QTest::newRow("LblCurrentFile") << "QLabel" << frame << QRect(8, 112, 409, 17)
+                                    << "Current File:";
+    QTest::newRow("LblAd1") << "QLabel" << window << QRect(0, 144, 305, 17)
+                            << "Internet Hosting starting at US$20.00/month!";
+    QTest::newRow("LblAd2") << "QLabel" << window << QRect(0, 160, 385, 17)
+                            << "Unlimited Data Transfer, Minimum 100MB Harddrive Space.";
+    QTest::newRow("Label2") << "QLabel" << window << QRect(0, 176, 353, 17)
+                            << "Visit http://brannick.example/services/ for details!";
+    QTest::newRow("CmdGo") << "QPushButton" << window << QRect(360, 176, 41, 17) << "Go!";
+}
+
+void TestMainWindow::widgetTree() {
+    QFETCH(QString, kind);
+    QFETCH(QString, container);
+    QFETCH(QRect, pixels);
+    QFETCH(QString, text);
+    QCOMPARE(window()->screen()->logicalDotsPerInchX(), 96.0);
+
+    QWidget* widget = control(QTest::currentDataTag());
+    QCOMPARE(widget->metaObject()->className(), kind);
+    QWidget* expectedParent = container.isEmpty() ? window() : control(qPrintable(container));
+    QCOMPARE(widget->parentWidget(), expectedParent);
+    QCOMPARE(widget->geometry(), pixels);
+    QVERIFY(widget->isVisible());
+    QVERIFY(widget->isEnabled());
+
+    QString shown;
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        shown = label->text();
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QCOMPARE(label->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+        QCOMPARE(label->frameShape(), QFrame::NoFrame);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        shown = edit->text();
+    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        shown = button->text();
+        QVERIFY(!button->isDefault());
+        QVERIFY(!button->autoDefault());
+    } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+        shown = group->title();
+        QVERIFY(!group->isFlat());
+    }
+    QCOMPARE(shown, text);
+
+    // One font everywhere: none of the controls carries one of its own.
+    const QFont font = widget->font();
+    QCOMPARE(font.family(), QStringLiteral("Verdana"));
+    QCOMPARE(font.pointSizeF(), 8.25);
+    QCOMPARE(font.weight(), QFont::Bold);
+    QVERIFY(!font.italic() && !font.underline() && !font.strikeOut());
+}
+
+void TestMainWindow::windowIsFixedCentredWithOnlyACloseBox() {
+    QCOMPARE(window()->windowTitle(), QStringLiteral("VarnholtInstall 1.0.0"));
+    QVERIFY(window()->isWindow());
+    QVERIFY(qobject_cast<QDialog*>(window()) == nullptr);  // a dialog would close on Escape
+    QCOMPARE(window()->size(), QSize(425, 196));
+    QCOMPARE(window()->minimumSize(), window()->maximumSize());
+
+    const Qt::WindowFlags flags = window()->windowFlags();
+    QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
+    QVERIFY(flags.testFlag(Qt::WindowTitleHint));
+    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+
+    const QPoint screenCentre = window()->screen()->availableGeometry().center();
+    const QPoint offset = window()->geometry().center() - screenCentre;
+    QVERIFY2(offset.manhattanLength() <= 2, "the window is not centred on the screen");
+}
+
+void TestMainWindow::focusStartsInPathAndTabWalksTheButtonsAndInputs() {
+    QCOMPARE(QApplication::focusWidget(), control("TxtPath"));
+    const QStringList expected = {"CmdInstall", "CmdPathHelp", "TxtCD",
+                                  "CmdCDHelp",  "CmdGo",       "TxtPath"};
+    QStringList walked;
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        walked << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(walked, expected);
+}
+
+void TestMainWindow::enterAndEscapeStartNothing_data() {
+    QTest::addColumn<int>("key");
+    for (const char* box : {"TxtPath", "TxtCD"}) {
+        QTest::addRow("%s Return", box) << int(Qt::Key_Return);
+        QTest::addRow("%s Enter", box) << int(Qt::Key_Enter);
+        QTest::addRow("%s Escape", box) << int(Qt::Key_Escape);
+    }
+}
+
+void TestMainWindow::enterAndEscapeStartNothing() {
+    QFETCH(int, key);
+    const QString box = QString::fromLatin1(QTest::currentDataTag()).section(' ', 0, 0);
+    std::vector<std::unique_ptr<QSignalSpy>> clicks;
+    for (QPushButton* button : window()->findChildren<QPushButton*>()) {
+        clicks.push_back(std::make_unique<QSignalSpy>(button, &QPushButton::clicked));
+    }
+    QWidget* edit = control(qPrintable(box));
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key(key));
+    QTest::qWait(20);  // let anything queued by the key run
+
+    for (const auto& spy : clicks) {
+        QCOMPARE(spy->count(), 0);
+    }
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QVERIFY(window()->isVisible());
+    QVERIFY(opened_.isEmpty());
+}
+
+void TestMainWindow::textBoxesTakeTextOfAnyLengthBothWays() {
+    auto* cd = control<QLineEdit>("TxtCD");
+    cd->setFocus();
+    QTest::keyClick(cd, Qt::Key_End);
+    QTest::keyClicks(cd, ":\\Install and more");
+    QCOMPARE(model_->TxtCD.Text(), u"D:\\Install and more");
+
+    const QString longText(100000, QLatin1Char('x'));
+    cd->insert(longText);
+    QCOMPARE(cd->text().size(), 100000 + 19);
+    QCOMPARE(model_->TxtCD.Text().size(), std::size_t{100000 + 19});
+
+    model_->TxtPath.SetText(std::u16string(70000, u'p'));
+    QCOMPARE(control<QLineEdit>("TxtPath")->text(), QString(70000, QLatin1Char('p')));
+}
+
+void TestMainWindow::labelShowsEveryCaptionAsPlainText() {
+    auto* label = control<QLabel>("LblCurrentFile");
+    for (const std::u16string& caption :
+         {std::u16string(u"Current File: "), std::u16string(u"Current File: <b>a&b</b>.dat"),
+          std::u16string(u"Current File: maps\\\u00e9t\u00e9.map")}) {
+        model_->LblCurrentFile.SetCaption(caption);
+        QCOMPARE(label->text().toStdU16String(), caption);
+    }
+}
+
+void TestMainWindow::helpButtonShowsItsMessageAndKeepsTheInputs_data() {
+    QTest::addColumn<QString>("message");
+    QTest::newRow("CmdPathHelp") << "Enter the path where you want Varnholt to be installed to. "
+                                    "All nonexistent directories will be created.";
+    QTest::newRow("CmdCDHelp") << "Enter the DRIVE LETTER ONLY of your CD drive.";
+}
+
+void TestMainWindow::helpButtonShowsItsMessageAndKeepsTheInputs() {
+    QFETCH(QString, message);
+    auto* path = control<QLineEdit>("TxtPath");
+    path->setFocus();
+    QTest::keyClick(path, Qt::Key_End);
+    QTest::keyClick(path, Qt::Key_Backspace);
+    QTest::keyClicks(path, "\\Ga");  // half-edited
+    const QString typedPath = path->text();
+    const QString typedCD = control<QLineEdit>("TxtCD")->text();
+
+    ModalAnswerer person({QMessageBox::Ok});
+    QTest::mouseClick(control(QTest::currentDataTag()), Qt::LeftButton);
+
+    QCOMPARE(person.seen().size(), 1);
+    const SeenBox& box = person.seen().front();
+    QCOMPARE(box.text, message);
+    QCOMPARE(box.title, QStringLiteral("VarnholtInstall"));
+    QCOMPARE(box.icon, QMessageBox::NoIcon);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.defaultButton, QMessageBox::Ok);
+    QCOMPARE(box.font.family(), QStringLiteral("Verdana"));
+    QCOMPARE(box.font.weight(), QFont::Bold);
+    QCOMPARE(path->text(), typedPath);
+    QCOMPARE(control<QLineEdit>("TxtCD")->text(), typedCD);
+    QCOMPARE(QString::fromStdU16String(model_->TxtPath.Text()), typedPath);
+}
+
+void TestMainWindow::goButtonOpensTheServicesPage() {
+    QTest::mouseClick(control("CmdGo"), Qt::LeftButton);
+    QCOMPARE(opened_, QStringList{"http://brannick.example/services/index.htm"});
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QVERIFY(window()->isVisible());
+}
+
+void TestMainWindow::screenshotOfTheWindowAsFirstShown() {
+    const QDir folder(QStringLiteral(VARNHOLT_SCREENSHOT_DIR));
+    QVERIFY(folder.mkpath(QStringLiteral(".")));
+    const QString file = folder.filePath(QStringLiteral("main-window.png"));
+    QVERIFY(window()->grab().save(file));
+    qInfo("screenshot: %s", qPrintable(file));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "main_window_test.moc"

@@ -1,0 +1,58 @@
+// Answers the application's modal message boxes from a timer, the way a
+// person would, and records what each box showed.
+#pragma once
+
+#include <QApplication>
+#include <QFont>
+#include <QList>
+#include <QPushButton>
+#include <QMessageBox>
+#include <QObject>
+#include <QTimer>
+
+struct SeenBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton;
+    QFont font;
+};
+
+class ModalAnswerer : public QObject {
+public:
+    // Presses `answers` in order, one per box. A box beyond the script is
+    // recorded and closed with its first button, so a test fails rather than
+    // hangs.
+    explicit ModalAnswerer(QList<QMessageBox::StandardButton> answers) : answers_(answers) {
+        connect(&timer_, &QTimer::timeout, this, &ModalAnswerer::poll);
+        timer_.start(kPollMs);
+    }
+
+    const QList<SeenBox>& seen() const { return seen_; }
+
+private:
+    static constexpr int kPollMs = 5;
+
+    void poll() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) {
+            return;
+        }
+        QAbstractButton* preferred = box->defaultButton();
+        seen_.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
+                      box->standardButton(preferred), box->font()});
+        QAbstractButton* press = nullptr;
+        if (!answers_.isEmpty()) {
+            press = box->button(answers_.takeFirst());
+        }
+        if (press == nullptr) {
+            press = box->buttons().first();
+        }
+        press->click();
+    }
+
+    QList<QMessageBox::StandardButton> answers_;
+    QList<SeenBox> seen_;
+    QTimer timer_;
+};
