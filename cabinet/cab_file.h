@@ -76,6 +76,7 @@ private:
     uint32_t ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info);
 
     bool Matches(const std::u16string& comparedName) const;
+    uint32_t AnswerAfterLookUp(bool matched) const;
     std::u16string BuildTargetPath(const std::u16string& nameInCabinet) const;
 
     std::u16string cabName_;

@@ -20,6 +20,20 @@ double EntryDate(const platform::FILE_IN_CABINET_INFO_A& info) {
     return support::FileTimeToDate(fileTime);
 }
 
+// An entry's name, whole and split at its last '\'.
+struct EntryName {
+    std::u16string full;
+    std::u16string folder;  // up to and including the last '\', or empty
+    std::u16string last;
+};
+
+EntryName SplitEntryName(const platform::FILE_IN_CABINET_INFO_A& info) {
+    EntryName entry;
+    entry.full = support::AnsiPointerToString(info.NameInCabinet);
+    Callback::SplitPath(entry.full, entry.folder, entry.last);
+    return entry;
+}
+
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 // A stored name that would lead out of the output folder: rooted, holding a
@@ -81,6 +95,12 @@ uint32_t CabFile::CabCallBack(int32_t Mode, uint32_t Notification, uintptr_t Par
     }
 }
 
+// A look-up by name ends the walk at its match; a listing of every entry
+// skips each one and goes on.
+uint32_t CabFile::AnswerAfterLookUp(bool matched) const {
+    return matched && !fileToMatch_.empty() ? platform::FILEOP_ABORT : platform::FILEOP_SKIP;
+}
+
 bool CabFile::Matches(const std::u16string& comparedName) const {
     return fileToMatch_.empty() || platform::TextEqualsIgnoreCase(fileToMatch_, comparedName);
 }
@@ -90,39 +110,27 @@ std::u16string CabFile::BuildTargetPath(const std::u16string& nameInCabinet) con
 }
 
 uint32_t CabFile::InfoCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
-    uint32_t answer = platform::FILEOP_SKIP;
-    const std::u16string fullName = support::AnsiPointerToString(info.NameInCabinet);
-    std::u16string folder;
-    std::u16string name;
-    Callback::SplitPath(fullName, folder, name);
-    if (Matches(fullName)) {
-        if (!fileToMatch_.empty()) {
-            answer = platform::FILEOP_ABORT;
-        }
-        FileFound.Raise(name, EntryDate(info), static_cast<int32_t>(info.FileSize), folder);
+    const EntryName entry = SplitEntryName(info);
+    const bool matched = Matches(entry.full);
+    if (matched) {
+        FileFound.Raise(entry.last, EntryDate(info), static_cast<int32_t>(info.FileSize), entry.folder);
     }
-    return answer;
+    return AnswerAfterLookUp(matched);
 }
 
 uint32_t CabFile::XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
-    uint32_t answer = platform::FILEOP_SKIP;
-    const std::u16string fullName = support::AnsiPointerToString(info.NameInCabinet);
-    std::u16string folder;
-    std::u16string name;
-    Callback::SplitPath(fullName, folder, name);
-    if (Matches(name)) {
-        if (!fileToMatch_.empty()) {
-            answer = platform::FILEOP_ABORT;
-        }
+    const EntryName entry = SplitEntryName(info);
+    const bool matched = Matches(entry.last);
+    if (matched) {
         const std::u16string size = platform::Utf8ToText(std::to_string(static_cast<int32_t>(info.FileSize)));
         const std::u16string fields =
-            XmlElement(XmlEscapeText(fullName), u"FULLNAME", u"", u"") +
-            XmlElement(XmlEscapeText(name), u"NAME", u"", u"") +
+            XmlElement(XmlEscapeText(entry.full), u"FULLNAME", u"", u"") +
+            XmlElement(XmlEscapeText(entry.last), u"NAME", u"", u"") +
             XmlElement(XmlEscapeText(platform::FormatGeneralDate(EntryDate(info))), u"DATE", u"", u"") +
-            XmlElement(size, u"SIZE", u"", u"") + XmlElement(XmlEscapeText(folder), u"PATH", u"", u"");
+            XmlElement(size, u"SIZE", u"", u"") + XmlElement(XmlEscapeText(entry.folder), u"PATH", u"", u"");
         xmlText_ += XmlElement(fields, u"FILE", u"", u"") + u"\r\n";
     }
-    return answer;
+    return AnswerAfterLookUp(matched);
 }
 
 uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {

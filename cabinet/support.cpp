@@ -9,17 +9,9 @@ namespace cabinet::support {
 namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
-// Days from 1899-12-30 (day 0 of date values) to 1970-01-01.
-constexpr int64_t kDateValueDaysTo1970 = 25569;
-
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
+constexpr uint64_t kTicksPerDay = 864'000'000'000;
+// Days from 1601-01-01 (day 0 of file times) to 1899-12-30 (day 0 of date values).
+constexpr int64_t kDaysFrom1601ToDateZero = 109'205;
 
 }  // namespace
 
@@ -32,7 +24,12 @@ double FileTimeToDate(const platform::FILETIME& fileTime) {
 }
 
 double SystemTimeToDate(const platform::SYSTEMTIME& fields) {
-    const int64_t days = DaysFromCivil(fields.wYear, fields.wMonth, fields.wDay) + kDateValueDaysTo1970;
+    platform::SYSTEMTIME midnight = fields;
+    midnight.wHour = midnight.wMinute = midnight.wSecond = midnight.wMilliseconds = 0;
+    platform::FILETIME dayStart{0, 0};
+    platform::SystemTimeToFileTime(&midnight, &dayStart);
+    const uint64_t ticks = (static_cast<uint64_t>(dayStart.dwHighDateTime) << 32) | dayStart.dwLowDateTime;
+    const int64_t days = static_cast<int64_t>(ticks / kTicksPerDay) - kDaysFrom1601ToDateZero;
     const double seconds = fields.wHour * 3600.0 + fields.wMinute * 60.0 + fields.wSecond;
     return static_cast<double>(days) + seconds / kSecondsPerDay;
 }

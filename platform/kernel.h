@@ -64,6 +64,10 @@ struct SYSTEMTIME {
 // the words do not name a real moment (month 0, 31 February, hour 24, ...).
 int32_t DosDateTimeToFileTime(uint16_t FatDate, uint16_t FatTime, FILETIME* FileTime);
 
+// Calendar fields to a file time; day of week is ignored. Returns 0 and
+// leaves *FileTime untouched for fields that name no real moment.
+int32_t SystemTimeToFileTime(const SYSTEMTIME* SystemTime, FILETIME* FileTime);
+
 // A file time to calendar fields. Returns 0 for times at or past 2^63.
 int32_t FileTimeToSystemTime(const FILETIME* FileTime, SYSTEMTIME* SystemTime);
 

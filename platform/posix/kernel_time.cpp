@@ -42,28 +42,43 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
     y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
 }
 
-}  // namespace
-
-int32_t DosDateTimeToFileTime(uint16_t FatDate, uint16_t FatTime, FILETIME* FileTime) {
-    const int year = kDosEpochYear + (FatDate >> 9);
-    const int month = (FatDate >> 5) & 0x0F;
-    const int day = FatDate & 0x1F;
-    const int hour = FatTime >> 11;
-    const int minute = (FatTime >> 5) & 0x3F;
-    const int second = (FatTime & 0x1F) * 2;
-    if (FileTime == nullptr || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
-        hour > 23 || minute > 59 || second > 59) {
+// The file time of a moment, or false when the fields name none.
+bool MomentToFileTime(int64_t year, int month, int day, int hour, int minute, int second, int millisecond,
+                      FILETIME* FileTime) {
+    if (FileTime == nullptr || year < 1601 || year > 30827 || month < 1 || month > 12 || day < 1 ||
+        day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59 || millisecond > 999) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return false;
     }
     const int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
                          kDaysFrom1601To1970;
     const uint64_t ticks =
         (static_cast<uint64_t>(days) * kSecondsPerDay + static_cast<uint64_t>(hour * 3600 + minute * 60 + second)) *
-        kTicksPerSecond;
+            kTicksPerSecond +
+        static_cast<uint64_t>(millisecond) * kTicksPerMillisecond;
     FileTime->dwLowDateTime = static_cast<uint32_t>(ticks);
     FileTime->dwHighDateTime = static_cast<uint32_t>(ticks >> 32);
-    return 1;
+    return true;
+}
+
+}  // namespace
+
+int32_t DosDateTimeToFileTime(uint16_t FatDate, uint16_t FatTime, FILETIME* FileTime) {
+    return MomentToFileTime(kDosEpochYear + (FatDate >> 9), (FatDate >> 5) & 0x0F, FatDate & 0x1F, FatTime >> 11,
+                            (FatTime >> 5) & 0x3F, (FatTime & 0x1F) * 2, 0, FileTime)
+               ? 1
+               : 0;
+}
+
+int32_t SystemTimeToFileTime(const SYSTEMTIME* SystemTime, FILETIME* FileTime) {
+    if (SystemTime == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return MomentToFileTime(SystemTime->wYear, SystemTime->wMonth, SystemTime->wDay, SystemTime->wHour,
+                            SystemTime->wMinute, SystemTime->wSecond, SystemTime->wMilliseconds, FileTime)
+               ? 1
+               : 0;
 }
 
 int32_t FileTimeToSystemTime(const FILETIME* FileTime, SYSTEMTIME* SystemTime) {
