@@ -53,7 +53,7 @@ void OpenWithDesktop(const QString& address) {
 
 Program::Program(FrmMain& model, WebOpener openWebAddress)
     : model_(model), openWebAddress_(std::move(openWebAddress)) {
-    // Message boxes do not take a parent's font; the application's reaches them.
+    // One font for everything the front end shows, message boxes included.
     QApplication::setFont(WindowFont());
     model_.SetUserInterface(this);
 }

@@ -130,37 +130,6 @@ TEST(FrmMainLink, OpensTheServicesPageOfTheHostTheCaptionNames) {
                               "open: http://" + Line(host) + "/services/index.htm (maximized)"});
 }
 
-TEST(FrmMainClick, RunsTheHandlerOfTheButtonClickedAndNothingForOtherControls) {
-    FrmMain form;
-    ScriptedPerson person;
-    form.SetUserInterface(&person);
-    for (const Control* control : form.Controls()) {
-        form.Click(*control);
-    }
-    // Table order: CmdPathHelp, CmdCDHelp, CmdInstall (no effect yet), CmdGo.
-    ASSERT_EQ(person.log.size(), 3u);
-    EXPECT_EQ(person.log[0], "ok: " + Line(kPathHelp));
-    EXPECT_EQ(person.log[1], "ok: " + Line(kCDHelp));
-    EXPECT_TRUE(person.log[2].starts_with("open: ")) << person.log[2];
-}
-
-TEST(FrmMainWindow, HasTheFixedTitleBorderSizeAndFont) {
-    const WindowProperties& window = FrmMain::Properties;
-    EXPECT_EQ(window.Caption, u"VarnholtInstall 1.0.0");
-    EXPECT_TRUE(window.FixedBorder);
-    EXPECT_TRUE(window.ControlBox);
-    EXPECT_FALSE(window.MinButton);
-    EXPECT_FALSE(window.MaxButton);
-    EXPECT_TRUE(window.CenterScreen);
-    EXPECT_EQ(window.ClientWidth, 6375);
-    EXPECT_EQ(window.ClientHeight, 2940);
-    EXPECT_EQ(window.Font.Name, u"Verdana");
-    EXPECT_DOUBLE_EQ(window.Font.Size, 8.25);
-    EXPECT_EQ(window.Font.Weight, 700);
-    EXPECT_EQ(window.Font.Charset, 0);
-    EXPECT_FALSE(window.Font.Italic || window.Font.Underline || window.Font.Strikethrough);
-}
-
 struct ControlRow {
     const char* name;
     ControlKind kind;

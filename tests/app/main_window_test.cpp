@@ -12,7 +12,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 
 #include "app/frm_main.h"
 #include "app/qt/program.h"
@@ -74,46 +76,38 @@ void TestMainWindow::cleanup() {
 
 void TestMainWindow::widgetTree_data() {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("container");
-    QTest::addColumn<QRect>("pixels");  // at 96 dots per inch: 15 twips to the pixel
-    QTest::addColumn<QString>("text");
-
-    const QString frame = QStringLiteral("FraInformation");
-    const QString window;
-    QTest::newRow("FraInformation") << "QGroupBox" << window << QRect(0, 0, 425, 137) << "";
-    QTest::newRow("LblPath") << "QLabel" << frame << QRect(8, 40, 49, 17) << "Path:";
-    QTest::newRow("TxtPath") << "QLineEdit" << frame << QRect(56, 40, 337, 19)
-                             << "C:\\Ostmere\\Varnholt\\";
-    QTest::newRow("CmdPathHelp") << "QPushButton" << frame << QRect(400, 40, 17, 17) << "?";
-    QTest::newRow("LblCD") << "QLabel" << frame << QRect(8, 64, 49, 17) << "CD:";
-    QTest::newRow("TxtCD") << "QLineEdit" << frame << QRect(56, 64, 337, 19) << "D";
-    QTest::newRow("CmdCDHelp") << "QPushButton" << frame << QRect(400, 64, 17, 17) << "?";
-    QTest::newRow("LblCredits") << "QLabel" << frame << QRect(8, 88, 305, 17)
-                                << "VarnholtInstall 1.0.0 coded by Brannick";
-    QTest::newRow("CmdInstall") << "QPushButton" << frame << QRect(312, 88, 105, 17) << "Install";
-    QTest::newRow("LblCurrentFile") << "QLabel" << frame << QRect(8, 112, 409, 17)
-                                    << "Current File:";
-    QTest::newRow("LblAd1") << "QLabel" << window << QRect(0, 144, 305, 17)
-                            << "Internet Hosting starting at US$20.00/month!";
-    QTest::newRow("LblAd2") << "QLabel" << window << QRect(0, 160, 385, 17)
-                            << "Unlimited Data Transfer, Minimum 100MB Harddrive Space.";
-    QTest::newRow("Label2") << "QLabel" << window << QRect(0, 176, 353, 17)
-                            << "Visit http://brannick.example/services/ for details!";
-    QTest::newRow("CmdGo") << "QPushButton" << window << QRect(360, 176, 41, 17) << "Go!";
+    FrmMain model;
+    for (const app::Control* control : model.Controls()) {
+        const char* kind = "QLabel";
+        switch (control->Kind()) {
+        case app::ControlKind::Frame: kind = "QGroupBox"; break;
+        case app::ControlKind::TextBox: kind = "QLineEdit"; break;
+        case app::ControlKind::CommandButton: kind = "QPushButton"; break;
+        case app::ControlKind::Label: break;
+        }
+        QTest::newRow(control->Name().c_str()) << kind;
+    }
 }
 
 void TestMainWindow::widgetTree() {
     QFETCH(QString, kind);
-    QFETCH(QString, container);
-    QFETCH(QRect, pixels);
-    QFETCH(QString, text);
     QCOMPARE(window()->screen()->logicalDotsPerInchX(), 96.0);
+    const std::string name = QTest::currentDataTag();
+    const auto& controls = model_->Controls();
+    const app::Control& model =
+        **std::find_if(controls.begin(), controls.end(),
+                       [&](const app::Control* c) { return c->Name() == name; });
 
-    QWidget* widget = control(QTest::currentDataTag());
+    QWidget* widget = control(name.c_str());
     QCOMPARE(widget->metaObject()->className(), kind);
-    QWidget* expectedParent = container.isEmpty() ? window() : control(qPrintable(container));
-    QCOMPARE(widget->parentWidget(), expectedParent);
-    QCOMPARE(widget->geometry(), pixels);
+    QWidget* parent = model.Container() ? control(model.Container()->Name().c_str()) : window();
+    QCOMPARE(widget->parentWidget(), parent);
+    constexpr int kTwipsPerPixelAt96Dpi = 15;
+    const app::TwipsRect& twips = model.Rect();
+    QCOMPARE(widget->geometry(), QRect(twips.Left / kTwipsPerPixelAt96Dpi,
+                                       twips.Top / kTwipsPerPixelAt96Dpi,
+                                       twips.Width / kTwipsPerPixelAt96Dpi,
+                                       twips.Height / kTwipsPerPixelAt96Dpi));
     QVERIFY(widget->isVisible());
     QVERIFY(widget->isEnabled());
 
@@ -133,7 +127,7 @@ void TestMainWindow::widgetTree() {
         shown = group->title();
         QVERIFY(!group->isFlat());
     }
-    QCOMPARE(shown, text);
+    QCOMPARE(shown.toStdU16String(), model.Caption());
 
     // One font everywhere: none of the controls carries one of its own.
     const QFont font = widget->font();
