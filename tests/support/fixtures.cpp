@@ -120,6 +120,7 @@ std::string ShellQuote(const std::string& text) {
 
 void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root,
                      const std::vector<CabEntry>& entries, bool compress) {
+    fs::create_directories(fs::absolute(cabinet).parent_path());
     std::string names;
     for (const auto& entry : entries) {
         WriteFile(root / entry.name, entry.bytes);
