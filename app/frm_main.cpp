@@ -1,5 +1,6 @@
 // FrmMain: the control table, the start-up prompts, the help messages and the
-// link to the author's hosting-services page.
+// link to the author's hosting-services page. The install procedure has a
+// file of its own.
 #include "app/frm_main.h"
 
 #include <algorithm>
@@ -101,8 +102,6 @@ void FrmMain::CmdCDHelp_Click() {
 void FrmMain::CmdGo_Click() {
     Ui().OpenWebAddress(ServicesPage(), WindowShow::Maximized);
 }
-
-void FrmMain::CmdInstall_Click() {}
 
 void FrmMain::Click(const Control& control) {
     if (&control == &CmdPathHelp) {

@@ -5,11 +5,16 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "app/control.h"
 #include "app/user_interface.h"
+
+namespace cabinet {
+class CabFile;
+}
 
 namespace app {
 
@@ -98,10 +103,16 @@ public:
     // A click on `control`: runs its handler; controls without one ignore it.
     void Click(const Control& control);
 
+    // The window's one cabinet object, created when first read and kept
+    // until the program ends; the install procedure uses it for every
+    // cabinet. Its events have no listener here.
+    const std::shared_ptr<cabinet::CabFile>& cab();
+
 private:
     UserInterface& Ui() const;
 
     UserInterface* ui_ = nullptr;
+    std::shared_ptr<cabinet::CabFile> cab_;
     std::array<Control*, kControlCount> controls_;
 };
 

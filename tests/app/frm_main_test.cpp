@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/runtime.h"
+#include "tests/app/scripted_person.h"
 
 namespace app {
 namespace {
@@ -22,45 +23,6 @@ constexpr std::u16string_view kPathHelp =
     u"Enter the path where you want Varnholt to be installed to. All nonexistent directories "
     u"will be created.";
 constexpr std::u16string_view kCDHelp = u"Enter the DRIVE LETTER ONLY of your CD drive.";
-
-// One thing the model asked of the person, as a line that reads well in a
-// failure message.
-std::string Line(std::u16string_view what) {
-    return platform::TextToUtf8(what);
-}
-
-// Answers Yes/No boxes from a script and records every request in order.
-class ScriptedPerson : public UserInterface {
-public:
-    explicit ScriptedPerson(std::deque<MessageAnswer> answers = {}) : answers_(std::move(answers)) {}
-
-    MessageAnswer MsgBox(std::u16string_view text, MessageButtons buttons) override {
-        const bool yesNo = buttons == MessageButtons::YesNo;
-        log.push_back((yesNo ? "yes/no: " : "ok: ") + Line(text));
-        if (!yesNo) {
-            return MessageAnswer::OK;
-        }
-        if (answers_.empty()) {
-            ADD_FAILURE() << "unscripted question: " << Line(text);
-            return MessageAnswer::No;
-        }
-        const MessageAnswer answer = answers_.front();
-        answers_.pop_front();
-        return answer;
-    }
-
-    void OpenWebAddress(std::u16string_view address, WindowShow show) override {
-        log.push_back("open: " + Line(address) +
-                      (show == WindowShow::Maximized ? " (maximized)" : " (normal)"));
-    }
-
-    void EndProgram() override { log.push_back("end"); }
-
-    std::vector<std::string> log;
-
-private:
-    std::deque<MessageAnswer> answers_;
-};
 
 struct LoadCase {
     const char* meaning;

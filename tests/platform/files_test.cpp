@@ -4,13 +4,13 @@
 #include "platform/files.h"
 #include "platform/runtime.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/install_fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace platform;
@@ -127,66 +127,49 @@ class StartDocumentTest : public FilesTest {
 protected:
     void SetUp() override {
         FilesTest::SetUp();
-        previousPath_ = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-        setenv("PATH", bin.path().c_str(), 1);
         WriteFile(prefix.driveC() / "Game" / "varnholtinstall.reg", "REGEDIT4\r\n");
     }
-    void TearDown() override { setenv("PATH", previousPath_.c_str(), 1); }
 
-    // A launcher stand-in that writes its arguments to `record`.
-    void InstallStandIn(const std::string& name) {
-        const fs::path script = bin / name;
-        WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + record().string() + ".part'\n/bin/mv '" +
-                              record().string() + ".part' '" + record().string() + "'\n");
-        fs::permissions(script, fs::perms::owner_all);
+    std::string HostPathOfScript() const {
+        return (prefix.root() / "dosdevices" / "c:" / "Game" / "varnholtinstall.reg").string();
     }
-
-    fs::path record() const { return bin / "record"; }
-
-    // The launcher's arguments, once the detached launcher has written them.
-    std::string WaitForRecord() const {
-        for (int i = 0; i < 200 && !fs::exists(record()); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return fs::exists(record()) ? ReadFile(record()) : std::string("(nothing recorded)");
-    }
-
-    testsupport::TempDir bin;
-    std::string previousPath_;
 };
 
 TEST_F(StartDocumentTest, UsesWineStartInsideThePrefix) {
-    InstallStandIn("wine");
-    InstallStandIn("xdg-open");
+    testsupport::RecordingLaunchers launchers({"wine", "xdg-open"}, false);
     StartDocument(u"C:\\Game\\\\varnholtinstall.reg");
-    const std::string host = (prefix.root() / "dosdevices" / "c:" / "Game" / "varnholtinstall.reg").string();
-    EXPECT_EQ(WaitForRecord(), (bin / "wine").string() + "\nstart\n/unix\n" + host + "\n");
+    EXPECT_EQ(launchers.WaitForRecord(),
+              (launchers.folder() / "wine").string() + "\nstart\n/unix\n" + HostPathOfScript() + "\n");
 }
 
 TEST_F(StartDocumentTest, FallsBackToTheDesktopOpener) {
-    InstallStandIn("xdg-open");
+    testsupport::RecordingLaunchers launchers({"xdg-open"}, false);
     StartDocument(u"C:\\Game\\varnholtinstall.reg");
-    const std::string host = (prefix.root() / "dosdevices" / "c:" / "Game" / "varnholtinstall.reg").string();
-    EXPECT_EQ(WaitForRecord(), (bin / "xdg-open").string() + "\n" + host + "\n");
+    EXPECT_EQ(launchers.WaitForRecord(), (launchers.folder() / "xdg-open").string() + "\n" + HostPathOfScript() + "\n");
 }
 
 TEST_F(StartDocumentTest, AMissingDocumentOrLauncherIsFileNotFound) {
-    InstallStandIn("wine");
-    try {
-        StartDocument(u"C:\\Game\\missing.reg");
-        ADD_FAILURE() << "no error";
-    } catch (const RaisedError& error) {
-        EXPECT_EQ(error.Number(), kErrFileNotFound);
-        EXPECT_EQ(TextToUtf8(error.Description()), "File not found");
+    struct Case {
+        const char* what;
+        std::vector<std::string> launchers;
+        std::u16string document;
+    };
+    const Case cases[] = {
+        {"missing document", {"wine"}, u"C:\\Game\\missing.reg"},
+        {"no launcher", {}, u"C:\\Game\\varnholtinstall.reg"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::RecordingLaunchers launchers(c.launchers, false);
+        try {
+            StartDocument(c.document);
+            ADD_FAILURE() << "no error";
+        } catch (const RaisedError& error) {
+            EXPECT_EQ(error.Number(), kErrFileNotFound);
+            EXPECT_EQ(TextToUtf8(error.Description()), "File not found");
+        }
+        EXPECT_FALSE(fs::exists(launchers.record()));
     }
-    fs::remove(bin / "wine");
-    try {
-        StartDocument(u"C:\\Game\\varnholtinstall.reg");
-        ADD_FAILURE() << "no error";
-    } catch (const RaisedError& error) {
-        EXPECT_EQ(error.Number(), kErrFileNotFound);
-    }
-    EXPECT_FALSE(fs::exists(record()));
 }
 
 }  // namespace
