@@ -143,9 +143,9 @@ std::optional<std::string> FindOnPath(const std::string& program) {
     return std::nullopt;
 }
 
-// Starts `argv` in a session of its own and does not wait for it: an
-// intermediate child starts it and ends at once, so nothing is left to reap.
-// Returns 0 or the error that kept it from starting.
+// Starts `argv` in a session of its own, its output discarded, and does not
+// wait for it: an intermediate child starts it and ends at once, so nothing
+// is left to reap. Returns 0 or the error that kept it from starting.
 int SpawnDetached(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     for (const auto& argument : arguments) {
@@ -166,8 +166,12 @@ int SpawnDetached(const std::vector<std::string>& arguments) {
     }
     if (child == 0) {
         setsid();
+        posix_spawn_file_actions_t quiet;
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         pid_t grandchild = 0;
-        const int result = posix_spawn(&grandchild, argv[0], nullptr, nullptr, argv.data(), environ);
+        const int result = posix_spawn(&grandchild, argv[0], &quiet, nullptr, argv.data(), environ);
         ssize_t ignored = write(report[1], &result, sizeof result);
         (void)ignored;
         _exit(0);
