@@ -1,0 +1,56 @@
+// The cabinet file format's on-disk layout ([MS-CAB] 2.1-2.4): record sizes,
+// field offsets, flags and the special folder indices. Plain constants only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform::cabinet::format {
+
+// CFHEADER, at offset 0 of the file (this service never searches further in).
+constexpr uint32_t kSignature = 0x4643534D;  // "MSCF", little-endian
+constexpr std::size_t kHeaderSize = 36;
+constexpr std::size_t kHeaderSignature = 0;      // u32
+constexpr std::size_t kHeaderFolderCount = 26;   // u16
+constexpr std::size_t kHeaderFileCount = 28;     // u16
+constexpr std::size_t kHeaderFlags = 30;         // u16
+constexpr std::size_t kHeaderSetId = 32;         // u16
+constexpr std::size_t kHeaderCabinetIndex = 34;  // u16
+
+// Header flags.
+constexpr uint16_t kFlagPrevCabinet = 0x0001;     // previous cabinet's name and disk follow
+constexpr uint16_t kFlagNextCabinet = 0x0002;     // next cabinet's name and disk follow
+constexpr uint16_t kFlagReservePresent = 0x0004;  // the reserve sizes below follow
+
+// Reserve sizes, right after CFHEADER when kFlagReservePresent is set.
+constexpr std::size_t kReserveSizesSize = 4;
+constexpr std::size_t kReserveHeaderBytes = 0;  // u16: bytes to skip after this record
+constexpr std::size_t kReserveFolderBytes = 2;  // u8: extra bytes after each CFFOLDER
+constexpr std::size_t kReserveDataBytes = 3;    // u8: extra bytes after each CFDATA header
+
+// Zero-terminated strings (cabinet, disk and file names): at most this many
+// bytes, terminator included.
+constexpr std::size_t kMaxStringSize = 256;
+
+// CFFOLDER.
+constexpr std::size_t kFolderSize = 8;
+
+// CFFILE; the records follow the folders directly.
+constexpr std::size_t kFileSize = 16;
+constexpr std::size_t kFileLength = 0;        // u32: uncompressed size
+constexpr std::size_t kFileFolderOffset = 4;  // u32: offset in its folder's uncompressed data
+constexpr std::size_t kFileFolderIndex = 8;   // u16
+constexpr std::size_t kFileDate = 10;         // u16: MS-DOS date
+constexpr std::size_t kFileTime = 12;         // u16: MS-DOS time
+constexpr std::size_t kFileAttribs = 14;      // u16
+
+// Folder indices that do not index: the entry's data lies in a folder that
+// spans cabinets.
+constexpr uint16_t kContinuedFromPrev = 0xFFFD;     // the first folder, begun in the previous cabinet
+constexpr uint16_t kContinuedToNext = 0xFFFE;       // the last folder, ending in the next cabinet
+constexpr uint16_t kContinuedPrevAndNext = 0xFFFF;  // the only folder, spanning both
+
+// Attribute bit: the name is UTF-8 rather than the ANSI code page.
+constexpr uint16_t kAttribUtf8Name = 0x80;
+
+}  // namespace platform::cabinet::format

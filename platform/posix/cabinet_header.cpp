@@ -1,0 +1,247 @@
+// Reading a cabinet's raw header with plain reads (see cabinet_header.h).
+#include "platform/posix/cabinet_header.h"
+
+#include "platform/kernel.h"
+#include "platform/posix/cabinet_errors.h"
+#include "platform/posix/cabinet_format.h"
+#include "platform/posix/cabinet_io.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+namespace platform::cabinet {
+
+namespace {
+
+uint16_t U16(const unsigned char* at) {
+    return static_cast<uint16_t>(at[0] | at[1] << 8);
+}
+
+uint32_t U32(const unsigned char* at) {
+    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
+           static_cast<uint32_t>(at[3]) << 24;
+}
+
+// Sequential reads through a buffer; a failure is kept as a Win32 code.
+class Reader {
+public:
+    explicit Reader(int fd) : fd_(fd) {}
+
+    uint32_t error() const { return error_; }
+
+    // Reads exactly `size` bytes, or fails (a short file is damaged data).
+    bool read(unsigned char* into, std::size_t size) {
+        while (size > 0) {
+            if (!fill()) {
+                return false;
+            }
+            const std::size_t take = std::min(size, end_ - next_);
+            std::memcpy(into, buffer_.data() + next_, take);
+            next_ += take;
+            into += take;
+            size -= take;
+        }
+        return true;
+    }
+
+    bool skip(std::size_t size) {
+        while (size > 0) {
+            if (!fill()) {
+                return false;
+            }
+            const std::size_t take = std::min(size, end_ - next_);
+            next_ += take;
+            size -= take;
+        }
+        return true;
+    }
+
+    // A zero-terminated string of at most format::kMaxStringSize bytes, the
+    // terminator included.
+    bool string(std::string& into, bool emptyAllowed) {
+        into.clear();
+        while (into.size() < format::kMaxStringSize) {
+            unsigned char byte = 0;
+            if (!read(&byte, 1)) {
+                return false;
+            }
+            if (byte == 0) {
+                if (into.empty() && !emptyAllowed) {
+                    return fail(ERROR_INVALID_DATA);
+                }
+                return true;
+            }
+            into += static_cast<char>(byte);
+        }
+        return fail(ERROR_INVALID_DATA);
+    }
+
+    bool fail(uint32_t code) {
+        if (error_ == 0) {
+            error_ = code;
+        }
+        return false;
+    }
+
+private:
+    bool fill() {
+        if (error_ != 0) {
+            return false;
+        }
+        if (next_ < end_) {
+            return true;
+        }
+        ssize_t got = 0;
+        do {
+            got = ::read(fd_, buffer_.data(), buffer_.size());
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            return fail(Win32FromErrno(errno, IoOperation::Read));
+        }
+        if (got == 0) {
+            return fail(ERROR_INVALID_DATA);  // cut short
+        }
+        next_ = 0;
+        end_ = static_cast<std::size_t>(got);
+        return true;
+    }
+
+    int fd_;
+    std::array<unsigned char, 65536> buffer_{};
+    std::size_t next_ = 0;
+    std::size_t end_ = 0;
+    uint32_t error_ = 0;
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool ReadHeader(Reader& in, CabinetHeader& header) {
+    std::array<unsigned char, format::kHeaderSize> fixed{};
+    if (!in.read(fixed.data(), fixed.size())) {
+        return false;
+    }
+    if (U32(&fixed[format::kHeaderSignature]) != format::kSignature) {
+        return in.fail(ERROR_INVALID_DATA);
+    }
+    header.folderCount = U16(&fixed[format::kHeaderFolderCount]);
+    const uint16_t fileCount = U16(&fixed[format::kHeaderFileCount]);
+    header.flags = U16(&fixed[format::kHeaderFlags]);
+    header.setId = U16(&fixed[format::kHeaderSetId]);
+    header.cabinetIndex = U16(&fixed[format::kHeaderCabinetIndex]);
+    if (header.folderCount == 0 || fileCount == 0) {
+        return in.fail(ERROR_INVALID_DATA);
+    }
+
+    std::size_t folderReserve = 0;
+    if (header.flags & format::kFlagReservePresent) {
+        std::array<unsigned char, format::kReserveSizesSize> sizes{};
+        if (!in.read(sizes.data(), sizes.size()) || !in.skip(U16(&sizes[format::kReserveHeaderBytes]))) {
+            return false;
+        }
+        folderReserve = sizes[format::kReserveFolderBytes];
+    }
+    if (header.flags & format::kFlagPrevCabinet) {
+        if (!in.string(header.prevName, false) || !in.string(header.prevDisk, true)) {
+            return false;
+        }
+    }
+    if (header.flags & format::kFlagNextCabinet) {
+        if (!in.string(header.nextName, false) || !in.string(header.nextDisk, true)) {
+            return false;
+        }
+    }
+    if (!in.skip(static_cast<std::size_t>(header.folderCount) * (format::kFolderSize + folderReserve))) {
+        return false;
+    }
+
+    header.files.resize(fileCount);
+    for (FileRecord& file : header.files) {
+        std::array<unsigned char, format::kFileSize> record{};
+        if (!in.read(record.data(), record.size())) {
+            return false;
+        }
+        file.length = U32(&record[format::kFileLength]);
+        file.folderOffset = U32(&record[format::kFileFolderOffset]);
+        file.folderIndex = U16(&record[format::kFileFolderIndex]);
+        file.dosDate = U16(&record[format::kFileDate]);
+        file.dosTime = U16(&record[format::kFileTime]);
+        file.attribs = U16(&record[format::kFileAttribs]);
+        if (file.folderIndex < format::kContinuedFromPrev && file.folderIndex >= header.folderCount) {
+            return in.fail(ERROR_INVALID_DATA);
+        }
+        if (!in.string(file.name, false)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool FileRecord::continuedFromPrev() const {
+    return folderIndex == format::kContinuedFromPrev || folderIndex == format::kContinuedPrevAndNext;
+}
+
+bool FileRecord::continuedToNext() const {
+    return folderIndex == format::kContinuedToNext || folderIndex == format::kContinuedPrevAndNext;
+}
+
+bool CabinetHeader::hasPrev() const {
+    return (flags & format::kFlagPrevCabinet) != 0;
+}
+
+bool CabinetHeader::hasNext() const {
+    return (flags & format::kFlagNextCabinet) != 0;
+}
+
+bool CabinetHeader::continuesFromPrev() const {
+    return std::any_of(files.begin(), files.end(), [](const FileRecord& f) { return f.continuedFromPrev(); });
+}
+
+bool CabinetHeader::continuesToNext() const {
+    return std::any_of(files.begin(), files.end(), [](const FileRecord& f) { return f.continuedToNext(); });
+}
+
+std::size_t CabinetHeader::folderOf(const FileRecord& file) const {
+    switch (file.folderIndex) {
+        case format::kContinuedFromPrev:
+        case format::kContinuedPrevAndNext: return 0;
+        case format::kContinuedToNext: return folderCount - 1u;
+        default: return file.folderIndex;
+    }
+}
+
+HeaderResult ReadCabinetHeader(const std::string& hostPath) {
+    HeaderResult result;
+    int error = 0;
+    Descriptor fd(OpenForReading(hostPath, &error));
+    if (fd.get() < 0) {
+        result.error = error == ENOENT ? Win32ForMissingFile(hostPath) : Win32FromErrno(error, IoOperation::Open);
+        return result;
+    }
+    auto reader = std::make_unique<Reader>(fd.get());
+    if (!ReadHeader(*reader, result.header)) {
+        result.error = reader->error() != 0 ? reader->error() : ERROR_INVALID_DATA;
+    }
+    return result;
+}
+
+}  // namespace platform::cabinet

@@ -1,0 +1,202 @@
+// The mspack_system of the cabinet service: plain POSIX calls, errno kept,
+// entries written only into the file the service opened for them.
+#include "platform/posix/cabinet_io.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::cabinet {
+
+int OpenForReading(const std::string& hostPath, int* error) noexcept {
+    // O_NONBLOCK so that opening a pipe cannot wait for a writer; regular
+    // files ignore it.
+    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+CabinetIo::CabinetIo() noexcept {
+    table_.system.open = &Open;
+    table_.system.close = &Close;
+    table_.system.read = &Read;
+    table_.system.write = &Write;
+    table_.system.seek = &Seek;
+    table_.system.tell = &Tell;
+    table_.system.message = &Message;
+    table_.system.alloc = &Alloc;
+    table_.system.free = &Free;
+    table_.system.copy = &Copy;
+    table_.system.null_ptr = nullptr;
+    table_.owner = this;
+}
+
+void CabinetIo::armOutput(int fd) noexcept {
+    output_.fd = fd;
+    outputArmed_ = true;
+    result_ = {};
+}
+
+OutputResult CabinetIo::disarmOutput() noexcept {
+    outputArmed_ = false;
+    output_.fd = -1;
+    return result_;
+}
+
+void CabinetIo::recordFailure(int error, IoOperation operation) noexcept {
+    if (failure_.error == 0) {
+        failure_ = {error, operation};
+    }
+}
+
+mspack_file* CabinetIo::Open(mspack_system* self, const char* filename, int mode) noexcept {
+    CabinetIo* io = reinterpret_cast<Table*>(self)->owner;
+    if (mode == MSPACK_SYS_OPEN_WRITE) {
+        if (!io->outputArmed_) {
+            io->recordFailure(EBADF, IoOperation::Create);
+            return nullptr;
+        }
+        io->outputArmed_ = false;  // one entry, one open
+        return reinterpret_cast<mspack_file*>(&io->output_);
+    }
+    if (mode != MSPACK_SYS_OPEN_READ) {
+        io->recordFailure(EINVAL, IoOperation::Open);
+        return nullptr;
+    }
+    int error = 0;
+    const int fd = OpenForReading(filename, &error);
+    if (fd < 0) {
+        io->recordFailure(error, IoOperation::Open);
+        return nullptr;
+    }
+    auto* handle = new (std::nothrow) Handle{io, fd, false};
+    if (handle == nullptr) {
+        ::close(fd);
+        io->recordFailure(ENOMEM, IoOperation::Open);
+        return nullptr;
+    }
+    return reinterpret_cast<mspack_file*>(handle);
+}
+
+void CabinetIo::Close(mspack_file* file) noexcept {
+    Handle* handle = HandleOf(file);
+    if (handle == nullptr || handle->output) {
+        return;  // the output's descriptor belongs to the service
+    }
+    ::close(handle->fd);
+    delete handle;
+}
+
+int CabinetIo::Read(mspack_file* file, void* buffer, int bytes) noexcept {
+    Handle* handle = HandleOf(file);
+    if (handle == nullptr || handle->output || bytes < 0) {
+        return -1;
+    }
+    // libmspack takes a short read for the end of the file, so read on
+    // until the count is met or the file ends.
+    auto* into = static_cast<char*>(buffer);
+    int total = 0;
+    while (total < bytes) {
+        const ssize_t got = ::read(handle->fd, into + total, static_cast<size_t>(bytes - total));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            handle->io->recordFailure(errno, IoOperation::Read);
+            return -1;
+        }
+        if (got == 0) {
+            break;
+        }
+        total += static_cast<int>(got);
+    }
+    return total;
+}
+
+int CabinetIo::Write(mspack_file* file, void* buffer, int bytes) noexcept {
+    Handle* handle = HandleOf(file);
+    if (handle == nullptr || !handle->output || bytes < 0) {
+        return -1;
+    }
+    CabinetIo* io = handle->io;
+    if (io->result_.writeError == 0) {
+        const auto* from = static_cast<const char*>(buffer);
+        int done = 0;
+        while (done < bytes) {
+            const ssize_t put = ::write(handle->fd, from + done, static_cast<size_t>(bytes - done));
+            if (put < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                io->result_.writeError = errno;
+                break;
+            }
+            done += static_cast<int>(put);
+        }
+        io->result_.bytesWritten += static_cast<uint64_t>(done);
+    }
+    return bytes;  // see armOutput: a failed entry must not stop the folder
+}
+
+int CabinetIo::Seek(mspack_file* file, off_t offset, int mode) noexcept {
+    Handle* handle = HandleOf(file);
+    if (handle == nullptr || handle->output) {
+        return -1;
+    }
+    int whence = SEEK_SET;
+    switch (mode) {
+        case MSPACK_SYS_SEEK_START: whence = SEEK_SET; break;
+        case MSPACK_SYS_SEEK_CUR: whence = SEEK_CUR; break;
+        case MSPACK_SYS_SEEK_END: whence = SEEK_END; break;
+        default: return -1;
+    }
+    if (lseek(handle->fd, offset, whence) < 0) {
+        handle->io->recordFailure(errno, IoOperation::Seek);
+        return -1;
+    }
+    return 0;
+}
+
+off_t CabinetIo::Tell(mspack_file* file) noexcept {
+    Handle* handle = HandleOf(file);
+    if (handle == nullptr || handle->output) {
+        return -1;
+    }
+    const off_t position = lseek(handle->fd, 0, SEEK_CUR);
+    if (position < 0) {
+        handle->io->recordFailure(errno, IoOperation::Seek);
+    }
+    return position;
+}
+
+void CabinetIo::Message(mspack_file*, const char*, ...) noexcept {
+    // libmspack's warnings ("cabinet version is not 1.3", ...) are not
+    // failures; the service reports failures through error codes only.
+}
+
+void* CabinetIo::Alloc(mspack_system*, size_t bytes) noexcept {
+    return std::malloc(bytes);
+}
+
+void CabinetIo::Free(void* pointer) noexcept {
+    std::free(pointer);
+}
+
+void CabinetIo::Copy(void* source, void* destination, size_t bytes) noexcept {
+    std::memmove(destination, source, bytes);
+}
+
+}  // namespace platform::cabinet

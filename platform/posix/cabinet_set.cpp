@@ -1,0 +1,237 @@
+// The cabinets of one walk, joined in libmspack (see cabinet_set.h).
+#include "platform/posix/cabinet_set.h"
+
+#include "platform/drives.h"
+#include "platform/kernel.h"
+#include "platform/posix/cabinet_names.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace platform::cabinet {
+
+namespace {
+
+// Closes a cabinet libmspack opened unless it was handed on.
+class PendingCabinet {
+public:
+    PendingCabinet(mscab_decompressor* decompressor, mscabd_cabinet* cabinet)
+        : decompressor_(decompressor), cabinet_(cabinet) {}
+    ~PendingCabinet() {
+        if (cabinet_ != nullptr) {
+            decompressor_->close(decompressor_, cabinet_);
+        }
+    }
+    PendingCabinet(const PendingCabinet&) = delete;
+    PendingCabinet& operator=(const PendingCabinet&) = delete;
+    void release() { cabinet_ = nullptr; }
+
+private:
+    mscab_decompressor* decompressor_;
+    mscabd_cabinet* cabinet_;
+};
+
+uint32_t Win32FromMspack(int mspackError, const IoFailure& failure) {
+    return cabinet::Win32FromMspack(mspackError, failure.error, failure.operation);
+}
+
+}  // namespace
+
+void CabinetSet::DecompressorDeleter::operator()(mscab_decompressor* decompressor) const {
+    mspack_destroy_cab_decompressor(decompressor);
+}
+
+CabinetSet::CabinetSet(CabinetIo& io, SetEvents& events) : io_(io), events_(events) {
+    decompressor_.reset(mspack_create_cab_decompressor(io_.system()));
+    if (!decompressor_) {
+        throw WalkFailure{ERROR_NOT_ENOUGH_MEMORY};
+    }
+}
+
+CabinetSet::~CabinetSet() {
+    closeAll();
+}
+
+void CabinetSet::closeAll() noexcept {
+    // Closing a cabinet closes every cabinet joined to it.
+    for (auto& part : parts_) {
+        if (part->cabinet != nullptr && !part->joinedToPrev) {
+            decompressor_->close(decompressor_.get(), part->cabinet);
+        }
+    }
+    for (auto& part : parts_) {
+        part->cabinet = nullptr;
+    }
+}
+
+std::unique_ptr<Part> CabinetSet::load(std::string dosFolder, std::string fileName, std::string hostPath,
+                                       CabinetHeader header) {
+    struct stat info {};
+    if (stat(hostPath.c_str(), &info) == 0 &&
+        !seen_.insert({static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)}).second) {
+        throw WalkFailure{ERROR_INVALID_DATA};  // the set names one of its own cabinets again
+    }
+
+    auto part = std::make_unique<Part>();
+    part->dosFolder = std::move(dosFolder);
+    part->fileName = std::move(fileName);
+    part->dosPath = part->dosFolder + part->fileName;
+    part->hostPath = std::move(hostPath);
+    part->header = std::move(header);
+
+    io_.clearFailure();
+    mscabd_cabinet* cabinet = decompressor_->open(decompressor_.get(), part->hostPath.c_str());
+    if (cabinet == nullptr) {
+        throw WalkFailure{Win32FromMspack(decompressor_->last_error(decompressor_.get()), io_.failure())};
+    }
+    PendingCabinet pending(decompressor_.get(), cabinet);
+
+    // libmspack read the same records; any disagreement means a header we
+    // do not understand as it does.
+    for (mscabd_folder* folder = cabinet->folders; folder != nullptr; folder = folder->next) {
+        part->folders.push_back(folder);
+    }
+    std::size_t index = 0;
+    const auto& records = part->header.files;
+    for (const mscabd_file* file = cabinet->files; file != nullptr; file = file->next, ++index) {
+        if (index == records.size() || records[index].name != file->filename || records[index].length != file->length ||
+            records[index].folderOffset != file->offset) {
+            throw WalkFailure{ERROR_INVALID_DATA};
+        }
+    }
+    if (index != records.size() || part->folders.size() != part->header.folderCount) {
+        throw WalkFailure{ERROR_INVALID_DATA};
+    }
+
+    part->cabinet = cabinet;
+    pending.release();
+    return part;
+}
+
+void CabinetSet::openFirst(const std::string& dosPath) {
+    uint32_t error = 0;
+    std::optional<std::string> hostPath = DosPathToHostPath(dosPath, &error);
+    if (!hostPath) {
+        throw WalkFailure{error != NO_ERROR ? error : ERROR_PATH_NOT_FOUND};
+    }
+    HeaderResult read = ReadCabinetHeader(*hostPath);
+    if (read.error != NO_ERROR) {
+        throw WalkFailure{read.error};
+    }
+    DosPathParts parts = SplitDosPath(dosPath);
+    parts_.reserve(1);
+    std::unique_ptr<Part> first =
+        load(std::move(parts.folder), std::move(parts.file), std::move(*hostPath), std::move(read.header));
+    PendingCabinet pending(decompressor_.get(), first->cabinet);
+    parts_.push_back(std::move(first));
+    pending.release();
+    events_.cabinetOpened(*parts_.back());
+}
+
+CabinetSet::Candidate CabinetSet::findNext(const Part& current) {
+    const CabinetHeader& header = current.header;
+    std::string folder = current.dosFolder;
+    for (int asked = 0;; ++asked) {
+        uint32_t error = NO_ERROR;
+        const std::optional<std::string> hostPath = DosPathToHostPath(folder + header.nextName, &error);
+        struct stat info {};
+        if (hostPath && stat(hostPath->c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            HeaderResult read = ReadCabinetHeader(*hostPath);
+            if (read.error != NO_ERROR) {
+                throw WalkFailure{read.error};
+            }
+            // Another set's cabinet, or another part of this set, is as
+            // good as none: the handler is asked for the right one.
+            if (read.header.setId == header.setId && read.header.cabinetIndex == header.cabinetIndex + 1) {
+                return {std::move(folder), *hostPath, std::move(read.header)};
+            }
+        }
+        if (asked == kMaxAsksPerCabinet) {
+            throw WalkFailure{ERROR_FILE_NOT_FOUND};
+        }
+
+        const CABINET_INFO_A wanted{folder.c_str(), header.nextName.c_str(), header.nextDisk.c_str(), header.setId,
+                                    static_cast<uint16_t>(header.cabinetIndex + 1)};
+        char newPath[MAX_PATH] = {};
+        const uint32_t answer = events_.needNewCabinet(wanted, newPath);
+        if (answer != NO_ERROR) {
+            throw WalkFailure{answer};
+        }
+        const std::size_t length = strnlen(newPath, MAX_PATH);
+        if (length == MAX_PATH) {
+            throw WalkFailure{ERROR_INVALID_PARAMETER};  // no terminator in the buffer
+        }
+        if (length > 0) {
+            folder = WithTrailingSeparator(std::string(newPath, length));
+        }
+    }
+}
+
+void CabinetSet::openNext() {
+    const Part& current = *parts_.back();
+    if (!current.header.hasNext()) {
+        throw WalkFailure{ERROR_INVALID_DATA};  // data runs on, but no cabinet is named to hold it
+    }
+    Candidate found = findNext(current);
+    std::unique_ptr<Part> next =
+        load(std::move(found.dosFolder), current.header.nextName, std::move(found.hostPath), std::move(found.header));
+    PendingCabinet pending(decompressor_.get(), next->cabinet);
+    next->diskName = current.header.nextDisk;
+    parts_.push_back(std::move(next));
+    pending.release();
+    events_.cabinetOpened(*parts_.back());
+}
+
+void CabinetSet::join(std::size_t index) {
+    Part& left = *parts_[index - 1];
+    Part& right = *parts_[index];
+    io_.clearFailure();
+    const int joined = decompressor_->append(decompressor_.get(), left.cabinet, right.cabinet);
+    if (joined != MSPACK_ERR_OK) {
+        throw WalkFailure{Win32FromMspack(joined, io_.failure())};
+    }
+    right.joinedToPrev = true;
+    // libmspack merged the right part's first folder into the left part's
+    // last and freed it; whoever pointed at it points at the survivor.
+    mscabd_folder* freed = right.folders.front();
+    mscabd_folder* survivor = left.folders.back();
+    for (std::size_t later = index; later < parts_.size(); ++later) {
+        for (auto& folder : parts_[later]->folders) {
+            if (folder == freed) {
+                folder = survivor;
+            }
+        }
+    }
+}
+
+mscabd_folder* CabinetSet::folderFor(std::size_t index, const FileRecord& file) {
+    const std::size_t folder = parts_[index]->header.folderOf(file);
+    // Where the folder begins ...
+    std::size_t first = index;
+    std::size_t at = folder;
+    while (parts_[first]->beginsEarlier(at)) {
+        if (first == 0) {
+            return nullptr;
+        }
+        --first;
+        at = parts_[first]->folders.size() - 1;
+    }
+    // ... and where it ends, opening what is not open yet.
+    std::size_t last = index;
+    at = folder;
+    while (parts_[last]->goesOn(at)) {
+        if (last + 1 == parts_.size()) {
+            openNext();
+        }
+        ++last;
+        at = 0;
+    }
+    for (std::size_t joining = last; joining > first; --joining) {
+        if (!parts_[joining]->joinedToPrev) {
+            join(joining);
+        }
+    }
+    return parts_[index]->folders[folder];
+}
+
+}  // namespace platform::cabinet

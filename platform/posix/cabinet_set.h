@@ -1,0 +1,122 @@
+// The cabinets one walk has opened, in set order. Finds the next cabinet of
+// a set (asking the handler where it is when it is not beside the last one)
+// and knows, for every file record, the libmspack folder holding its data,
+// including files libmspack's merge drops (those that begin in a later
+// cabinet inside a folder continued from an earlier one).
+//
+// Cabinets are joined in libmspack only where a folder spans them, and only
+// when an entry of that folder is to be written: then every cabinet the
+// folder runs through is opened and the run is joined from its last cabinet
+// backwards. (Joined forwards, libmspack 0.11 compares the files that cross
+// the second boundary with those that crossed the first, and refuses a
+// folder that spans three cabinets with different files crossing each.)
+#pragma once
+
+#include "platform/posix/cabinet_header.h"
+#include "platform/posix/cabinet_io.h"
+#include "platform/setupapi.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mspack.h>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform::cabinet {
+
+// One cabinet of the walk.
+struct Part {
+    std::string dosPath;    // as named to the handler: the path given, or folder + name from the header
+    std::string dosFolder;  // its folder, with the trailing separator
+    std::string fileName;
+    std::string diskName;  // as the previous cabinet's header names it; "" for the first
+    std::string hostPath;  // libmspack keeps a pointer to this string
+    CabinetHeader header;
+    mscabd_cabinet* cabinet = nullptr;
+    bool joinedToPrev = false;  // joined in libmspack to the part before it
+    // This cabinet's folders by index; the first becomes the folder it was
+    // merged into when it continues one from the previous cabinet.
+    std::vector<mscabd_folder*> folders;
+
+    // Folder `index` began in the previous cabinet / goes on in the next.
+    bool beginsEarlier(std::size_t index) const { return index == 0 && header.continuesFromPrev(); }
+    bool goesOn(std::size_t index) const { return index + 1 == folders.size() && header.continuesToNext(); }
+};
+
+// What the set asks of the walk that owns it: both are handler calls.
+class SetEvents {
+public:
+    // SPFILENOTIFY_CABINETINFO: a cabinet was opened.
+    virtual void cabinetOpened(const Part& part) = 0;
+    // SPFILENOTIFY_NEEDNEWCABINET: the handler's answer; it may write a
+    // folder to search into `newPath`.
+    virtual uint32_t needNewCabinet(const CABINET_INFO_A& info, char (&newPath)[MAX_PATH]) = 0;
+
+protected:
+    ~SetEvents() = default;
+};
+
+class CabinetSet {
+public:
+    // The handler is asked at most this many times for one cabinet.
+    static constexpr int kMaxAsksPerCabinet = 2;
+
+    CabinetSet(CabinetIo& io, SetEvents& events);
+    // Closes every cabinet, then the decompressor.
+    ~CabinetSet();
+    CabinetSet(const CabinetSet&) = delete;
+    CabinetSet& operator=(const CabinetSet&) = delete;
+
+    // Opens the cabinet the walk starts with. Throws WalkFailure.
+    void openFirst(const std::string& dosPath);
+    // Opens the cabinet the last one names as next. Throws WalkFailure (ERROR_FILE_NOT_FOUND when it cannot be found,
+    // the handler's code when it answers NEEDNEWCABINET with one).
+    void openNext();
+
+    std::size_t size() const { return parts_.size(); }
+    const Part& part(std::size_t index) const { return *parts_[index]; }
+
+    // The libmspack folder holding the data of `file` of part `index`,
+    // after opening and joining the cabinets that folder runs through;
+    // nullptr when the folder began in a cabinet before the walk's first.
+    // Throws WalkFailure.
+    mscabd_folder* folderFor(std::size_t index, const FileRecord& file);
+
+    mscab_decompressor* decompressor() const { return decompressor_.get(); }
+
+private:
+    struct DecompressorDeleter {
+        void operator()(mscab_decompressor* decompressor) const;
+    };
+
+    // A cabinet found for the set: where it is, and its header.
+    struct Candidate {
+        std::string dosFolder;
+        std::string hostPath;
+        CabinetHeader header;
+    };
+
+    // Opens the cabinet in libmspack and checks that libmspack read the
+    // records of `header` as they are. Throws WalkFailure; on success the
+    // cabinet is the part's, not yet joined to the set.
+    std::unique_ptr<Part> load(std::string dosFolder, std::string fileName, std::string hostPath, CabinetHeader header);
+    // Joins part `index` to the part before it.
+    void join(std::size_t index);
+    // Looks for the cabinet `current` names as next: in its folder, then
+    // where the handler says. Throws WalkFailure.
+    Candidate findNext(const Part& current);
+    void closeAll() noexcept;
+
+    CabinetIo& io_;
+    SetEvents& events_;
+    std::unique_ptr<mscab_decompressor, DecompressorDeleter> decompressor_;
+    std::vector<std::unique_ptr<Part>> parts_;
+    // Files opened so far, by device and inode: a set that names one of its
+    // own cabinets again would walk for ever.
+    std::set<std::pair<uint64_t, uint64_t>> seen_;
+};
+
+}  // namespace platform::cabinet

@@ -1,0 +1,363 @@
+// The cabinet service when things go wrong: damaged cabinets, full disks,
+// folders it may not write, handlers that throw. A failed entry leaves no
+// half-written file, never destroys an older one, and does not fail the
+// entries after it.
+#include "platform/kernel.h"
+#include "platform/posix/cabinet_errors.h"
+#include "platform/setupapi.h"
+#include "tests/platform/cabinet_fixture.h"
+#include "tests/support/cab_writer.h"
+#include "tests/support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fstream>
+#include <grp.h>
+#include <mspack.h>
+#include <stdexcept>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace platform;
+using namespace cabinettest;
+using testsupport::BuildCabinet;
+using testsupport::CabEntry;
+using testsupport::CabWriterFolder;
+using testsupport::CabWriterOptions;
+using testsupport::EntryOf;
+using testsupport::ReadFile;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// Bytes this process has read through read() and its kin so far.
+uint64_t BytesReadByProcess() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    return 0;
+}
+
+std::size_t OpenDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& item : fs::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+// A small tmpfs mounted for the life of the object, when this process may mount.
+class SmallDisk {
+public:
+    SmallDisk(const fs::path& at, std::size_t bytes) : at_(at) {
+        fs::create_directories(at_);
+        const std::string options = "size=" + std::to_string(bytes);
+        mounted_ = mount("tmpfs", at_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) {
+            umount2(at_.c_str(), MNT_DETACH);
+        }
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
+class CabinetFailureTest : public CabinetTest {
+protected:
+    static constexpr std::size_t kBlock = 1000;
+    static constexpr std::size_t kDataHeader = 8;
+
+    // One folder in blocks of 1000 bytes: good.txt (block 0), then
+    // victim.txt (to block 3), then after.txt.
+    static std::string ThreeEntries(bool checksums = true) {
+        CabWriterFolder folder;
+        folder.entries = {EntryOf("good.txt", "good entry\n"), EntryOf("victim.txt", std::string(3000, 'v')),
+                          EntryOf("after.txt", "after\n")};
+        CabWriterOptions options;
+        options.checksums = checksums;
+        options.blockSize = kBlock;
+        return BuildCabinet({folder}, options);
+    }
+    // Where the byte at `position` of the folder's data lies in the file.
+    static std::size_t DataByte(const std::string& cabinet, std::size_t position) {
+        return testsupport::FirstDataOffset(cabinet) + position / kBlock * (kBlock + kDataHeader) + position % kBlock;
+    }
+};
+
+TEST_F(CabinetFailureTest, DamagedCabinetsFailTheirEntriesWithTheFittingCode) {
+    const std::string whole = ThreeEntries();
+    const std::size_t data = testsupport::FirstDataOffset(whole);
+    std::string flipped = whole;
+    flipped[DataByte(whole, 2500)] ^= 0x01;
+    std::string unknownMethod = ThreeEntries(false);
+    unknownMethod[testsupport::FirstFolderCompressionOffset(unknownMethod)] = 0x0F;
+    struct Case {
+        const char* what;
+        std::string bytes;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"a flipped byte under a checksum", flipped, ERROR_CRC},
+        {"data cut short", whole.substr(0, data + 2000), ERROR_INVALID_DATA},
+        {"no data at all", whole.substr(0, data - 8), ERROR_INVALID_DATA},
+        {"an unknown compression method", unknownMethod, ERROR_INVALID_DATA},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Place("damaged.cab", c.bytes);
+        Recorder recorder;
+        recorder.onFile = ExtractAllInto("C:\\out\\");
+        EXPECT_FALSE(Walk(recorder, "C:\\damaged.cab"));
+        EXPECT_EQ(GetLastError(), c.expected);
+        const auto extracted = recorder.only(SPFILENOTIFY_FILEEXTRACTED);
+        ASSERT_FALSE(extracted.empty());
+        EXPECT_EQ(extracted.back().win32Error, c.expected);
+        for (const auto& notice : extracted) {
+            if (notice.win32Error != NO_ERROR) {
+                EXPECT_FALSE(fs::exists(C("out/" + notice.target.substr(7)))) << "nothing half-written";
+            }
+        }
+        fs::remove_all(C("out"));
+    }
+}
+
+TEST_F(CabinetFailureTest, AFailedEntryLeavesTheOlderFileAtItsTargetAlone) {
+    std::string cabinet = ThreeEntries();
+    cabinet[DataByte(cabinet, 2500)] ^= 0x01;  // inside victim.txt
+    Place("damaged.cab", cabinet);
+    Place("out/victim.txt", "the older file");
+    Recorder recorder;
+    recorder.onFile = ExtractAllInto("C:\\out\\");
+    EXPECT_FALSE(Walk(recorder, "C:\\damaged.cab"));
+    EXPECT_EQ(GetLastError(), ERROR_CRC);
+    EXPECT_EQ(ReadFile(C("out/victim.txt")), "the older file");
+    EXPECT_EQ(ReadFile(C("out/good.txt")), "good entry\n");
+}
+
+TEST_F(CabinetFailureTest, AFullDiskFailsOnlyTheEntryThatDidNotFit) {
+    // F: is a 64 KiB disk; the first entry of the folder is bigger than
+    // that. The folder runs on for the entries after it, which go to C:.
+    SmallDisk disk(prefix_.root() / "small", 64 * 1024);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "this process may not mount a tmpfs";
+    }
+    prefix_.mapDrive('f', prefix_.root() / "small");
+    const std::vector<CabEntry> entries = {
+        {"big.bin", testsupport::PseudoRandomBytes(300'000, 3)},
+        {"next.txt", "the entry after the failed one\n"},
+        {"last.bin", testsupport::PseudoRandomBytes(50'000, 4)},
+    };
+    testsupport::TempDir sources;
+    for (const bool compress : {true, false}) {
+        SCOPED_TRACE(compress ? "MSZIP" : "stored");
+        testsupport::MakeCabWithGcab(C("t.cab"), sources.path(), entries, compress);
+        Place("out/last.bin", "older");
+        Recorder recorder;
+        recorder.onFile = [](const Notice& notice, FILE_IN_CABINET_INFO_A& info) {
+            return DoIt(info, (notice.name == "big.bin" ? "F:\\" : "C:\\out\\") + notice.name);
+        };
+        recorder.onExtracted = [](const Notice&) { return NO_ERROR; };
+        ASSERT_TRUE(Walk(recorder, "C:\\t.cab")) << GetLastError();
+        const auto extracted = recorder.only(SPFILENOTIFY_FILEEXTRACTED);
+        ASSERT_EQ(extracted.size(), 3u);
+        EXPECT_EQ(extracted[0].win32Error, ERROR_DISK_FULL);
+        EXPECT_EQ(extracted[1].win32Error, NO_ERROR);
+        EXPECT_EQ(extracted[2].win32Error, NO_ERROR);
+        EXPECT_FALSE(fs::exists(prefix_.root() / "small" / "big.bin"));
+        EXPECT_TRUE(fs::is_empty(prefix_.root() / "small")) << "no temporary file left on the full disk";
+        EXPECT_EQ(ReadFile(C("out/next.txt")), entries[1].bytes);
+        EXPECT_EQ(ReadFile(C("out/last.bin")), entries[2].bytes);
+    }
+}
+
+TEST_F(CabinetFailureTest, AFolderThatMayNotBeWrittenFailsTheEntryWithAccessDenied) {
+    testsupport::MakeCabWithGcab(C("t.cab"), C("src"), {{"a.txt", "a"}}, false);
+    fs::create_directories(C("locked"));
+    fs::permissions(C("locked"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    auto walk = []() -> uint32_t {
+        Recorder recorder;
+        recorder.onFile = [](const Notice&, FILE_IN_CABINET_INFO_A& info) { return DoIt(info, "C:\\locked\\a.txt"); };
+        recorder.onExtracted = [](const Notice& notice) { return notice.win32Error; };
+        SetLastError(kSentinel);
+        return recorder.walk("C:\\t.cab") ? NO_ERROR : GetLastError();
+    };
+    if (geteuid() != 0) {
+        EXPECT_EQ(walk(), ERROR_ACCESS_DENIED);
+        return;
+    }
+    // Root writes anywhere: walk as nobody, in a child process.
+    for (fs::path p = C("t.cab"); p != prefix_.root().parent_path(); p = p.parent_path()) {
+        fs::permissions(p, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool dropped = setgroups(0, nullptr) == 0 && setresgid(kNobody, kNobody, kNobody) == 0 &&
+                             setresuid(kNobody, kNobody, kNobody) == 0;
+        _exit(dropped ? static_cast<int>(walk()) : 255);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(static_cast<uint32_t>(WEXITSTATUS(status)), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(fs::is_empty(C("locked")));
+}
+
+TEST_F(CabinetFailureTest, AHandlerThatThrowsLeavesNothingBehindAndItsExceptionReachesTheCaller) {
+    testsupport::TempDir sources;
+    testsupport::MakeCabWithGcab(C("t.cab"), sources.path(),
+                                 {{"1.bin", testsupport::PseudoRandomBytes(200'000, 1)}, {"2.bin", "two"}}, true);
+    const std::size_t descriptors = OpenDescriptors();
+    struct Case {
+        const char* what;
+        uint32_t throwOn;
+    };
+    const Case cases[] = {
+        {"on the cabinet's information", SPFILENOTIFY_CABINETINFO},
+        {"on an entry", SPFILENOTIFY_FILEINCABINET},
+        {"on an extracted entry", SPFILENOTIFY_FILEEXTRACTED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Recorder recorder;
+        recorder.onFile = [&c](const Notice& notice, FILE_IN_CABINET_INFO_A& info) {
+            if (c.throwOn == SPFILENOTIFY_FILEINCABINET && notice.entry == 1) {
+                throw std::runtime_error("thrown by the handler");
+            }
+            return DoIt(info, "C:\\" + notice.name);
+        };
+        recorder.onExtracted = [&c](const Notice&) -> uint32_t {
+            if (c.throwOn == SPFILENOTIFY_FILEEXTRACTED) {
+                throw std::runtime_error("thrown by the handler");
+            }
+            return NO_ERROR;
+        };
+        auto handler = [](void* context, uint32_t notification, uintptr_t p1, uintptr_t p2) -> uint32_t {
+            auto* self = static_cast<std::pair<Recorder*, const Case*>*>(context);
+            if (notification == self->second->throwOn && notification == SPFILENOTIFY_CABINETINFO) {
+                throw std::runtime_error("thrown by the handler");
+            }
+            return Recorder::Callback(self->first, notification, p1, p2);
+        };
+        std::pair<Recorder*, const Case*> context{&recorder, &c};
+        EXPECT_THROW(SetupIterateCabinetA("C:\\t.cab", 0, handler, &context), std::runtime_error);
+        EXPECT_EQ(OpenDescriptors(), descriptors) << "the cabinet is closed";
+        EXPECT_EQ(TemporariesUnder(prefix_.root()), std::vector<std::string>{});
+    }
+}
+
+TEST_F(CabinetFailureTest, AHandlerThatThrowsWhenAskedForTheNextCabinetLeavesNothingBehind) {
+    CabWriterFolder folder;
+    folder.entries = {EntryOf("a.bin", testsupport::PseudoRandomBytes(3000, 1))};
+    CabWriterOptions options;
+    options.blockSize = 1000;
+    options.cabinetStartsAt = {1500};
+    const auto set = testsupport::BuildCabinetSet({folder}, options);
+    Place("one/part1.cab", set[0]);
+    Place("two/part2.cab", set[1]);
+    const std::size_t descriptors = OpenDescriptors();
+    Recorder recorder;
+    recorder.onFile = ExtractAllInto("C:\\out\\");
+    recorder.onNeedCabinet = [](const Notice&, char*) -> uint32_t { throw std::logic_error("no disk"); };
+    EXPECT_THROW(Walk(recorder, "C:\\one\\part1.cab"), std::logic_error);
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_FALSE(fs::exists(C("out/a.bin")));
+}
+
+TEST_F(CabinetFailureTest, EachFolderIsDecompressedOnceWhateverTheHandlerSkips) {
+    // Incompressible entries, so the cabinet is as big as its data: a walk
+    // that restarted the folder would read it again.
+    std::vector<CabEntry> entries;
+    for (int i = 0; i < 8; ++i) {
+        entries.push_back({"part" + std::to_string(i) + ".bin", testsupport::PseudoRandomBytes(1'000'000, i)});
+    }
+    testsupport::TempDir sources;
+    testsupport::MakeCabWithGcab(C("t.cab"), sources.path(), entries, true);
+    const auto cabinetSize = static_cast<double>(fs::file_size(C("t.cab")));
+    Recorder recorder;
+    recorder.onFile = [](const Notice& notice, FILE_IN_CABINET_INFO_A& info) {
+        // write 0, skip 1 and 2, write 3, skip 4, write 5, 6 and 7
+        return notice.entry == 1 || notice.entry == 2 || notice.entry == 4 ? FILEOP_SKIP
+                                                                           : DoIt(info, "C:\\" + notice.name);
+    };
+    const uint64_t before = BytesReadByProcess();
+    ASSERT_TRUE(Walk(recorder, "C:\\t.cab")) << GetLastError();
+    const auto read = static_cast<double>(BytesReadByProcess() - before);
+    EXPECT_LT(read, 1.2 * cabinetSize) << "read " << read << " bytes of a " << cabinetSize << "-byte cabinet";
+    for (int i : {0, 3, 5, 6, 7}) {
+        EXPECT_EQ(ReadFile(C(entries[static_cast<std::size_t>(i)].name)), entries[static_cast<std::size_t>(i)].bytes);
+    }
+}
+
+TEST(CabinetErrorCodes, HostErrorsMapToWin32Codes) {
+    using cabinet::IoOperation;
+    struct Case {
+        const char* what;
+        int error;
+        IoOperation operation;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"file missing", ENOENT, IoOperation::Open, ERROR_FILE_NOT_FOUND},
+        {"folder missing on create", ENOENT, IoOperation::Create, ERROR_PATH_NOT_FOUND},
+        {"not a folder", ENOTDIR, IoOperation::Open, ERROR_PATH_NOT_FOUND},
+        {"access denied", EACCES, IoOperation::Create, ERROR_ACCESS_DENIED},
+        {"not permitted", EPERM, IoOperation::Rename, ERROR_ACCESS_DENIED},
+        {"a folder in the way", EISDIR, IoOperation::Rename, ERROR_ACCESS_DENIED},
+        {"read-only file system", EROFS, IoOperation::Create, ERROR_WRITE_PROTECT},
+        {"disk full", ENOSPC, IoOperation::Write, ERROR_DISK_FULL},
+        {"quota", EDQUOT, IoOperation::Close, ERROR_DISK_FULL},
+        {"too many files", EMFILE, IoOperation::Open, ERROR_TOO_MANY_OPEN_FILES},
+        {"name too long", ENAMETOOLONG, IoOperation::Create, cabinet::ERROR_FILENAME_EXCED_RANGE},
+        {"read fault", EIO, IoOperation::Read, ERROR_READ_FAULT},
+        {"write fault", EIO, IoOperation::Write, ERROR_WRITE_FAULT},
+        {"not a regular file", EINVAL, IoOperation::Open, ERROR_INVALID_DATA},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(cabinet::Win32FromErrno(c.error, c.operation), c.expected);
+    }
+}
+
+TEST(CabinetErrorCodes, LibmspackErrorsMapToWin32Codes) {
+    using cabinet::IoOperation;
+    struct Case {
+        const char* what;
+        int mspack;
+        int error;
+        IoOperation operation;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"read cut short by the end of the file", MSPACK_ERR_READ, 0, IoOperation::Read, ERROR_INVALID_DATA},
+        {"read failed", MSPACK_ERR_READ, EIO, IoOperation::Read, ERROR_READ_FAULT},
+        {"open failed", MSPACK_ERR_OPEN, ENOENT, IoOperation::Open, ERROR_FILE_NOT_FOUND},
+        {"signature", MSPACK_ERR_SIGNATURE, 0, IoOperation::Read, ERROR_INVALID_DATA},
+        {"data format", MSPACK_ERR_DATAFORMAT, 0, IoOperation::Read, ERROR_INVALID_DATA},
+        {"decrunch", MSPACK_ERR_DECRUNCH, 0, IoOperation::Read, ERROR_INVALID_DATA},
+        {"checksum", MSPACK_ERR_CHECKSUM, 0, IoOperation::Read, ERROR_CRC},
+        {"memory", MSPACK_ERR_NOMEMORY, 0, IoOperation::Read, ERROR_NOT_ENOUGH_MEMORY},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(cabinet::Win32FromMspack(c.mspack, c.error, c.operation), c.expected);
+    }
+}
+
+}  // namespace

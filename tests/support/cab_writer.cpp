@@ -1,0 +1,293 @@
+// The test-only cabinet writer (see cab_writer.h). Its layout constants are
+// its own, written from [MS-CAB], so the reader is not tested against itself.
+#include "tests/support/cab_writer.h"
+
+#include <algorithm>
+#include <map>
+#include <stdexcept>
+
+namespace testsupport {
+
+namespace {
+
+constexpr char kSignature[] = "MSCF";
+constexpr std::size_t kHeaderBytes = 36;
+constexpr std::size_t kFolderBytes = 8;
+constexpr std::size_t kFileBytes = 16;
+constexpr std::size_t kDataHeaderBytes = 8;
+constexpr std::size_t kFolderCompressionAt = 6;
+constexpr std::size_t kMaxBlockSize = 32768;
+constexpr uint8_t kVersionMinor = 3;
+constexpr uint8_t kVersionMajor = 1;
+constexpr uint16_t kFlagPrev = 0x0001;
+constexpr uint16_t kFlagNext = 0x0002;
+constexpr uint16_t kFromPrev = 0xFFFD;
+constexpr uint16_t kToNext = 0xFFFE;
+constexpr uint16_t kPrevAndNext = 0xFFFF;
+constexpr std::size_t kFlagsAt = 30;
+
+void Put16(std::string& out, uint16_t value) {
+    out += static_cast<char>(value & 0xFF);
+    out += static_cast<char>(value >> 8);
+}
+
+void Put32(std::string& out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        out += static_cast<char>((value >> shift) & 0xFF);
+    }
+}
+
+uint32_t Get32(const std::string& in, std::size_t at) {
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = value << 8 | static_cast<unsigned char>(in.at(at + static_cast<std::size_t>(i)));
+    }
+    return value;
+}
+
+uint16_t Get16(const std::string& in, std::size_t at) {
+    return static_cast<uint16_t>(static_cast<unsigned char>(in.at(at)) | static_cast<unsigned char>(in.at(at + 1))
+                                                                             << 8);
+}
+
+// The MS-CAB checksum: 32-bit little-endian words XORed, the tail bytes
+// taken most significant first.
+uint32_t Checksum(const unsigned char* data, std::size_t size, uint32_t seed) {
+    uint32_t sum = seed;
+    std::size_t i = 0;
+    for (; i + 4 <= size; i += 4) {
+        sum ^= static_cast<uint32_t>(data[i]) | static_cast<uint32_t>(data[i + 1]) << 8 |
+               static_cast<uint32_t>(data[i + 2]) << 16 | static_cast<uint32_t>(data[i + 3]) << 24;
+    }
+    uint32_t tail = 0;
+    switch (size - i) {
+        case 3: tail |= static_cast<uint32_t>(data[i++]) << 16; [[fallthrough]];
+        case 2: tail |= static_cast<uint32_t>(data[i++]) << 8; [[fallthrough]];
+        case 1: tail |= data[i];
+    }
+    return sum ^ tail;
+}
+
+uint32_t BlockChecksum(const std::string& data, uint16_t stored, uint16_t uncompressed) {
+    const uint32_t dataSum = Checksum(reinterpret_cast<const unsigned char*>(data.data()), data.size(), 0);
+    const unsigned char sizes[4] = {static_cast<unsigned char>(stored & 0xFF), static_cast<unsigned char>(stored >> 8),
+                                    static_cast<unsigned char>(uncompressed & 0xFF),
+                                    static_cast<unsigned char>(uncompressed >> 8)};
+    return Checksum(sizes, sizeof sizes, dataSum);
+}
+
+// One CFDATA record as it lands in a cabinet.
+struct Piece {
+    std::string data;
+    uint16_t uncompressed;  // 0 for the first half of a split block
+};
+
+struct FolderPlan {
+    std::size_t start = 0;  // position of its data among all folders' data
+    std::string data;       // all entries' bytes
+    // Pieces by cabinet.
+    std::map<std::size_t, std::vector<Piece>> pieces;
+    std::size_t emptyIn = 0;  // the cabinet of a folder without data
+};
+
+}  // namespace
+
+std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& folders, const CabWriterOptions& options) {
+    const std::size_t blockSize = options.blockSize;
+    if (blockSize == 0 || blockSize > kMaxBlockSize) {
+        throw std::invalid_argument("block size");
+    }
+    const std::vector<std::size_t>& bounds = options.cabinetStartsAt;
+    if (!std::is_sorted(bounds.begin(), bounds.end())) {
+        throw std::invalid_argument("cabinet starts out of order");
+    }
+    const std::size_t cabinetCount = bounds.size() + 1;
+    // The cabinet holding the byte at `position`.
+    auto cabinetAt = [&](std::size_t position) {
+        return static_cast<std::size_t>(std::upper_bound(bounds.begin(), bounds.end(), position) - bounds.begin());
+    };
+
+    std::vector<FolderPlan> plans;
+    std::size_t position = 0;
+    for (const auto& folder : folders) {
+        FolderPlan plan;
+        plan.start = position;
+        for (const auto& entry : folder.entries) {
+            plan.data += entry.bytes;
+        }
+        plan.emptyIn = cabinetAt(position);
+        for (std::size_t block = 0; block * blockSize < plan.data.size(); ++block) {
+            const std::size_t from = block * blockSize;
+            const std::size_t to = std::min(plan.data.size(), from + blockSize);
+            std::size_t cut = from;
+            for (std::size_t bound : bounds) {
+                if (bound == position + from && from != 0) {
+                    throw std::invalid_argument("a cabinet boundary on a block boundary inside a folder");
+                }
+                if (bound > position + from && bound < position + to) {
+                    const std::size_t at = bound - position;
+                    plan.pieces[cabinetAt(position + cut)].push_back({plan.data.substr(cut, at - cut), 0});
+                    cut = at;
+                }
+            }
+            plan.pieces[cabinetAt(position + cut)].push_back(
+                {plan.data.substr(cut, to - cut), static_cast<uint16_t>(to - from)});
+        }
+        position += plan.data.size();
+        plans.push_back(std::move(plan));
+    }
+
+    // The cabinets an entry's data needs: from where the block holding its
+    // first byte begins to where the block holding its last byte ends.
+    auto firstCabinetOf = [&](const FolderPlan& plan, std::size_t offset) {
+        return cabinetAt(plan.start + offset / blockSize * blockSize);
+    };
+    auto lastCabinetOf = [&](const FolderPlan& plan, std::size_t endOffset) {
+        const std::size_t blockEnd = std::min(plan.data.size(), ((endOffset - 1) / blockSize + 1) * blockSize);
+        return cabinetAt(plan.start + blockEnd - 1);
+    };
+    auto nameOf = [&](std::size_t index) {
+        return index < options.cabinetNames.size() ? options.cabinetNames[index]
+                                                   : "part" + std::to_string(index + 1) + ".cab";
+    };
+    auto diskOf = [&](std::size_t index) {
+        return index < options.diskNames.size() ? options.diskNames[index] : "Disk " + std::to_string(index + 1);
+    };
+
+    std::vector<std::string> cabinets;
+    for (std::size_t c = 0; c < cabinetCount; ++c) {
+        const bool last = c + 1 == cabinetCount;
+        std::vector<std::size_t> present;  // folders with data (or their place) in this cabinet
+        for (std::size_t f = 0; f < plans.size(); ++f) {
+            if (plans[f].data.empty() ? plans[f].emptyIn == c : plans[f].pieces.count(c) > 0) {
+                present.push_back(f);
+            }
+        }
+
+        struct Record {
+            const CabWriterEntry* entry;
+            uint32_t offset;
+            uint16_t index;
+        };
+        std::vector<Record> records;
+        for (std::size_t local = 0; local < present.size(); ++local) {
+            const FolderPlan& plan = plans[present[local]];
+            std::size_t offset = 0;
+            for (const auto& entry : folders[present[local]].entries) {
+                const std::size_t end = offset + entry.bytes.size();
+                std::size_t first = 0;
+                std::size_t lastNeeded = 0;
+                if (entry.bytes.empty()) {
+                    // An empty entry needs no data: it lives where its position is.
+                    first = lastNeeded = plan.data.empty()           ? plan.emptyIn
+                                         : offset < plan.data.size() ? firstCabinetOf(plan, offset)
+                                                                     : lastCabinetOf(plan, plan.data.size());
+                } else {
+                    first = firstCabinetOf(plan, offset);
+                    lastNeeded = lastCabinetOf(plan, end);
+                }
+                if (c >= first && c <= lastNeeded) {
+                    const bool fromPrev = c > first;
+                    const bool toNext = c < lastNeeded;
+                    const uint16_t index = fromPrev && toNext ? kPrevAndNext
+                                           : fromPrev         ? kFromPrev
+                                           : toNext           ? kToNext
+                                                              : static_cast<uint16_t>(local);
+                    records.push_back({&entry, static_cast<uint32_t>(offset), entry.folderIndex.value_or(index)});
+                }
+                offset = end;
+            }
+        }
+
+        std::string out(kHeaderBytes, '\0');
+        uint16_t flags = 0;
+        if (c > 0) {
+            flags |= kFlagPrev;
+            out += nameOf(c - 1) + '\0' + diskOf(c - 1) + '\0';
+        }
+        if (!last) {
+            flags |= kFlagNext;
+            out += nameOf(c + 1) + '\0' + diskOf(c + 1) + '\0';
+        }
+        const std::size_t foldersAt = out.size();
+        out.append(present.size() * kFolderBytes, '\0');
+        const std::size_t filesAt = out.size();
+        for (const auto& record : records) {
+            Put32(out, static_cast<uint32_t>(record.entry->bytes.size()));
+            Put32(out, record.offset);
+            Put16(out, record.index);
+            Put16(out, record.entry->dosDate);
+            Put16(out, record.entry->dosTime);
+            Put16(out, record.entry->attribs);
+            out += record.entry->name;
+            out += '\0';
+        }
+        for (std::size_t local = 0; local < present.size(); ++local) {
+            const FolderPlan& plan = plans[present[local]];
+            const auto found = plan.pieces.find(c);
+            const std::vector<Piece> none;
+            const std::vector<Piece>& pieces = found == plan.pieces.end() ? none : found->second;
+            std::string folderRecord;
+            Put32(folderRecord, static_cast<uint32_t>(out.size()));
+            Put16(folderRecord, static_cast<uint16_t>(pieces.size()));
+            Put16(folderRecord, folders[present[local]].compression);
+            out.replace(foldersAt + local * kFolderBytes, kFolderBytes, folderRecord);
+            for (const Piece& piece : pieces) {
+                const auto size = static_cast<uint16_t>(piece.data.size());
+                Put32(out, options.checksums ? BlockChecksum(piece.data, size, piece.uncompressed) : 0);
+                Put16(out, size);
+                Put16(out, piece.uncompressed);
+                out += piece.data;
+            }
+        }
+
+        std::string header;
+        header += kSignature;
+        Put32(header, 0);
+        Put32(header, static_cast<uint32_t>(out.size()));
+        Put32(header, 0);
+        Put32(header, static_cast<uint32_t>(filesAt));
+        Put32(header, 0);
+        header += static_cast<char>(kVersionMinor);
+        header += static_cast<char>(kVersionMajor);
+        Put16(header, static_cast<uint16_t>(present.size()));
+        Put16(header, static_cast<uint16_t>(records.size()));
+        Put16(header, flags);
+        Put16(header, options.setId);
+        Put16(header, static_cast<uint16_t>(c));
+        out.replace(0, kHeaderBytes, header);
+        cabinets.push_back(std::move(out));
+    }
+    return cabinets;
+}
+
+std::string BuildCabinet(const std::vector<CabWriterFolder>& folders, const CabWriterOptions& options) {
+    CabWriterOptions single = options;
+    single.cabinetStartsAt.clear();
+    return BuildCabinetSet(folders, single).front();
+}
+
+namespace {
+
+// The first CFFOLDER record, after the header and the set's names.
+std::size_t FirstFolderRecord(const std::string& cabinet) {
+    std::size_t at = kHeaderBytes;
+    const uint16_t flags = Get16(cabinet, kFlagsAt);
+    const int strings = ((flags & kFlagPrev) ? 2 : 0) + ((flags & kFlagNext) ? 2 : 0);
+    for (int i = 0; i < strings; ++i) {
+        at = cabinet.find('\0', at) + 1;
+    }
+    return at;
+}
+
+}  // namespace
+
+std::size_t FirstDataOffset(const std::string& cabinet) {
+    return Get32(cabinet, FirstFolderRecord(cabinet)) + kDataHeaderBytes;
+}
+
+std::size_t FirstFolderCompressionOffset(const std::string& cabinet) {
+    return FirstFolderRecord(cabinet) + kFolderCompressionAt;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,73 @@
+// A test-only cabinet writer, for cabinets gcab cannot make: chosen names
+// (raw bytes, UTF-8 flag), chosen dates and attributes, sets that span
+// several cabinets, folder indices and compression types as given. Data is
+// stored (not compressed); corrupting it is left to the test, on the bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// 2001-07-06 15:20:10, a date with every field distinct.
+constexpr uint16_t kCabWriterDefaultDate = (21 << 9) | (7 << 5) | 6;
+constexpr uint16_t kCabWriterDefaultTime = (15 << 11) | (20 << 5) | 5;
+constexpr uint16_t kCabWriterArchive = 0x20;
+
+struct CabWriterEntry {
+    std::string name;  // stored as given
+    std::string bytes;
+    uint16_t dosDate = kCabWriterDefaultDate;
+    uint16_t dosTime = kCabWriterDefaultTime;
+    uint16_t attribs = kCabWriterArchive;
+    // The folder index to store instead of the one the layout gives.
+    std::optional<uint16_t> folderIndex;
+};
+
+// An entry with the default date, time and attributes.
+inline CabWriterEntry EntryOf(std::string name, std::string bytes) {
+    CabWriterEntry entry;
+    entry.name = std::move(name);
+    entry.bytes = std::move(bytes);
+    return entry;
+}
+
+struct CabWriterFolder {
+    std::vector<CabWriterEntry> entries;  // their bytes follow one another in the folder
+    uint16_t compression = 0;             // written as given; the data is stored either way
+};
+
+struct CabWriterOptions {
+    uint16_t setId = 0x4711;
+    std::size_t blockSize = 32768;  // uncompressed bytes per data block (at most 32768)
+    bool checksums = true;          // false writes 0, "no checksum"
+    // For a set: where each cabinet after the first begins, as a position
+    // in the data of all folders laid end to end. Inside a folder, the data
+    // block holding that position is split between the two cabinets as
+    // makecab splits it (the first half's uncompressed size is 0), so the
+    // position must not fall on a block boundary; at the end of a folder,
+    // the next cabinet simply begins with the next folder.
+    std::vector<std::size_t> cabinetStartsAt;
+    // The names and disk names each cabinet is known by in the headers of
+    // its neighbours; defaults "part1.cab", "Disk 1", ...
+    std::vector<std::string> cabinetNames;
+    std::vector<std::string> diskNames;
+};
+
+// The bytes of each cabinet of the set (one, without cabinetStartsAt).
+std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& folders,
+                                         const CabWriterOptions& options = {});
+
+// One cabinet.
+std::string BuildCabinet(const std::vector<CabWriterFolder>& folders, const CabWriterOptions& options = {});
+
+// Where things lie in a cabinet of this writer, so a test can damage them:
+// the first data byte of folder 0 (after its first CFDATA header), and the
+// compression type field of folder 0.
+std::size_t FirstDataOffset(const std::string& cabinet);
+std::size_t FirstFolderCompressionOffset(const std::string& cabinet);
+
+}  // namespace testsupport
