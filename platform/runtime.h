@@ -46,6 +46,10 @@ std::u16string Utf8ToText(std::string_view utf8);
 // ANSI code page (Latin-1 and the few others it holds), fold to one case.
 bool TextEqualsIgnoreCase(std::u16string_view left, std::u16string_view right);
 
+// `text` with every letter folded as TextEqualsIgnoreCase folds it: two texts
+// are equal ignoring case exactly when their folded forms are equal.
+std::u16string FoldTextCase(std::u16string_view text);
+
 // A date value (days since 1899-12-30, the fraction being the time of day) in
 // the general date form of the user's locale: short date, a blank, long time;
 // the date alone at midnight; the time alone on the zero day (0 <= value < 1).

@@ -22,13 +22,13 @@ inline std::u16string ToText(const QString& text) {
     return text.toStdU16String();
 }
 
-inline QFont ToQFont(const FontSpec& spec) {
-    QFont font(ToQString(spec.Name));
-    font.setPointSizeF(spec.Size);
-    font.setWeight(static_cast<QFont::Weight>(spec.Weight));
-    font.setItalic(spec.Italic);
-    font.setUnderline(spec.Underline);
-    font.setStrikeOut(spec.Strikethrough);
+inline QFont ToQFont(const FontSpec& fontSpec) {
+    QFont font(ToQString(fontSpec.Name));
+    font.setPointSizeF(fontSpec.Size);
+    font.setWeight(static_cast<QFont::Weight>(fontSpec.Weight));
+    font.setItalic(fontSpec.Italic);
+    font.setUnderline(fontSpec.Underline);
+    font.setStrikeOut(fontSpec.Strikethrough);
     return font;
 }
 

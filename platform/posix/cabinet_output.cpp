@@ -1,6 +1,8 @@
 // The temporary file of one entry, and the entry's date as a host time.
 #include "platform/posix/cabinet_output.h"
 
+#include "platform/posix/drive_listings.h"
+
 #include "platform/posix/cabinet_errors.h"
 
 #include <atomic>
@@ -139,6 +141,7 @@ uint32_t TempOutput::commit(std::optional<std::time_t> modified) {
         return code;
     }
     committed_ = true;
+    NoteHostEntryCreated(target_);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 // outcomes that callers decide on.
 #include "platform/drives.h"
 #include "platform/kernel.h"
+#include "platform/posix/drive_listings.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
         return error == ERROR_PATH_NOT_FOUND ? DirectoryOutcome::ParentMissing : DirectoryOutcome::Other;
     }
     if (mkdir(host->c_str(), 0777) == 0) {
+        NoteHostEntryCreated(*host);
         return DirectoryOutcome::Created;
     }
     switch (errno) {

@@ -6,12 +6,16 @@
 
 #include "platform/kernel.h"
 #include "platform/runtime.h"
+#include "platform/posix/drive_listings.h"
 
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <map>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -63,28 +67,81 @@ std::string CurrentFolder() {
     return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string("/");
 }
 
+// Folder listings by host path, each keyed by case-folded name, so that a
+// name written anew into a large folder does not cost a read of the whole
+// folder every time. A listing stands while the folder keeps its identity
+// and modification time; names this process creates are added as they are
+// made (NoteHostEntryCreated), which keeps the listing of a folder being
+// filled good.
+struct FolderListing {
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{};
+    std::map<std::u16string, std::string> byFoldedName;  // the first actual name in sorted order
+};
+
+constexpr std::size_t kMaxCachedFolders = 256;
+
+std::mutex listingsLock;
+std::unordered_map<std::string, FolderListing> listings;
+
+bool SameState(const FolderListing& listing, const struct stat& info) {
+    return listing.device == info.st_dev && listing.inode == info.st_ino &&
+           listing.modified.tv_sec == info.st_mtim.tv_sec && listing.modified.tv_nsec == info.st_mtim.tv_nsec;
+}
+
+void AddName(FolderListing& listing, const std::string& name) {
+    auto [slot, added] = listing.byFoldedName.emplace(FoldTextCase(Utf8ToText(name)), name);
+    if (!added && name < slot->second) {
+        slot->second = name;
+    }
+}
+
+// The listing of `folder` as it is now; nullptr when it cannot be read.
+const FolderListing* CurrentListing(const std::string& folder) {
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return nullptr;
+    }
+    auto found = listings.find(folder);
+    if (found != listings.end() && SameState(found->second, info)) {
+        return &found->second;
+    }
+    DIR* directory = opendir(folder.c_str());
+    if (directory == nullptr) {
+        return nullptr;
+    }
+    if (listings.size() >= kMaxCachedFolders && found == listings.end()) {
+        listings.clear();
+    }
+    FolderListing& listing = listings[folder];
+    listing = FolderListing{info.st_dev, info.st_ino, info.st_mtim, {}};
+    while (const dirent* item = readdir(directory)) {
+        AddName(listing, item->d_name);
+    }
+    closedir(directory);
+    return &listing;
+}
+
+std::string JoinHost(const std::string& folder, const std::string& name) {
+    return folder + (folder.ends_with('/') ? "" : "/") + name;
+}
+
 // `name` inside `folder`: the exact name when it exists, else the first entry
 // (in sorted order, so the choice is stable) that differs only in case, else
 // the name as given.
 std::string FindComponent(const std::string& folder, const std::string& name) {
-    const std::string exact = folder + (folder.ends_with('/') ? "" : "/") + name;
+    const std::string exact = JoinHost(folder, name);
     if (Exists(exact)) {
         return exact;
     }
-    DIR* directory = opendir(folder.c_str());
-    if (directory == nullptr) {
+    std::lock_guard<std::mutex> hold(listingsLock);
+    const FolderListing* listing = CurrentListing(folder);
+    if (listing == nullptr) {
         return exact;
     }
-    const std::u16string wanted = Utf8ToText(name);
-    std::string best;
-    while (const dirent* item = readdir(directory)) {
-        std::string candidate = item->d_name;
-        if (TextEqualsIgnoreCase(Utf8ToText(candidate), wanted) && (best.empty() || candidate < best)) {
-            best = candidate;
-        }
-    }
-    closedir(directory);
-    return best.empty() ? exact : folder + (folder.ends_with('/') ? "" : "/") + best;
+    const auto match = listing->byFoldedName.find(FoldTextCase(Utf8ToText(name)));
+    return match == listing->byFoldedName.end() ? exact : JoinHost(folder, match->second);
 }
 
 }  // namespace
@@ -208,6 +265,30 @@ std::string HostPathToDosPath(std::string_view HostPath) {
         dos += '\\';
     }
     return dos;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+void NoteHostEntryCreated(const std::string& hostPath) {
+    const std::size_t slash = hostPath.find_last_of('/');
+    if (slash == std::string::npos) {
+        return;
+    }
+    const std::string folder = slash == 0 ? "/" : hostPath.substr(0, slash);
+    std::lock_guard<std::mutex> hold(listingsLock);
+    auto found = listings.find(folder);
+    struct stat info {};
+    if (found == listings.end()) {
+        return;
+    }
+    if (stat(folder.c_str(), &info) != 0) {
+        listings.erase(found);
+        return;
+    }
+    found->second.modified = info.st_mtim;
+    AddName(found->second, hostPath.substr(slash + 1));
 }
 
 }  // namespace platform

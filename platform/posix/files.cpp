@@ -3,6 +3,7 @@
 
 #include "platform/drives.h"
 #include "platform/kernel.h"
+#include "platform/posix/drive_listings.h"
 #include "platform/runtime.h"
 
 #include <cerrno>
@@ -240,6 +241,7 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
         Raise(NumberForErrno(errno));
     }
     output.Keep();
+    NoteHostEntryCreated(to);
 }
 
 std::u16string InstallerFolder() {

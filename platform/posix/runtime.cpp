@@ -176,12 +176,23 @@ std::u16string FormatUs(int64_t year, unsigned month, unsigned day, bool withDat
         char buffer[32];
         std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld %s", static_cast<long long>(hour12),
                       static_cast<long long>(minute), static_cast<long long>(second), hour < 12 ? "AM" : "PM");
-        out += (out.empty() ? "" : " ") + std::string(buffer);
+        if (!out.empty()) {
+            out += ' ';
+        }
+        out += buffer;
     }
     return Utf8ToText(out);
 }
 
 }  // namespace
+
+std::u16string FoldTextCase(std::u16string_view text) {
+    std::u16string folded(text);
+    for (auto& c : folded) {
+        c = FoldCase(c);
+    }
+    return folded;
+}
 
 bool TextEqualsIgnoreCase(std::u16string_view left, std::u16string_view right) {
     if (left.size() != right.size()) {
@@ -224,7 +235,10 @@ std::u16string FormatGeneralDate(double dateValue) {
         pattern = nl_langinfo_l(D_FMT, handle);
     }
     if (withTime) {
-        pattern += (pattern.empty() ? "" : " ") + std::string(nl_langinfo_l(T_FMT, handle));
+        if (!pattern.empty()) {
+            pattern += ' ';
+        }
+        pattern += nl_langinfo_l(T_FMT, handle);
     }
     char buffer[128];
     const std::size_t length = strftime_l(buffer, sizeof buffer, pattern.c_str(), &parts, handle);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace platform;
@@ -202,6 +203,24 @@ TEST_F(DrivesTest, HostPathsTakeTheDriveThatHoldsThem) {
     const auto back = DosPathToHostPath(dos, &error);
     ASSERT_TRUE(back.has_value());
     EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(*back).parent_path(), outside.path()));
+}
+
+TEST_F(DrivesTest, CaseInsensitiveLookUpsSeeEveryChangeToAFolder) {
+    const std::filesystem::path folder = prefix.driveC() / "dir";
+    std::filesystem::create_directories(folder);
+    uint32_t error = 0;
+    EXPECT_EQ(*DosPathToHostPath("C:\\dir\\new.txt", &error), (prefix.root() / "dosdevices/c:/dir/new.txt").string());
+
+    // Another program adds the name in another case: the folder's time moves
+    // on (set here, so that no clock tick decides), and the look-up sees it.
+    testsupport::WriteFile(folder / "NEW.TXT", "x");
+    const timespec times[2] = {{978307200, 0}, {978307200, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, folder.c_str(), times, 0), 0);
+    EXPECT_EQ(*DosPathToHostPath("C:\\dir\\new.txt", &error), (prefix.root() / "dosdevices/c:/dir/NEW.TXT").string());
+
+    // What this process creates is seen at once.
+    ASSERT_EQ(CreateDirectoryLevel("C:\\dir\\Made"), DirectoryOutcome::Created);
+    EXPECT_EQ(*DosPathToHostPath("C:\\DIR\\made\\", &error), (prefix.root() / "dosdevices/c:/dir/Made").string());
 }
 
 TEST_F(DrivesTest, CreatingOneLevelReportsFourOutcomes) {
