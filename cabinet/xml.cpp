@@ -5,17 +5,40 @@ namespace cabinet {
 
 namespace {
 
-std::u16string Escape(const std::u16string& value, bool apostrophe) {
+constexpr char16_t kSubstitute = u'?';
+
+// Characters no XML 1.0 document may hold in any form, not even as a
+// character reference.
+bool IsForbidden(char16_t c) {
+    return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF;
+}
+
+std::u16string Escape(const std::u16string& value, bool attribute) {
     std::u16string out;
     out.reserve(value.size());
-    for (char16_t c : value) {
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char16_t c = value[i];
+        const bool highSurrogate = c >= 0xD800 && c <= 0xDBFF;
+        const bool pairedHigh = highSurrogate && i + 1 < value.size() && value[i + 1] >= 0xDC00 && value[i + 1] <= 0xDFFF;
+        if (pairedHigh) {
+            out += c;
+            out += value[++i];
+            continue;
+        }
+        if (IsForbidden(c) || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += kSubstitute;
+            continue;
+        }
         switch (c) {
             case u'&': out += u"&amp;"; break;
             case u'<': out += u"&lt;"; break;
             case u'>': out += u"&gt;"; break;
-            case u'\'':
-                out += apostrophe ? u"&apos;" : u"'";
-                break;
+            // A parser turns a bare CR into LF, and in an attribute also a
+            // tab or LF into a blank: references keep them as they are.
+            case u'\r': out += u"&#13;"; break;
+            case u'\n': out += attribute ? u"&#10;" : u"\n"; break;
+            case u'\t': out += attribute ? u"&#9;" : u"\t"; break;
+            case u'\'': out += attribute ? u"&apos;" : u"'"; break;
             default: out += c;
         }
     }

@@ -13,11 +13,14 @@ namespace cabinet {
 std::u16string XmlElement(const std::u16string& value, const std::u16string& tag,
                           const std::u16string& attributeName, const std::u16string& attributeValue);
 
-// A value as element content: '&', '<' and '>' become entity references.
+// A value as element content: '&', '<' and '>' become entity references and
+// a CR a character reference; a character no XML document may hold (the C0
+// controls but tab, LF and CR) becomes '?', as characters the code page
+// cannot hold do. Ordinary text comes through unchanged.
 std::u16string XmlEscapeText(const std::u16string& value);
 
 // A value for an attribute quoted with apostrophes: as XmlEscapeText, and
-// '\'' becomes "&apos;".
+// '\'', tab and LF become references too.
 std::u16string XmlEscapeAttribute(const std::u16string& value);
 
 }  // namespace cabinet
