@@ -43,7 +43,6 @@ struct FoundEntry {
 class CabFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("LC_ALL", "C", 1);
         prefix.mapDrive('d', prefix.root() / "cd");
         testsupport::MakeCabWithGcab(prefix.root() / "cd" / "Install" / "Game1.cab", scratch / "game1",
                                      {{"a.txt", "alpha"}, {"sub/b.txt", "bravo!"}}, true);
@@ -53,6 +52,7 @@ protected:
 
     fs::path OnC(const std::string& rest) const { return prefix.driveC() / rest; }
 
+    testsupport::ScopedEnv locale{"LC_ALL", "C"};
     testsupport::WinePrefix prefix;
     testsupport::TempDir scratch;
     std::shared_ptr<CabFile> cab = CabFile::Create();

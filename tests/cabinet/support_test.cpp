@@ -22,12 +22,11 @@ double DateOfDosWords(uint16_t date, uint16_t time) {
 }
 
 TEST(EntryDates, DosWordsBecomeDateValuesWithoutTimeZone) {
-    setenv("TZ", "America/New_York", 1);
+    testsupport::ScopedEnv zone("TZ", "America/New_York");
     EXPECT_DOUBLE_EQ(DateOfDosWords(0x2AEE, 0x7A85), 37086.63900462963);
     EXPECT_DOUBLE_EQ(DateOfDosWords(0x0021, 0x0000), 29221.0);  // 1980-01-01, midnight
     // Words the kernel rejects leave the file time at zero: 1601-01-01.
     EXPECT_DOUBLE_EQ(DateOfDosWords(0x2A0E, 0x0000), -109205.0);
-    unsetenv("TZ");
 }
 
 TEST(EntryDates, AFileTimeWithoutCalendarFieldsGivesZero) {

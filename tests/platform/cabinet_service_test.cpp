@@ -34,23 +34,16 @@ std::time_t ModifiedTime(const fs::path& path) {
 class TimeZone {
 public:
     explicit TimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            previous_ = old;
-        }
-        setenv("TZ", zone, 1);
+        variable_.emplace("TZ", zone);
         tzset();
     }
     ~TimeZone() {
-        if (previous_) {
-            setenv("TZ", previous_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
+        variable_.reset();
         tzset();
     }
 
 private:
-    std::optional<std::string> previous_;
+    std::optional<testsupport::ScopedEnv> variable_;
 };
 
 class CabinetServiceTest : public CabinetTest {

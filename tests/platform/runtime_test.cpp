@@ -1,39 +1,17 @@
 // The runtime's text conversions, comparison, date form and raised error.
 #include "platform/runtime.h"
+#include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <string>
 
 using namespace platform;
 
 namespace {
 
-// Sets LC_ALL for one test and restores it.
-class LocaleScope {
-public:
-    explicit LocaleScope(const char* value) {
-        if (const char* old = std::getenv("LC_ALL")) {
-            previous_ = old;
-        }
-        setenv("LC_ALL", value, 1);
-    }
-    ~LocaleScope() {
-        if (previous_) {
-            setenv("LC_ALL", previous_->c_str(), 1);
-        } else {
-            unsetenv("LC_ALL");
-        }
-    }
-
-private:
-    std::optional<std::string> previous_;
-};
-
 TEST(GeneralDate, UsesTheUsFormAndItsShortcuts) {
-    LocaleScope locale("C");
+    testsupport::ScopedEnv locale("LC_ALL", "C");
     struct Case {
         const char* what;
         double value;

@@ -32,22 +32,28 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-WinePrefix::WinePrefix() {
-    if (const char* old = std::getenv("WINEPREFIX")) {
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
         previous_ = old;
     }
-    fs::create_directories(dir_ / "dosdevices");
-    mapDrive('c', driveC());
-    setenv("WINEPREFIX", dir_.path().c_str(), 1);
+    setenv(name, value.c_str(), 1);
 }
 
-WinePrefix::~WinePrefix() {
+ScopedEnv::~ScopedEnv() {
     if (previous_) {
-        setenv("WINEPREFIX", previous_->c_str(), 1);
+        setenv(name_.c_str(), previous_->c_str(), 1);
     } else {
-        unsetenv("WINEPREFIX");
+        unsetenv(name_.c_str());
     }
 }
+
+WinePrefix::WinePrefix() {
+    fs::create_directories(dir_ / "dosdevices");
+    mapDrive('c', driveC());
+    prefixVariable_.emplace("WINEPREFIX", dir_.path().string());
+}
+
+WinePrefix::~WinePrefix() = default;
 
 void WinePrefix::mapDrive(char letter, const fs::path& target) {
     fs::create_directories(target);

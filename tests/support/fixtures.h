@@ -13,6 +13,20 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 
+// An environment variable set for the object's life; its old value (or its
+// absence) comes back afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
 // A fresh folder under the system's temporary folder, removed with everything
 // in it when the object goes.
 class TempDir {
@@ -47,7 +61,7 @@ public:
 
 private:
     TempDir dir_;
-    std::optional<std::string> previous_;
+    std::optional<ScopedEnv> prefixVariable_;
 };
 
 void WriteFile(const fs::path& path, const std::string& bytes);

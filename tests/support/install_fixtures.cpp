@@ -66,7 +66,7 @@ fs::path PlaceRegistryScript() {
 
 RecordingLaunchers::RecordingLaunchers(std::vector<std::string> names, bool keepSystemPath) {
     const char* path = std::getenv("PATH");
-    previousPath_ = path != nullptr ? path : "/usr/bin:/bin";
+    const std::string systemPath = path != nullptr ? path : "/usr/bin:/bin";
     for (const auto& name : names) {
         const fs::path script = bin_ / name;
         WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + record().string() + ".part'\n/bin/mv '" +
@@ -74,11 +74,10 @@ RecordingLaunchers::RecordingLaunchers(std::vector<std::string> names, bool keep
         fs::permissions(script, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
     }
     OpenToEveryone(bin_.path());
-    const std::string newPath = keepSystemPath ? bin_.path().string() + ":" + previousPath_ : bin_.path().string();
-    setenv("PATH", newPath.c_str(), 1);
+    path_.emplace("PATH", keepSystemPath ? bin_.path().string() + ":" + systemPath : bin_.path().string());
 }
 
-RecordingLaunchers::~RecordingLaunchers() { setenv("PATH", previousPath_.c_str(), 1); }
+RecordingLaunchers::~RecordingLaunchers() = default;
 
 std::string RecordingLaunchers::WaitForRecord() const {
     const auto deadline = std::chrono::steady_clock::now() + kRecordWait;

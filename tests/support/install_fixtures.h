@@ -7,6 +7,7 @@
 #include "tests/support/fixtures.h"
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,7 @@ public:
 
 private:
     TempDir bin_;
-    std::string previousPath_;
+    std::optional<ScopedEnv> path_;
 };
 
 }  // namespace testsupport
