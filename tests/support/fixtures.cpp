@@ -130,7 +130,8 @@ void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root,
     std::string names;
     for (const auto& entry : entries) {
         WriteFile(root / entry.name, entry.bytes);
-        names += " " + ShellQuote(entry.name);
+        names += ' ';
+        names += ShellQuote(entry.name);
     }
     std::string command = "cd " + ShellQuote(root.string()) + " && gcab -c" +
                           (compress ? " -z " : " ") + ShellQuote(fs::absolute(cabinet).string()) + names;
