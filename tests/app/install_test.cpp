@@ -153,6 +153,26 @@ TEST_F(InstallTest, AMissingLooseFileStopsTheInstallThere) {
     EXPECT_FALSE(fs::exists(launchers.record()));
 }
 
+TEST_F(InstallTest, AFailureAtTheSecondCabinetKeepsTheFirstCabinetsFiles) {
+    testsupport::TempDir copy, game1;
+    fs::copy(testsupport::DemoCd(), copy.path(), fs::copy_options::recursive);
+    fs::remove(copy / "Install" / "Game7.cab");
+    prefix.mapDrive('d', copy.path());
+    ASSERT_EQ(testsupport::Run("cabextract -q -d " + testsupport::ShellQuote(game1.path().string()) + " " +
+                               testsupport::ShellQuote((copy / "Install" / "Game1.cab").string()))
+                  .exitCode,
+              0);
+
+    ScriptedPerson person({Yes});
+    const auto error = Install(person);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->Number(), 2);
+    EXPECT_EQ(platform::TextToUtf8(error->Description()), "The system cannot find the file specified.");
+    EXPECT_EQ(platform::TextToUtf8(form.cab()->CabName()), "D:\\Install\\Game7.cab");
+    EXPECT_EQ(testsupport::ReadTree(Installed()), testsupport::ReadTree(game1.path()));
+    EXPECT_FALSE(fs::exists(launchers.record()));
+}
+
 TEST_F(InstallTest, AReadOnlyDestinationGivesAClearError) {
     fs::permissions(prefix.root(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     fs::create_directories(prefix.driveC() / "Locked");
