@@ -41,6 +41,7 @@ void CabFile::CheckCabName() const {
 void CabFile::Walk(IterationMode mode) {
     std::string cabinet = platform::TextToAnsi(cabName_);
     void* context = reinterpret_cast<void*>(static_cast<intptr_t>(mode));
+    Callback::DiscardParkedError();
     const int32_t completed = platform::SetupIterateCabinetA(cabinet.c_str(), 0, &Callback::CabFileCallback, context);
     const uint32_t code = platform::GetLastError();
     // The name went to the platform in its 8-bit form; keep what came back.

@@ -49,6 +49,8 @@ uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1,
     }
 }
 
+void DiscardParkedError() { parkedError = nullptr; }
+
 void TakeParkedError() {
     if (parkedError) {
         std::exception_ptr error = std::exchange(parkedError, nullptr);

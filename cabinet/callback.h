@@ -23,6 +23,11 @@ void SetActiveCabFile(std::shared_ptr<CabFile> cabFile);
 // service has returned.
 uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2);
 
+// Empties the slot before a walk begins: an error parked where no walk took
+// it back (a notification after its walk, a service call that never
+// returned) must not end a later walk or surface after it.
+void DiscardParkedError();
+
 // Rethrows the error a handler parked during the last walk, if any, and
 // clears the slot.
 void TakeParkedError();

@@ -27,10 +27,11 @@ void FileCopy(const std::u16string& source, const std::u16string& destination);
 std::u16string InstallerFolder();
 
 // Starts the document `path` (a drive path) with the program the desktop
-// associates with it, in a normal window, without waiting for it. Inside a
-// Wine prefix when `wine` is on the PATH (so a registry script is merged
-// into that prefix), else through xdg-open. A missing file or launcher is
-// raised as "File not found".
+// associates with it, in a normal window, without waiting for it. Inside the
+// Wine prefix when `wine` is on the PATH: a registry script (".reg") goes to
+// Wine's regedit, which merges it into that prefix, anything else to Wine's
+// start. Else through xdg-open. A missing file or launcher, or one that
+// cannot be started, is raised as "File not found".
 void StartDocument(const std::u16string& path);
 
 }  // namespace platform

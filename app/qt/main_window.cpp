@@ -3,6 +3,7 @@
 
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,6 +21,25 @@ QScreen* ScreenOf(const QWidget* widget) {
     QScreen* screen = widget->screen();
     return screen != nullptr ? screen : QGuiApplication::primaryScreen();
 }
+
+// A push button as the desktop's dialog keys treat it: Enter presses the
+// focused button, as Space does. It is never a default button, so Enter
+// elsewhere (in a text box) presses nothing.
+class PushButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            event->accept();
+            click();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
 
 }  // namespace
 
@@ -98,7 +118,7 @@ QWidget* MainWindow::createControl(Control& control) {
         break;
     }
     case ControlKind::CommandButton: {
-        auto* button = new QPushButton(parent);
+        auto* button = new PushButton(parent);
         // Enter in a text box must press nothing.
         button->setAutoDefault(false);
         button->setDefault(false);

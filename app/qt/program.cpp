@@ -3,6 +3,8 @@
 #include "app/qt/program.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QProcess>
 #include <QThread>
@@ -24,12 +26,47 @@ QFont WindowFont() {
     return ToQFont(FrmMain::Properties.Font);
 }
 
+// A message box that can be answered only with one of its buttons when it
+// holds a question: Escape picks nothing and there is no close box, as with
+// the desktop's Yes/No boxes. (Qt would take No for Escape and closing.)
+class MessageBox : public QMessageBox {
+public:
+    MessageBox(QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
+               QWidget* owner)
+        : QMessageBox(icon, ToQString(kMessageBoxTitle), text, buttons, owner),
+          question_(buttons.testFlag(QMessageBox::Yes) && buttons.testFlag(QMessageBox::No)) {
+        setTextFormat(Qt::PlainText);
+        setWindowModality(Qt::ApplicationModal);
+        // After the modality, which sets the flags afresh.
+        if (question_) {
+            setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+        }
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (question_ && event->matches(QKeySequence::Cancel)) {
+            event->accept();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override {
+        if (question_) {
+            event->ignore();
+            return;
+        }
+        QMessageBox::closeEvent(event);
+    }
+
+private:
+    bool question_;
+};
+
 // A modal box with the program's title and font; returns the button pressed.
 int ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& text,
             QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
-    QMessageBox box(icon, ToQString(kMessageBoxTitle), text, buttons, owner);
-    box.setTextFormat(Qt::PlainText);
-    box.setWindowModality(Qt::ApplicationModal);
+    MessageBox box(icon, text, buttons, owner);
     box.setFont(WindowFont());
     box.setDefaultButton(defaultButton);
     const int pressed = box.exec();
@@ -114,7 +151,6 @@ MessageAnswer Program::MsgBox(std::u16string_view text, MessageButtons buttons) 
     }
     const int answer = ShowBox(window_.get(), QMessageBox::NoIcon, ToQString(text),
                                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-    // Escape or the close box on a Yes/No box count as No.
     return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 

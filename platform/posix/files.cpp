@@ -6,6 +6,8 @@
 #include "platform/posix/drive_listings.h"
 #include "platform/runtime.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -144,6 +146,40 @@ std::optional<std::string> FindOnPath(const std::string& program) {
     return std::nullopt;
 }
 
+// Whether `hostPath` names a registry script: its extension is ".reg" in
+// any case, as Windows matches extensions.
+bool IsRegistryScript(const std::string& hostPath) {
+    constexpr std::u16string_view kExtension = u".reg";
+    const std::u16string name = Utf8ToText(hostPath.substr(hostPath.find_last_of('/') + 1));
+    return name.size() >= kExtension.size() &&
+           TextEqualsIgnoreCase(std::u16string_view(name).substr(name.size() - kExtension.size()), kExtension);
+}
+
+bool IsSameFile(const std::string& left, const std::string& right) {
+    struct stat a {}, b {};
+    return stat(left.c_str(), &a) == 0 && stat(right.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The document as programs inside the Wine prefix name it: its drive path
+// when a drive of the prefix leads there, else Wine's own form for a host
+// path outside every drive ("\\?\unix\..."), which a prefix that maps no
+// Z: still understands. In the host's encoding, as Wine reads its arguments.
+std::string WineName(const std::string& document) {
+    const std::string drivePath = HostPathToDosPath(document);
+    const std::string driveEntry =
+        WinePrefix() + "/dosdevices/" + static_cast<char>(std::tolower(static_cast<unsigned char>(drivePath[0]))) + ":";
+    uint32_t error = NO_ERROR;
+    const auto resolved = DosPathToHostPath(drivePath, &error);
+    if (IsDirectory(driveEntry) && resolved && IsSameFile(*resolved, document)) {
+        return TextToUtf8(AnsiToText(drivePath));
+    }
+    char absolute[PATH_MAX];
+    std::string name = "\\\\?\\unix";
+    name += realpath(document.c_str(), absolute) != nullptr ? absolute : document.c_str();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
 // Starts `argv` in a session of its own, its output discarded, and does not
 // wait for it: an intermediate child starts it and ends at once, so nothing
 // is left to reap. Returns 0 or the error that kept it from starting.
@@ -262,7 +298,14 @@ void StartDocument(const std::u16string& path) {
     }
     std::vector<std::string> command;
     if (auto wine = FindOnPath("wine")) {
-        command = {*wine, "start", "/unix", document};
+        // A Wine prefix associates nothing with .reg files, so "start" would
+        // refuse a registry script; on Windows opening one runs the registry
+        // editor, so do that.
+        if (IsRegistryScript(document)) {
+            command = {*wine, "regedit", WineName(document)};
+        } else {
+            command = {*wine, "start", "/unix", document};
+        }
     } else if (auto opener = FindOnPath("xdg-open")) {
         command = {*opener, document};
     } else {

@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,8 +79,10 @@ TEST_F(InstallTest, InstallsEveryFileStartsTheScriptAndEnds) {
                                                     Completion(kDefaultPath), "end"}));
     EXPECT_EQ(testsupport::ReadTree(Installed()), expected_);
     EXPECT_EQ(expected_.size(), 385u + 8u);
-    EXPECT_EQ(launchers.WaitForRecord(), (launchers.folder() / "wine").string() + "\nstart\n/unix\n" +
-                                             script.string() + "\n");
+    // The registry script goes to Wine's registry editor.
+    const std::string record = launchers.WaitForRecord();
+    EXPECT_TRUE(record.starts_with((launchers.folder() / "wine").string() + "\nregedit\n")) << record;
+    EXPECT_TRUE(record.ends_with(script.filename().string() + "\n")) << record;
     EXPECT_EQ(form.LblCurrentFile.Caption(), u"Current File: ");
     // One cabinet object serves every cabinet, and it is kept.
     EXPECT_EQ(platform::TextToUtf8(form.cab()->CabName()), "D:\\Install\\Game8.cab");
@@ -145,6 +151,26 @@ TEST_F(InstallTest, AMissingLooseFileStopsTheInstallThere) {
     EXPECT_FALSE(fs::exists(launchers.record()));
 }
 
+TEST_F(InstallTest, AFailureAtTheSecondCabinetKeepsTheFirstCabinetsFiles) {
+    testsupport::TempDir copy, game1;
+    fs::copy(testsupport::DemoCd(), copy.path(), fs::copy_options::recursive);
+    fs::remove(copy / "Install" / "Game7.cab");
+    prefix.mapDrive('d', copy.path());
+    ASSERT_EQ(testsupport::Run("cabextract -q -d " + testsupport::ShellQuote(game1.path().string()) + " " +
+                               testsupport::ShellQuote((copy / "Install" / "Game1.cab").string()))
+                  .exitCode,
+              0);
+
+    ScriptedPerson person({Yes});
+    const auto error = Install(person);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->Number(), 2);
+    EXPECT_EQ(platform::TextToUtf8(error->Description()), "The system cannot find the file specified.");
+    EXPECT_EQ(platform::TextToUtf8(form.cab()->CabName()), "D:\\Install\\Game7.cab");
+    EXPECT_EQ(testsupport::ReadTree(Installed()), testsupport::ReadTree(game1.path()));
+    EXPECT_FALSE(fs::exists(launchers.record()));
+}
+
 TEST_F(InstallTest, AReadOnlyDestinationGivesAClearError) {
     fs::permissions(prefix.root(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     fs::create_directories(prefix.driveC() / "Locked");
@@ -188,6 +214,38 @@ TEST_F(InstallTest, ASecondInstallReplacesEveryFile) {
     EXPECT_FALSE(Install(second).has_value());
     EXPECT_EQ(testsupport::ReadTree(Installed()), expected_);
     EXPECT_FALSE(launchers.WaitForRecord().empty());
+}
+
+TEST_F(InstallTest, TheRegistryScriptReachesWinesRegistry) {
+    // The real Wine instead of the stand-in, quiet, in this test's own prefix.
+    const std::string path = std::getenv("PATH");
+    testsupport::ScopedEnv systemPath("PATH", path.substr(path.find(':') + 1));
+    if (testsupport::Run("command -v wine").exitCode != 0) {
+        GTEST_SKIP() << "wine is not installed";
+    }
+    testsupport::ScopedEnv quiet("WINEDEBUG", "-all");
+    testsupport::ScopedEnv noGeckoNoMenus("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d");
+    // Started with its output discarded: a pipe on the first Wine call would
+    // wait for the server to end.
+    testsupport::Run("wineserver -p </dev/null >/dev/null 2>&1; wine wineboot </dev/null >/dev/null 2>&1");
+    struct EndServer {
+        ~EndServer() { testsupport::Run("wineserver -k; wineserver -w"); }
+    } endServer;
+
+    ScriptedPerson person({Yes});
+    ASSERT_FALSE(Install(person).has_value());
+    // The script is merged by a process the installer does not wait for.
+    const auto merged = [](const std::string& shown) {
+        return shown.find("    InstallPath    REG_SZ    C:\\Ostmere\\Varnholt\\\r\n") != std::string::npos &&
+               shown.find("    Version    REG_SZ    1.00\r\n") != std::string::npos;
+    };
+    std::string shown;
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         !merged(shown) && std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(std::chrono::milliseconds(200))) {
+        shown = testsupport::Run("wine reg query 'HKLM\\SOFTWARE\\Ostmere\\Varnholt'").output;
+    }
+    EXPECT_TRUE(merged(shown)) << shown;
 }
 
 }  // namespace

@@ -35,8 +35,8 @@ private slots:
     void widgetTree();
     void windowIsFixedCentredWithOnlyACloseBox();
     void focusStartsInPathAndTabWalksTheButtonsAndInputs();
-    void enterAndEscapeStartNothing_data();
-    void enterAndEscapeStartNothing();
+    void enterPressesOnlyAFocusedButton_data();
+    void enterPressesOnlyAFocusedButton();
     void textBoxesTakeTextOfAnyLengthBothWays();
     void labelShowsEveryCaptionAsPlainText();
     void helpButtonShowsItsMessageAndKeepsTheInputs_data();
@@ -168,30 +168,48 @@ void TestMainWindow::focusStartsInPathAndTabWalksTheButtonsAndInputs() {
     QCOMPARE(walked, expected);
 }
 
-void TestMainWindow::enterAndEscapeStartNothing_data() {
+void TestMainWindow::enterPressesOnlyAFocusedButton_data() {
+    QTest::addColumn<QString>("focus");
     QTest::addColumn<int>("key");
+    QTest::addColumn<QStringList>("boxes");  // what the key brings up
     for (const char* box : {"TxtPath", "TxtCD"}) {
-        QTest::addRow("%s Return", box) << int(Qt::Key_Return);
-        QTest::addRow("%s Enter", box) << int(Qt::Key_Enter);
-        QTest::addRow("%s Escape", box) << int(Qt::Key_Escape);
+        QTest::addRow("%s Return", box) << box << int(Qt::Key_Return) << QStringList();
+        QTest::addRow("%s Enter", box) << box << int(Qt::Key_Enter) << QStringList();
+        QTest::addRow("%s Escape", box) << box << int(Qt::Key_Escape) << QStringList();
     }
+    const QStringList confirmation = {
+        QStringLiteral("Are you sure you want to install Varnholt to C:\\Ostmere\\Varnholt\\?")};
+    QTest::newRow("CmdInstall Return: the confirmation") << "CmdInstall" << int(Qt::Key_Return) << confirmation;
+    QTest::newRow("CmdInstall keypad Enter: the confirmation") << "CmdInstall" << int(Qt::Key_Enter) << confirmation;
+    QTest::newRow("CmdInstall Escape") << "CmdInstall" << int(Qt::Key_Escape) << QStringList();
+    QTest::newRow("CmdCDHelp Return: its help") << "CmdCDHelp" << int(Qt::Key_Return)
+                                                << QStringList{QStringLiteral("Enter the DRIVE LETTER ONLY of your CD drive.")};
 }
 
-void TestMainWindow::enterAndEscapeStartNothing() {
+void TestMainWindow::enterPressesOnlyAFocusedButton() {
+    QFETCH(QString, focus);
     QFETCH(int, key);
-    const QString box = QString::fromLatin1(QTest::currentDataTag()).section(' ', 0, 0);
+    QFETCH(QStringList, boxes);
     std::vector<std::unique_ptr<QSignalSpy>> clicks;
     for (QPushButton* button : window()->findChildren<QPushButton*>()) {
         clicks.push_back(std::make_unique<QSignalSpy>(button, &QPushButton::clicked));
     }
-    QWidget* edit = control(qPrintable(box));
-    edit->setFocus();
-    QTest::keyClick(edit, Qt::Key(key));
+    ModalAnswerer person({QMessageBox::No});
+    QWidget* widget = control(qPrintable(focus));
+    widget->setFocus();
+    QTest::keyClick(widget, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
     QTest::qWait(20);  // let anything queued by the key run
 
-    for (const auto& spy : clicks) {
-        QCOMPARE(spy->count(), 0);
+    QStringList seen;
+    for (const SeenBox& box : person.seen()) {
+        seen << box.text;
     }
+    QCOMPARE(seen, boxes);
+    qsizetype clicked = 0;
+    for (const auto& spy : clicks) {
+        clicked += spy->count();
+    }
+    QCOMPARE(clicked, boxes.size());
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QVERIFY(window()->isVisible());
     QVERIFY(opened_.isEmpty());

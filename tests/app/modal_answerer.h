@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QMessageBox>
 #include <QObject>
+#include <QTest>
 #include <QTimer>
 
 struct SeenBox {
@@ -17,13 +18,15 @@ struct SeenBox {
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton;
     QFont font;
+    Qt::WindowFlags flags;
 };
 
 class ModalAnswerer : public QObject {
 public:
-    // Presses `answers` in order, one per box. A box beyond the script is
-    // recorded and closed with its first button, so a test fails rather than
-    // hangs.
+    // Presses `answers` in order, one per box; QMessageBox::Escape presses
+    // the Escape key instead (a box it leaves open is seen again). A box
+    // beyond the script is recorded and closed with its first button, so a
+    // test fails rather than hangs.
     explicit ModalAnswerer(QList<QMessageBox::StandardButton> answers) : answers_(answers) {
         connect(&timer_, &QTimer::timeout, this, &ModalAnswerer::poll);
         timer_.start(kPollMs);
@@ -41,10 +44,16 @@ private:
         }
         QAbstractButton* preferred = box->defaultButton();
         seen_.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-                      box->standardButton(preferred), box->font()});
+                      box->standardButton(preferred), box->font(), box->windowFlags()});
         QAbstractButton* press = nullptr;
         if (!answers_.isEmpty()) {
-            press = box->button(answers_.takeFirst());
+            const QMessageBox::StandardButton answer = answers_.takeFirst();
+            if (answer == QMessageBox::Escape) {
+                QWidget* focus = box->focusWidget();
+                QTest::keyClick(focus != nullptr ? focus : box, Qt::Key_Escape);
+                return;
+            }
+            press = box->button(answer);
         }
         if (press == nullptr) {
             press = box->buttons().first();

@@ -77,6 +77,9 @@ void TestProgram::startupPrompts_data() {
     QTest::newRow("both accepted: the window opens")
         << Answers{QMessageBox::Yes, QMessageBox::Yes} << QStringList{kLicence, kLiability}
         << true;
+    QTest::newRow("Escape answers nothing: the licence box stays")
+        << Answers{QMessageBox::Escape, QMessageBox::Yes, QMessageBox::Yes}
+        << QStringList{kLicence, kLicence, kLiability} << true;
 }
 
 void TestProgram::startupPrompts() {
@@ -90,13 +93,16 @@ void TestProgram::startupPrompts() {
     QStringList texts;
     for (const SeenBox& box : person.seen()) {
         texts << box.text;
+    }
+    QCOMPARE(texts, asked);
+    for (const SeenBox& box : person.seen()) {
         QCOMPARE(box.title, QStringLiteral("VarnholtInstall"));
         QCOMPARE(box.icon, QMessageBox::NoIcon);
         QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(box.defaultButton, QMessageBox::Yes);
         QCOMPARE(box.font.family(), QStringLiteral("Verdana"));
+        QVERIFY(!box.flags.testFlag(Qt::WindowCloseButtonHint));
     }
-    QCOMPARE(texts, asked);
     QCOMPARE(loaded, windowShown);
     QCOMPARE(program_->Ending(), !windowShown);
     QCOMPARE(program_->ExitStatus(), 0);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -128,24 +129,46 @@ protected:
     void SetUp() override {
         FilesTest::SetUp();
         WriteFile(prefix.driveC() / "Game" / "varnholtinstall.reg", "REGEDIT4\r\n");
+        WriteFile(prefix.driveC() / "Game" / "Setup.REG", "REGEDIT4\r\n");
+        WriteFile(prefix.driveC() / "Game" / "Readme.txt", "read me");
     }
 
-    std::string HostPathOfScript() const {
-        return (prefix.root() / "dosdevices" / "c:" / "Game" / "varnholtinstall.reg").string();
+    std::string HostPathOf(const char* name) const {
+        return (prefix.root() / "dosdevices" / "c:" / "Game" / name).string();
     }
 };
 
-TEST_F(StartDocumentTest, UsesWineStartInsideThePrefix) {
-    testsupport::RecordingLaunchers launchers({"wine", "xdg-open"}, false);
-    StartDocument(u"C:\\Game\\\\varnholtinstall.reg");
-    EXPECT_EQ(launchers.WaitForRecord(),
-              (launchers.folder() / "wine").string() + "\nstart\n/unix\n" + HostPathOfScript() + "\n");
-}
+TEST_F(StartDocumentTest, EachDocumentGoesToItsLauncher) {
+    // A script outside every drive of a prefix that maps no Z: (as Wine
+    // leaves a prefix whose dosdevices folder it did not make itself).
+    testsupport::TempDir outside;
+    WriteFile(outside / "varnholtinstall.reg", "REGEDIT4\r\n");
+    std::string unixName = "\\\\?\\unix" + fs::canonical(outside / "varnholtinstall.reg").string();
+    std::replace(unixName.begin(), unixName.end(), '/', '\\');
 
-TEST_F(StartDocumentTest, FallsBackToTheDesktopOpener) {
-    testsupport::RecordingLaunchers launchers({"xdg-open"}, false);
-    StartDocument(u"C:\\Game\\varnholtinstall.reg");
-    EXPECT_EQ(launchers.WaitForRecord(), (launchers.folder() / "xdg-open").string() + "\n" + HostPathOfScript() + "\n");
+    struct Case {
+        const char* what;
+        std::vector<std::string> launchers;
+        std::u16string document;
+        std::string record;  // after the launcher's own path
+    };
+    const Case cases[] = {
+        {"registry script: Wine's registry editor, with the drive path as Wine sees it", {"wine", "xdg-open"},
+         u"C:\\Game\\\\varnholtinstall.reg", "regedit\nC:\\Game\\varnholtinstall.reg\n"},
+        {"extension in another case", {"wine"}, u"c:\\game\\setup.reg", "regedit\nC:\\Game\\Setup.REG\n"},
+        {"registry script on no drive of the prefix: Wine's name for a host path", {"wine"},
+         AnsiToText(HostPathToDosPath((outside / "varnholtinstall.reg").string())), "regedit\n" + unixName + "\n"},
+        {"other documents: Wine's start", {"wine", "xdg-open"}, u"C:\\Game\\Readme.txt",
+         "start\n/unix\n" + HostPathOf("Readme.txt") + "\n"},
+        {"no Wine: the desktop's opener", {"xdg-open"}, u"C:\\Game\\varnholtinstall.reg",
+         HostPathOf("varnholtinstall.reg") + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::RecordingLaunchers launchers(c.launchers, false);
+        StartDocument(c.document);
+        EXPECT_EQ(launchers.WaitForRecord(), (launchers.folder() / c.launchers.front()).string() + "\n" + c.record);
+    }
 }
 
 TEST_F(StartDocumentTest, AMissingDocumentOrLauncherIsFileNotFound) {
@@ -153,14 +176,19 @@ TEST_F(StartDocumentTest, AMissingDocumentOrLauncherIsFileNotFound) {
         const char* what;
         std::vector<std::string> launchers;
         std::u16string document;
+        bool launcherBroken;
     };
     const Case cases[] = {
-        {"missing document", {"wine"}, u"C:\\Game\\missing.reg"},
-        {"no launcher", {}, u"C:\\Game\\varnholtinstall.reg"},
+        {"missing document", {"wine"}, u"C:\\Game\\missing.reg", false},
+        {"no launcher", {}, u"C:\\Game\\varnholtinstall.reg", false},
+        {"launcher that cannot be started", {"wine"}, u"C:\\Game\\varnholtinstall.reg", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testsupport::RecordingLaunchers launchers(c.launchers, false);
+        if (c.launcherBroken) {
+            WriteFile(launchers.folder() / "wine", "#!/nonexistent/interpreter\n");
+        }
         try {
             StartDocument(c.document);
             ADD_FAILURE() << "no error";

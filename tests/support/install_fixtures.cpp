@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -59,8 +60,12 @@ std::map<std::string, std::string> ExpectedInstall(const fs::path& cd) {
 }
 
 fs::path PlaceRegistryScript() {
+    // Test processes running side by side place the same script; each
+    // renames a whole copy into place, so no reader ever sees half of one.
     const fs::path script = fs::read_symlink("/proc/self/exe").parent_path() / "varnholtinstall.reg";
-    WriteFile(script, "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ostmere\\Varnholt]\r\n");
+    const fs::path part = script.string() + "." + std::to_string(getpid());
+    WriteFile(part, ReadFile(fs::path(VARNHOLT_SOURCE_DIR) / "scripts" / "varnholtinstall.reg"));
+    fs::rename(part, script);
     return script;
 }
 

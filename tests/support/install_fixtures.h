@@ -24,8 +24,8 @@ const fs::path& DemoCd();
 // entries as cabextract extracts them, and the loose files.
 std::map<std::string, std::string> ExpectedInstall(const fs::path& cd);
 
-// Writes a varnholtinstall.reg beside the running executable (where the
-// installer looks for it) and returns its path.
+// Places the sample varnholtinstall.reg of scripts/ beside the running
+// executable (where the installer looks for it) and returns its path.
 fs::path PlaceRegistryScript();
 
 // A folder put first on PATH for the object's life (or made the whole PATH,
