@@ -3,7 +3,7 @@
 // half-written file, never destroys an older one, and does not fail the
 // entries after it.
 #include "platform/kernel.h"
-#include "platform/posix/cabinet_errors.h"
+#include "platform/posix/cabinet/errors.h"
 #include "platform/setupapi.h"
 #include "tests/platform/cabinet_fixture.h"
 #include "tests/support/cab_writer.h"

@@ -10,11 +10,11 @@
 
 #include "platform/drives.h"
 #include "platform/kernel.h"
-#include "platform/posix/cabinet_errors.h"
-#include "platform/posix/cabinet_io.h"
-#include "platform/posix/cabinet_names.h"
-#include "platform/posix/cabinet_output.h"
-#include "platform/posix/cabinet_set.h"
+#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/io.h"
+#include "platform/posix/cabinet/names.h"
+#include "platform/posix/cabinet/output.h"
+#include "platform/posix/cabinet/set.h"
 
 #include <cstring>
 #include <exception>

@@ -12,8 +12,8 @@
 // folder that spans three cabinets with different files crossing each.)
 #pragma once
 
-#include "platform/posix/cabinet_header.h"
-#include "platform/posix/cabinet_io.h"
+#include "platform/posix/cabinet/header.h"
+#include "platform/posix/cabinet/io.h"
 #include "platform/setupapi.h"
 
 #include <cstddef>

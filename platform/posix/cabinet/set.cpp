@@ -1,9 +1,9 @@
-// The cabinets of one walk, joined in libmspack (see cabinet_set.h).
-#include "platform/posix/cabinet_set.h"
+// The cabinets of one walk, joined in libmspack (see set.h).
+#include "platform/posix/cabinet/set.h"
 
 #include "platform/drives.h"
 #include "platform/kernel.h"
-#include "platform/posix/cabinet_names.h"
+#include "platform/posix/cabinet/names.h"
 
 #include <cstring>
 #include <sys/stat.h>

@@ -1,10 +1,10 @@
-// Reading a cabinet's raw header with plain reads (see cabinet_header.h).
-#include "platform/posix/cabinet_header.h"
+// Reading a cabinet's raw header with plain reads (see header.h).
+#include "platform/posix/cabinet/header.h"
 
 #include "platform/kernel.h"
-#include "platform/posix/cabinet_errors.h"
-#include "platform/posix/cabinet_format.h"
-#include "platform/posix/cabinet_io.h"
+#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/format.h"
+#include "platform/posix/cabinet/io.h"
 
 #include <algorithm>
 #include <array>
