@@ -122,6 +122,64 @@ TEST_F(CabinetServiceTest, ExtractsStoredAndMszipCabinetsWhole) {
     }
 }
 
+TEST_F(CabinetServiceTest, OurDecodersMatchLibmspackOnRandomCabinets) {
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const std::string dice = testsupport::PseudoRandomBytes(16, seed);
+        std::vector<CabEntry> entries;
+        CabWriterFolder folder;
+        folder.mszip = true;
+        const std::size_t count = 1 + static_cast<unsigned char>(dice[0]) % 12;
+        for (std::size_t i = 0; i < count; ++i) {
+            // Empty, small, or over several blocks; noise or text.
+            const auto pick = static_cast<unsigned char>(dice[i + 1]);
+            const std::size_t size = pick % 4 == 0 ? 0 : pick % 4 == 1 ? pick * 3u : pick * 1500u;
+            const auto bytesSeed = static_cast<uint32_t>(seed * 100 + i);
+            const std::string bytes = (pick & 0x10) != 0 ? testsupport::PseudoRandomBytes(size, bytesSeed)
+                                                         : testsupport::PseudoText(size, bytesSeed);
+            entries.push_back({"d" + std::to_string(i % 3) + "/f" + std::to_string(i), bytes});
+            folder.entries.push_back(testsupport::EntryOf("f" + std::to_string(i), bytes));
+        }
+        MakeWithGcab("gcab.cab", entries, seed % 2 == 0);
+        ExpectSameAsLibmspack("C:\\gcab.cab");
+        // Full blocks that refer back into the block before them.
+        const std::string written = testsupport::BuildCabinet({folder});
+        Place("writer.cab", written);
+        ExpectSameAsLibmspack("C:\\writer.cab");
+        // A flipped byte under a checksum, half-way through the data: every
+        // entry libmspack writes we write too, and each entry is either
+        // whole or fails with the checksum code, from some entry on.
+        // (libmspack reads a little ahead and fails entries that end just
+        // before the damaged block; we write them.)
+        std::string flipped = written;
+        flipped[(testsupport::FirstDataOffset(written) + written.size()) / 2] ^= 0x01;
+        Place("flipped.cab", flipped);
+        const WalkOutcome ours = WalkAll("C:\\flipped.cab");
+        const WalkOutcome reference = [&] {
+            LibmspackDecodesAll libmspack;
+            return WalkAll("C:\\flipped.cab");
+        }();
+        bool failing = false;
+        for (std::size_t i = 0; i < count; ++i) {
+            SCOPED_TRACE("entry " + std::to_string(i));
+            const std::string name = "e" + std::to_string(i);
+            const bool empty = folder.entries[i].bytes.empty();
+            failing = failing || (!empty && !ours.written.count(name));
+            EXPECT_EQ(ours.written.count(name) != 0, !failing || empty);
+            if (ours.written.count(name)) {
+                EXPECT_TRUE(ours.written.at(name) == folder.entries[i].bytes);
+            }
+            if (reference.written.count(name)) {
+                EXPECT_TRUE(ours.written.count(name));
+            }
+        }
+        for (const Notice& notice : ours.log) {
+            EXPECT_TRUE(notice.win32Error == NO_ERROR || notice.win32Error == ERROR_CRC) << notice.win32Error;
+        }
+        EXPECT_TRUE(failing);
+    }
+}
+
 TEST_F(CabinetServiceTest, SkipLeavesAnEntryAloneAndAbortEndsTheWalkAsCompleted) {
     MakeWithGcab("t.cab", {{"1.txt", "one"}, {"2.txt", "two"}, {"3.txt", "three"}, {"4.txt", "four"}}, true);
     Recorder recorder;
@@ -237,6 +295,9 @@ TEST_F(CabinetServiceTest, CallsThatCannotWalkFailWithTheirCodeAndReportNothing)
     Place("not a cabinet.cab", "These are words, not a cabinet.\n");
     Place("empty.cab", "");
     Place("header only.cab", std::string("MSCF") + std::string(26, '\0'));
+    std::string noEntries = BuildCabinet({CabWriterFolder{{testsupport::EntryOf("a.txt", "alpha")}}});
+    noEntries[28] = 0;  // the file count: data that belongs to nobody
+    Place("no entries.cab", noEntries);
     fs::create_directories(C("folder.cab"));
     struct Case {
         const char* what;
@@ -250,6 +311,7 @@ TEST_F(CabinetServiceTest, CallsThatCannotWalkFailWithTheirCodeAndReportNothing)
         {"not a cabinet", "C:\\not a cabinet.cab", ERROR_INVALID_DATA},
         {"empty file", "C:\\empty.cab", ERROR_INVALID_DATA},
         {"header cut short", "C:\\header only.cab", ERROR_INVALID_DATA},
+        {"no entries, but data", "C:\\no entries.cab", ERROR_INVALID_DATA},
         {"a folder", "C:\\folder.cab", ERROR_ACCESS_DENIED},
         {"empty path", "", ERROR_PATH_NOT_FOUND},
     };

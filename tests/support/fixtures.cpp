@@ -96,6 +96,19 @@ std::string PseudoRandomBytes(std::size_t size, uint32_t seed) {
     return bytes;
 }
 
+std::string PseudoText(std::size_t size, uint32_t seed) {
+    static const char* const kWords[] = {"the ",   "cabinet ", "folder ", "block ",  "of ",     "Varnholt ",
+                                         "entry ", "and ",     "data\n", "window ", "install ", "0x7FFF "};
+    constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
+    const std::string picks = PseudoRandomBytes(size, seed);
+    std::string text;
+    for (std::size_t i = 0; text.size() < size; ++i) {
+        text += kWords[static_cast<unsigned char>(picks[i % picks.size()]) % kWordCount];
+    }
+    text.resize(size);
+    return text;
+}
+
 CommandResult Run(const std::string& commandLine) {
     CommandResult result;
     FILE* pipe = popen((commandLine + " 2>&1").c_str(), "r");
