@@ -189,6 +189,17 @@ protected:
         options.blockSize = kBlock;
         return BuildCabinet({folder}, options);
     }
+    // C:\t.cab, one MSZIP folder of eight 1 MB entries part<n>.bin made by `bytes`.
+    std::vector<CabEntry> EightMegabytes(std::string (*bytes)(std::size_t, uint32_t)) const {
+        std::vector<CabEntry> entries;
+        for (uint32_t i = 0; i < 8; ++i) {
+            entries.push_back({"part" + std::to_string(i) + ".bin", bytes(1'000'000, i)});
+        }
+        testsupport::MakeCabWithGcab(C("t.cab"), sources_.path(), entries, true);
+        return entries;
+    }
+    testsupport::TempDir sources_;
+
     // Where the byte at `position` of the folder's data lies in the file.
     static std::size_t DataByte(const std::string& cabinet, std::size_t position) {
         return testsupport::FirstDataOffset(cabinet) + position / kBlock * (kBlock + kDataHeader) + position % kBlock;
@@ -287,14 +298,8 @@ TEST_F(CabinetFailureTest, AReadFaultFailsEveryLaterEntryOfTheFolderWithTheReadC
 }
 
 TEST_F(CabinetFailureTest, TheDecoderThreadEndsWithTheWalkHoweverItEnds) {
-    // Eight entries of 1 MB in one MSZIP folder: the decoder runs ahead of
-    // the writes, into the next entries.
-    std::vector<CabEntry> entries;
-    for (uint32_t i = 0; i < 8; ++i) {
-        entries.push_back({"e" + std::to_string(i) + ".txt", testsupport::PseudoText(1'000'000, i)});
-    }
-    testsupport::TempDir sources;
-    testsupport::MakeCabWithGcab(C("t.cab"), sources.path(), entries, true);
+    // The decoder runs ahead of the writes, into the next entries.
+    const std::vector<CabEntry> entries = EightMegabytes(testsupport::PseudoText);
     const std::size_t threads = Threads();
     const std::size_t descriptors = OpenDescriptors();
     struct Case {
@@ -338,8 +343,8 @@ TEST_F(CabinetFailureTest, TheDecoderThreadEndsWithTheWalkHoweverItEnds) {
         EXPECT_EQ(OpenDescriptors(), descriptors);
         EXPECT_EQ(TemporariesUnder(prefix_.root()), std::vector<std::string>{});
         if (c.abortAt == 2) {
-            EXPECT_EQ(ReadFile(C("e1.txt")), entries[1].bytes);
-            EXPECT_FALSE(fs::exists(C("e2.txt")));
+            EXPECT_EQ(ReadFile(C("part1.bin")), entries[1].bytes);
+            EXPECT_FALSE(fs::exists(C("part2.bin")));
         }
     }
 }
@@ -491,12 +496,7 @@ TEST_F(CabinetFailureTest, AHandlerThatThrowsWhenAskedForTheNextCabinetLeavesNot
 TEST_F(CabinetFailureTest, EachFolderIsDecompressedOnceWhateverTheHandlerSkips) {
     // Incompressible entries, so the cabinet is as big as its data: a walk
     // that restarted the folder would read it again.
-    std::vector<CabEntry> entries;
-    for (int i = 0; i < 8; ++i) {
-        entries.push_back({"part" + std::to_string(i) + ".bin", testsupport::PseudoRandomBytes(1'000'000, i)});
-    }
-    testsupport::TempDir sources;
-    testsupport::MakeCabWithGcab(C("t.cab"), sources.path(), entries, true);
+    const std::vector<CabEntry> entries = EightMegabytes(testsupport::PseudoRandomBytes);
     const auto cabinetSize = static_cast<double>(fs::file_size(C("t.cab")));
     Recorder recorder;
     recorder.onFile = [](const Notice& notice, FILE_IN_CABINET_INFO_A& info) {
