@@ -146,11 +146,10 @@ TEST_F(CabinetServiceTest, OurDecodersMatchLibmspackOnRandomCabinets) {
         const std::string written = testsupport::BuildCabinet({folder});
         Place("writer.cab", written);
         ExpectSameAsLibmspack("C:\\writer.cab");
-        // A flipped byte under a checksum, half-way through the data: every
-        // entry libmspack writes we write too, and each entry is either
-        // whole or fails with the checksum code, from some entry on.
-        // (libmspack reads a little ahead and fails entries that end just
-        // before the damaged block; we write them.)
+        // A flipped byte under a checksum, half-way through the data: each
+        // entry is whole or fails with the checksum code, and we write every
+        // entry libmspack writes (it reads ahead, and also fails entries that
+        // end just before the damaged block).
         std::string flipped = written;
         flipped[(testsupport::FirstDataOffset(written) + written.size()) / 2] ^= 0x01;
         Place("flipped.cab", flipped);
@@ -159,24 +158,17 @@ TEST_F(CabinetServiceTest, OurDecodersMatchLibmspackOnRandomCabinets) {
             LibmspackDecodesAll libmspack;
             return WalkAll("C:\\flipped.cab");
         }();
-        bool failing = false;
         for (std::size_t i = 0; i < count; ++i) {
-            SCOPED_TRACE("entry " + std::to_string(i));
             const std::string name = "e" + std::to_string(i);
-            const bool empty = folder.entries[i].bytes.empty();
-            failing = failing || (!empty && !ours.written.count(name));
-            EXPECT_EQ(ours.written.count(name) != 0, !failing || empty);
-            if (ours.written.count(name)) {
-                EXPECT_TRUE(ours.written.at(name) == folder.entries[i].bytes);
-            }
-            if (reference.written.count(name)) {
-                EXPECT_TRUE(ours.written.count(name));
-            }
+            const auto made = ours.written.find(name);
+            EXPECT_TRUE(made == ours.written.end() ? reference.written.count(name) == 0
+                                                   : made->second == folder.entries[i].bytes)
+                << name;
         }
         for (const Notice& notice : ours.log) {
             EXPECT_TRUE(notice.win32Error == NO_ERROR || notice.win32Error == ERROR_CRC) << notice.win32Error;
         }
-        EXPECT_TRUE(failing);
+        EXPECT_LT(ours.written.size(), count);
     }
 }
 

@@ -159,8 +159,9 @@ uint32_t BlockReader::next(DataBlock& block, bool& end) {
         header = buffer_.data() + next_;
         const unsigned char* bytes = header + format::kDataHeaderSize + reserve;
         // The sum covers the bytes, then the two size fields (not the reserve).
-        if (checksum != 0 && BlockChecksum(header + format::kDataPackedSize, format::kDataHeaderSize - 4,
-                                           BlockChecksum(bytes, packed, 0)) != checksum) {
+        const std::size_t sizeFields = format::kDataHeaderSize - format::kDataPackedSize;
+        if (checksum != 0 &&
+            BlockChecksum(header + format::kDataPackedSize, sizeFields, BlockChecksum(bytes, packed, 0)) != checksum) {
             return ERROR_CRC;
         }
         next_ += format::kDataHeaderSize + reserve + packed;

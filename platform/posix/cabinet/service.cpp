@@ -154,8 +154,8 @@ private:
         if (const uint32_t created = output.create(); created != NO_ERROR) {
             return created;
         }
-        const uint32_t written =
-            native ? writeDecoded(*span, file, output.fd()) : writeWithLibmspack(folder, file, output.fd(), *hostTarget);
+        const uint32_t written = native ? writeDecoded(*span, file, output.fd())
+                                        : writeWithLibmspack(folder, file, output.fd(), *hostTarget);
         if (written != NO_ERROR) {
             return written;
         }
