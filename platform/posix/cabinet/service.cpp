@@ -149,7 +149,9 @@ private:
         }
         const Part& first = set_.part(span->firstPart);
         const bool native = cabinet::DecodesNatively(first.header.folders[span->firstFolder].compression);
-        mscabd_folder* folder = native ? nullptr : set_.folderFor(index, file, *span);
+        // Joined in libmspack either way: the join refuses a set whose
+        // cabinets disagree about the folder they share.
+        mscabd_folder* folder = set_.folderFor(index, file, *span);
         cabinet::TempOutput output(*hostTarget);
         if (const uint32_t created = output.create(); created != NO_ERROR) {
             return created;
