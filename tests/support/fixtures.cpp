@@ -97,15 +97,18 @@ std::string PseudoRandomBytes(std::size_t size, uint32_t seed) {
 }
 
 std::string PseudoText(std::size_t size, uint32_t seed) {
-    static const char* const kWords[] = {"the ",   "cabinet ", "folder ", "block ",  "of ",     "Varnholt ",
-                                         "entry ", "and ",     "data\n", "window ", "install ", "0x7FFF "};
+    static constexpr std::string_view kWords[] = {"the ",   "cabinet ", "folder ", "block ",  "of ",     "Varnholt ",
+                                                  "entry ", "and ",     "data\n", "window ", "install ", "0x7FFF "};
     constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
     const std::string picks = PseudoRandomBytes(size, seed);
-    std::string text;
-    for (std::size_t i = 0; text.size() < size; ++i) {
-        text += kWords[static_cast<unsigned char>(picks[i % picks.size()]) % kWordCount];
+    std::string text(size, '\0');
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < size; ++i) {
+        const std::string_view word = kWords[static_cast<unsigned char>(picks[i % picks.size()]) % kWordCount];
+        const std::size_t take = std::min(word.size(), size - at);
+        std::copy_n(word.begin(), take, text.begin() + static_cast<std::ptrdiff_t>(at));
+        at += take;
     }
-    text.resize(size);
     return text;
 }
 
@@ -143,7 +146,8 @@ void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root,
     std::string names;
     for (const auto& entry : entries) {
         WriteFile(root / entry.name, entry.bytes);
-        names += " " + ShellQuote(entry.name);
+        names += ' ';
+        names += ShellQuote(entry.name);
     }
     std::string command = "cd " + ShellQuote(root.string()) + " && gcab -c" +
                           (compress ? " -z " : " ") + ShellQuote(fs::absolute(cabinet).string()) + names;
