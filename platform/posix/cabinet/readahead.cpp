@@ -125,8 +125,10 @@ void ReadAhead::decode(const FolderData& data, uint64_t generation) {
         }
     } catch (const std::bad_alloc&) {
         failure = ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        failure = ERROR_GEN_FAILURE;  // nothing may leave the thread
     }
-    // The reader or decoder could not be made: that ends the folder too.
+    // Memory or a lock failed: that ends the folder too.
     if (Slot* slot = freeSlot(generation)) {
         slot->size = 0;
         slot->error = failure;
