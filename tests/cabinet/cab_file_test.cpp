@@ -328,6 +328,15 @@ TEST_F(CabFileTest, AfterExtractErrorsEndTheWalkAfterTheFileIsWritten) {
     EXPECT_EQ(testsupport::ReadTree(OnC("Out")), (std::map<std::string, std::string>{{"a.txt", "alpha"}}));
 }
 
+TEST_F(CabFileTest, ACabinetWithoutEntriesIsEmptyNotDamaged) {
+    testsupport::WriteFile(OnC("empty.cab"), testsupport::BuildCabinet({}));
+    cab->SetCabName(u"C:\\empty.cab");
+    EXPECT_EQ(cab->FileCount(), 0);
+    EXPECT_EQ(cab->GetXML(u""), u"<?xml version=\"1.0\"?><CABFILE CABFILENAME = 'C:\\empty.cab'><FILES></FILES></CABFILE>");
+    EXPECT_TRUE(cab->Extract(u"", u"C:\\Out", u""));
+    EXPECT_FALSE(fs::exists(OnC("Out")));
+}
+
 TEST_F(CabFileTest, FailedWalksRaiseThePlatformCode) {
     struct Case {
         const char* what;

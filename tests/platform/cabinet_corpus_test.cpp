@@ -209,6 +209,23 @@ protected:
 
     std::string Written(std::size_t entry) const { return ReadFile(C("out/e" + std::to_string(entry))); }
 
+    // For a part of a set: copies the set to C:\set\ under the names its
+    // headers give, and tells which set and which part it is.
+    std::optional<std::pair<const CorpusSet*, std::size_t>> PlaceWithItsSet(const fs::path& corpus) const {
+        for (const auto& set : CorpusSets()) {
+            const auto at = std::find(set.parts.begin(), set.parts.end(), GetParam());
+            if (at == set.parts.end()) {
+                continue;
+            }
+            fs::create_directories(C("set"));
+            for (std::size_t i = 0; i < set.parts.size(); ++i) {
+                fs::copy_file(corpus / set.parts[i], C("set/" + set.copies[i]));
+            }
+            return std::make_pair(&set, static_cast<std::size_t>(at - set.parts.begin()));
+        }
+        return std::nullopt;
+    }
+
     // The folder cabextract wrote into.
     testsupport::TempDir peer_;
 };
@@ -222,16 +239,9 @@ TEST_P(CabinetCorpusTest, MatchesCabextract) {
 
     // A part of a set: copied with its companions under the names the
     // headers give them, extracted by cabextract from the first part.
-    for (const auto& set : CorpusSets()) {
-        const auto at = std::find(set.parts.begin(), set.parts.end(), GetParam());
-        if (at == set.parts.end()) {
-            continue;
-        }
-        const auto part = static_cast<std::size_t>(at - set.parts.begin());
-        for (std::size_t i = 0; i < set.parts.size(); ++i) {
-            fs::create_directories(C("set"));
-            fs::copy_file(corpus / set.parts[i], C("set/" + set.copies[i]));
-        }
+    if (const auto placed = PlaceWithItsSet(corpus)) {
+        const CorpusSet& set = *placed->first;
+        const std::size_t part = placed->second;
         const auto peer = testsupport::Run("cabextract -q -d " + ShellQuote(peer_.path().string()) + " " +
                                            ShellQuote(C("set/" + set.copies[0]).string()));
         ASSERT_EQ(peer.exitCode, 0) << peer.output;
@@ -306,6 +316,23 @@ TEST_P(CabinetCorpusTest, MatchesCabextract) {
         }
     }
     EXPECT_EQ(recorder.only(SPFILENOTIFY_FILEEXTRACTED).size(), files.size());
+}
+
+// The service's own stored and MSZIP decoders against libmspack's on every
+// cabinet, damaged ones included.
+TEST_P(CabinetCorpusTest, OurDecodersMatchLibmspack) {
+    if (GetParam() == kMissing) {
+        GTEST_SKIP() << "the shared cabinet corpus is not present";
+    }
+    const fs::path corpus = *testsupport::CorpusDir();
+    std::string dosCabinet = "C:\\t.cab";
+    if (const auto placed = PlaceWithItsSet(corpus)) {
+        dosCabinet = Dos("set/" + placed->first->copies[placed->second]);
+    } else {
+        Place("t.cab", ReadFile(corpus / GetParam()));
+    }
+    Watchdog watchdog(GetParam());
+    ExpectSameAsLibmspack(dosCabinet);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CabinetCorpusTest, ::testing::ValuesIn(CorpusCabinets()), CaseName);

@@ -3,7 +3,7 @@
 // half-written file, never destroys an older one, and does not fail the
 // entries after it.
 #include "platform/kernel.h"
-#include "platform/posix/cabinet_errors.h"
+#include "platform/posix/cabinet/errors.h"
 #include "platform/setupapi.h"
 #include "tests/platform/cabinet_fixture.h"
 #include "tests/support/cab_writer.h"
@@ -11,13 +11,19 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <dlfcn.h>
 #include <fstream>
 #include <grp.h>
 #include <mspack.h>
 #include <stdexcept>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,9 +36,99 @@ using testsupport::CabWriterOptions;
 using testsupport::EntryOf;
 using testsupport::ReadFile;
 
+// Reads of one file fail from a chosen offset on, as on a scratched CD: a
+// read that reaches the bad place returns what lies before it, the next one
+// fails with EIO. These stand in front of the C library's read() and pread()
+// for the whole test program, the service and libmspack included.
+namespace {
+
+struct ReadFault {
+    std::atomic<bool> armed{false};
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t from = 0;
+};
+ReadFault g_readFault;
+
+// How much of a read of `size` bytes at `offset` may go ahead; -1 for none.
+ssize_t AllowedRead(int fd, off_t offset, std::size_t size) {
+    if (!g_readFault.armed.load(std::memory_order_acquire)) {
+        return static_cast<ssize_t>(size);
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || info.st_dev != g_readFault.device || info.st_ino != g_readFault.inode ||
+        offset + static_cast<off_t>(size) <= g_readFault.from) {
+        return static_cast<ssize_t>(size);
+    }
+    return offset < g_readFault.from ? static_cast<ssize_t>(g_readFault.from - offset) : -1;
+}
+
+template <typename Function>
+Function Real(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" ssize_t read(int fd, void* buffer, size_t size) {
+    static const auto real = Real<ssize_t (*)(int, void*, size_t)>("read");
+    if (!g_readFault.armed.load(std::memory_order_acquire)) {
+        return real(fd, buffer, size);
+    }
+    const ssize_t allowed = AllowedRead(fd, lseek(fd, 0, SEEK_CUR), size);
+    if (allowed < 0) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd, buffer, static_cast<size_t>(allowed));
+}
+
+extern "C" ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
+    static const auto real = Real<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+    const ssize_t allowed = AllowedRead(fd, offset, size);
+    if (allowed < 0) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd, buffer, static_cast<size_t>(allowed), offset);
+}
+
 namespace {
 
 constexpr uid_t kNobody = 65534;
+
+// Makes reads of `file` fail from `offset` on while it lives.
+class FaultyReads {
+public:
+    FaultyReads(const fs::path& file, off_t offset) {
+        struct stat info {};
+        stat(file.c_str(), &info);
+        g_readFault.device = info.st_dev;
+        g_readFault.inode = info.st_ino;
+        g_readFault.from = offset;
+        g_readFault.armed.store(true, std::memory_order_release);
+    }
+    ~FaultyReads() { g_readFault.armed.store(false, std::memory_order_release); }
+    FaultyReads(const FaultyReads&) = delete;
+    FaultyReads& operator=(const FaultyReads&) = delete;
+};
+
+std::size_t Threads() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& item : fs::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+// Threads of this process once no more than `expected` are left, or after
+// a second: a thread just joined may linger a moment.
+std::size_t ThreadsSettledAt(std::size_t expected) {
+    for (int tries = 0; tries < 100 && Threads() > expected; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Threads();
+}
 
 // Bytes this process has read through read() and its kin so far.
 uint64_t BytesReadByProcess() {
@@ -93,6 +189,17 @@ protected:
         options.blockSize = kBlock;
         return BuildCabinet({folder}, options);
     }
+    // C:\t.cab, one MSZIP folder of eight 1 MB entries part<n>.bin made by `bytes`.
+    std::vector<CabEntry> EightMegabytes(std::string (*bytes)(std::size_t, uint32_t)) const {
+        std::vector<CabEntry> entries;
+        for (uint32_t i = 0; i < 8; ++i) {
+            entries.push_back({"part" + std::to_string(i) + ".bin", bytes(1'000'000, i)});
+        }
+        testsupport::MakeCabWithGcab(C("t.cab"), sources_.path(), entries, true);
+        return entries;
+    }
+    testsupport::TempDir sources_;
+
     // Where the byte at `position` of the folder's data lies in the file.
     static std::size_t DataByte(const std::string& cabinet, std::size_t position) {
         return testsupport::FirstDataOffset(cabinet) + position / kBlock * (kBlock + kDataHeader) + position % kBlock;
@@ -133,6 +240,112 @@ TEST_F(CabinetFailureTest, DamagedCabinetsFailTheirEntriesWithTheFittingCode) {
             }
         }
         fs::remove_all(C("out"));
+    }
+}
+
+TEST_F(CabinetFailureTest, AReadFaultFailsEveryLaterEntryOfTheFolderWithTheReadCode) {
+    // first.txt in block 0, victim.bin over blocks 0-2, then two more. The
+    // first block is noise, so that it stays long when packed and reading
+    // the header stays clear of block 1.
+    const std::string first = testsupport::PseudoRandomBytes(500, 3);
+    CabWriterFolder folder;
+    folder.entries = {EntryOf("first.txt", first),
+                      EntryOf("victim.bin", testsupport::PseudoText(2000, 1)),
+                      EntryOf("later.bin", testsupport::PseudoText(1000, 2)), EntryOf("last.txt", "last\n")};
+    CabWriterOptions options;
+    options.blockSize = kBlock;
+    struct Case {
+        const char* what;
+        bool mszip;
+        bool libmspack;  // which reads 4 KB ahead, into block 1 while still on first.txt
+    };
+    const Case cases[] = {
+        {"stored", false, false},
+        {"MSZIP", true, false},
+        {"MSZIP, through libmspack", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        folder.mszip = c.mszip;
+        const std::string cabinet = BuildCabinet({folder}, options);
+        Place("t.cab", cabinet);
+        // Block 1 is unreadable.
+        const std::size_t block0 = testsupport::FirstDataOffset(cabinet) - kDataHeader;
+        const std::size_t block1 = block0 + kDataHeader + (static_cast<unsigned char>(cabinet[block0 + 4]) |
+                                                           static_cast<unsigned char>(cabinet[block0 + 5]) << 8);
+        std::optional<LibmspackDecodesAll> libmspack;
+        if (c.libmspack) {
+            libmspack.emplace();
+        }
+        Recorder recorder;
+        recorder.onFile = ExtractAllInto("C:\\out\\");
+        recorder.onExtracted = [](const Notice&) { return NO_ERROR; };
+        {
+            FaultyReads fault(C("t.cab"), static_cast<off_t>(block1 + 2));
+            ASSERT_TRUE(Walk(recorder, "C:\\t.cab")) << GetLastError();
+        }
+        std::vector<uint32_t> codes;
+        for (const auto& notice : recorder.only(SPFILENOTIFY_FILEEXTRACTED)) {
+            codes.push_back(notice.win32Error);
+        }
+        const uint32_t firstCode = c.libmspack ? ERROR_READ_FAULT : NO_ERROR;
+        EXPECT_EQ(codes, (std::vector<uint32_t>{firstCode, ERROR_READ_FAULT, ERROR_READ_FAULT, ERROR_READ_FAULT}));
+        if (!c.libmspack) {
+            EXPECT_EQ(ReadFile(C("out/first.txt")), first);
+        }
+        fs::remove_all(C("out"));
+    }
+}
+
+TEST_F(CabinetFailureTest, TheDecoderThreadEndsWithTheWalkHoweverItEnds) {
+    // The decoder runs ahead of the writes, into the next entries.
+    const std::vector<CabEntry> entries = EightMegabytes(testsupport::PseudoText);
+    const std::size_t threads = Threads();
+    const std::size_t descriptors = OpenDescriptors();
+    struct Case {
+        const char* what;
+        std::size_t abortAt;    // the entry answered FILEOP_ABORT
+        bool fileTooLarge;      // writes beyond 300 KB fail
+        bool handlerThrows;     // on the second entry's FILEEXTRACTED
+        uint32_t expected;      // the walk's code; NO_ERROR for success
+    };
+    const Case cases[] = {
+        {"aborted on the third entry", 2, false, false, NO_ERROR},
+        {"a write fails on the first entry", 99, true, false, ERROR_DISK_FULL},
+        {"the handler throws", 99, false, true, NO_ERROR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Recorder recorder;
+        recorder.onFile = [&c](const Notice& notice, FILE_IN_CABINET_INFO_A& info) {
+            return notice.entry == c.abortAt ? FILEOP_ABORT : DoIt(info, "C:\\" + notice.name);
+        };
+        recorder.onExtracted = [&c](const Notice& notice) -> uint32_t {
+            if (c.handlerThrows && notice.entry == 1) {
+                throw std::runtime_error("thrown by the handler");
+            }
+            return notice.win32Error;
+        };
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        if (c.fileTooLarge) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit small{300'000, before.rlim_max};
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+        if (c.handlerThrows) {
+            EXPECT_THROW(Walk(recorder, "C:\\t.cab"), std::runtime_error);
+        } else {
+            EXPECT_EQ(Walk(recorder, "C:\\t.cab") ? NO_ERROR : GetLastError(), c.expected);
+        }
+        setrlimit(RLIMIT_FSIZE, &before);
+        EXPECT_EQ(ThreadsSettledAt(threads), threads) << "the decoder thread is gone";
+        EXPECT_EQ(OpenDescriptors(), descriptors);
+        EXPECT_EQ(TemporariesUnder(prefix_.root()), std::vector<std::string>{});
+        if (c.abortAt == 2) {
+            EXPECT_EQ(ReadFile(C("part1.bin")), entries[1].bytes);
+            EXPECT_FALSE(fs::exists(C("part2.bin")));
+        }
     }
 }
 
@@ -283,12 +496,7 @@ TEST_F(CabinetFailureTest, AHandlerThatThrowsWhenAskedForTheNextCabinetLeavesNot
 TEST_F(CabinetFailureTest, EachFolderIsDecompressedOnceWhateverTheHandlerSkips) {
     // Incompressible entries, so the cabinet is as big as its data: a walk
     // that restarted the folder would read it again.
-    std::vector<CabEntry> entries;
-    for (int i = 0; i < 8; ++i) {
-        entries.push_back({"part" + std::to_string(i) + ".bin", testsupport::PseudoRandomBytes(1'000'000, i)});
-    }
-    testsupport::TempDir sources;
-    testsupport::MakeCabWithGcab(C("t.cab"), sources.path(), entries, true);
+    const std::vector<CabEntry> entries = EightMegabytes(testsupport::PseudoRandomBytes);
     const auto cabinetSize = static_cast<double>(fs::file_size(C("t.cab")));
     Recorder recorder;
     recorder.onFile = [](const Notice& notice, FILE_IN_CABINET_INFO_A& info) {

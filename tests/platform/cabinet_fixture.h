@@ -3,6 +3,7 @@
 // that no walk left a temporary file behind.
 #pragma once
 
+#include "platform/posix/cabinet/decoders.h"
 #include "tests/platform/cabinet_recorder.h"
 #include "tests/support/fixtures.h"
 
@@ -10,6 +11,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,23 @@ inline std::pair<uint16_t, uint16_t> DosStampOf(std::time_t moment) {
     const auto time = static_cast<uint16_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
     return {date, time};
 }
+
+// What one walk did: its result, every notification, the files it wrote.
+struct WalkOutcome {
+    int32_t result = 0;
+    uint32_t lastError = 0;
+    std::vector<Notice> log;
+    std::map<std::string, std::string> written;
+};
+
+// Every folder goes to libmspack while this lives.
+class LibmspackDecodesAll {
+public:
+    LibmspackDecodesAll() { platform::cabinet::SetNativeDecoding(false); }
+    ~LibmspackDecodesAll() { platform::cabinet::SetNativeDecoding(true); }
+    LibmspackDecodesAll(const LibmspackDecodesAll&) = delete;
+    LibmspackDecodesAll& operator=(const LibmspackDecodesAll&) = delete;
+};
 
 class CabinetTest : public ::testing::Test {
 protected:
@@ -58,6 +77,39 @@ protected:
     static int32_t Walk(Recorder& recorder, const std::string& dosPath) {
         platform::SetLastError(kSentinel);
         return recorder.walk(dosPath);
+    }
+
+    // Walks `dosCabinet` writing entry n to C:\out\e<n>, going on past failed
+    // entries, and takes the written files away again.
+    WalkOutcome WalkAll(const std::string& dosCabinet) const {
+        Recorder recorder;
+        recorder.onFile = ExtractByIndexInto("C:\\out\\");
+        recorder.onExtracted = [](const Notice&) { return platform::NO_ERROR; };
+        WalkOutcome outcome;
+        outcome.result = Walk(recorder, dosCabinet);
+        outcome.lastError = platform::GetLastError();
+        outcome.log = recorder.log;
+        if (fs::exists(C("out"))) {
+            outcome.written = testsupport::ReadTree(C("out"));
+            fs::remove_all(C("out"));
+        }
+        return outcome;
+    }
+
+    // The service's own decoders give what libmspack gives: the same
+    // notifications with the same codes, the same bytes, the same result.
+    void ExpectSameAsLibmspack(const std::string& dosCabinet) const {
+        const WalkOutcome ours = WalkAll(dosCabinet);
+        const WalkOutcome reference = [&] {
+            LibmspackDecodesAll libmspack;
+            return WalkAll(dosCabinet);
+        }();
+        EXPECT_EQ(ours.result, reference.result);
+        if (!reference.result) {
+            EXPECT_EQ(ours.lastError, reference.lastError);
+        }
+        EXPECT_EQ(ours.log, reference.log);
+        EXPECT_TRUE(ours.written == reference.written) << "the written bytes differ";
     }
 
     static std::vector<std::string> TemporariesUnder(const fs::path& root) {

@@ -2,6 +2,7 @@
 // handler where it is when it is not beside the last one, and reports each
 // entry once, in the cabinet it begins in.
 #include "platform/kernel.h"
+#include "platform/posix/cabinet/header.h"
 #include "platform/setupapi.h"
 #include "tests/platform/cabinet_fixture.h"
 #include "tests/support/cab_writer.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 using namespace platform;
 using namespace cabinettest;
@@ -68,12 +70,41 @@ protected:
 
     std::string Content(const std::string& name) const { return contents_.at(name); }
 
+    // A walk from part 1 writes every entry once, in order, with every notification right.
+    void ExpectEveryEntryOnce();
+
     std::vector<CabWriterFolder> folders_;
     CabWriterOptions options_;
     std::map<std::string, std::string> contents_;
 };
 
 TEST_F(CabinetSetTest, AWalkFromTheFirstCabinetReportsAndExtractsEveryEntryOnce) {
+    struct Case {
+        const char* what;
+        bool mszip;
+        bool libmspack;
+    };
+    const Case cases[] = {
+        {"stored", false, false},
+        {"MSZIP", true, false},
+        {"stored, through libmspack", false, true},
+        {"MSZIP, through libmspack", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (auto& folder : folders_) {
+            folder.mszip = c.mszip;
+        }
+        std::optional<LibmspackDecodesAll> libmspack;
+        if (c.libmspack) {
+            libmspack.emplace();
+        }
+        ExpectEveryEntryOnce();
+        fs::remove_all(C("out"));
+    }
+}
+
+void CabinetSetTest::ExpectEveryEntryOnce() {
     PlaceSet({"set", "set", "set"});
     Recorder recorder;
     recorder.onFile = ExtractAllInto("C:\\out\\");
@@ -110,6 +141,29 @@ TEST_F(CabinetSetTest, AWalkFromTheFirstCabinetReportsAndExtractsEveryEntryOnce)
                                                                       {"sub/C.txt", Content("sub\\C.txt")},
                                                                       {"D.txt", Content("D.txt")},
                                                                       {"E.txt", Content("E.txt")}}));
+}
+
+TEST_F(CabinetSetTest, EachHeaderTellsWhetherItsFirstAndLastFoldersContinue) {
+    PlaceSet({"set", "set", "set"});
+    Place("alone.cab", testsupport::BuildCabinet(folders_, options_));
+    struct Case {
+        const char* cabinet;
+        bool fromPrev;
+        bool toNext;
+    };
+    const Case cases[] = {
+        {"set/part1.cab", false, true},
+        {"set/part2.cab", true, true},
+        {"set/part3.cab", true, false},
+        {"alone.cab", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cabinet);
+        const platform::cabinet::HeaderResult read = platform::cabinet::ReadCabinetHeader(C(c.cabinet));
+        ASSERT_EQ(read.error, NO_ERROR);
+        EXPECT_EQ(read.header.continuesFromPrev(), c.fromPrev);
+        EXPECT_EQ(read.header.continuesToNext(), c.toNext);
+    }
 }
 
 TEST_F(CabinetSetTest, AWalkThatWritesNothingOpensEachCabinetOnlyToReportItsEntries) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <stdexcept>
+#include <zlib.h>
 
 namespace testsupport {
 
@@ -19,6 +20,7 @@ constexpr std::size_t kFolderCompressionAt = 6;
 constexpr std::size_t kMaxBlockSize = 32768;
 constexpr uint8_t kVersionMinor = 3;
 constexpr uint8_t kVersionMajor = 1;
+constexpr uint16_t kMszip = 1;
 constexpr uint16_t kFlagPrev = 0x0001;
 constexpr uint16_t kFlagNext = 0x0002;
 constexpr uint16_t kFromPrev = 0xFFFD;
@@ -76,6 +78,33 @@ uint32_t BlockChecksum(const std::string& data, uint16_t stored, uint16_t uncomp
     return Checksum(sizes, sizeof sizes, dataSum);
 }
 
+// An MSZIP block: "CK", then `block` as a raw deflate stream of its own that
+// may refer back into `history`, the folder's previous block.
+std::string MszipBlock(const std::string& block, const std::string& history) {
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        throw std::runtime_error("deflateInit2");
+    }
+    if (!history.empty()) {
+        deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(history.data()),
+                             static_cast<uInt>(history.size()));
+    }
+    std::string out(deflateBound(&stream, static_cast<uLong>(block.size())) + 2, '\0');
+    out[0] = 'C';
+    out[1] = 'K';
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(block.data()));
+    stream.avail_in = static_cast<uInt>(block.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data() + 2);
+    stream.avail_out = static_cast<uInt>(out.size() - 2);
+    const int result = deflate(&stream, Z_FINISH);
+    out.resize(out.size() - stream.avail_out);
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END) {
+        throw std::runtime_error("deflate");
+    }
+    return out;
+}
+
 // One CFDATA record as it lands in a cabinet.
 struct Piece {
     std::string data;
@@ -119,19 +148,29 @@ std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& fol
         for (std::size_t block = 0; block * blockSize < plan.data.size(); ++block) {
             const std::size_t from = block * blockSize;
             const std::size_t to = std::min(plan.data.size(), from + blockSize);
-            std::size_t cut = from;
+            const std::string unpacked = plan.data.substr(from, to - from);
+            // Decoders keep a 32 KB window that each block overwrites from
+            // its start: only a full previous block is history to refer to.
+            const bool history = from != 0 && blockSize == kMaxBlockSize;
+            const std::string packed =
+                folder.mszip ? MszipBlock(unpacked, history ? plan.data.substr(from - blockSize, blockSize) : "")
+                             : unpacked;
+            // A cabinet boundary inside the block splits its packed bytes at
+            // the same share.
+            std::size_t cut = 0;
             for (std::size_t bound : bounds) {
                 if (bound == position + from && from != 0) {
                     throw std::invalid_argument("a cabinet boundary on a block boundary inside a folder");
                 }
                 if (bound > position + from && bound < position + to) {
-                    const std::size_t at = bound - position;
-                    plan.pieces[cabinetAt(position + cut)].push_back({plan.data.substr(cut, at - cut), 0});
+                    const std::size_t share = (bound - position - from) * packed.size() / (to - from);
+                    const std::size_t at = std::clamp<std::size_t>(share, cut + 1, packed.size() - 1);
+                    plan.pieces[cabinetAt(bound - 1)].push_back({packed.substr(cut, at - cut), 0});
                     cut = at;
                 }
             }
-            plan.pieces[cabinetAt(position + cut)].push_back(
-                {plan.data.substr(cut, to - cut), static_cast<uint16_t>(to - from)});
+            plan.pieces[cabinetAt(position + to - 1)].push_back(
+                {packed.substr(cut), static_cast<uint16_t>(to - from)});
         }
         position += plan.data.size();
         plans.push_back(std::move(plan));
@@ -230,7 +269,7 @@ std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& fol
             std::string folderRecord;
             Put32(folderRecord, static_cast<uint32_t>(out.size()));
             Put16(folderRecord, static_cast<uint16_t>(pieces.size()));
-            Put16(folderRecord, folders[present[local]].compression);
+            Put16(folderRecord, folders[present[local]].mszip ? kMszip : folders[present[local]].compression);
             out.replace(foldersAt + local * kFolderBytes, kFolderBytes, folderRecord);
             for (const Piece& piece : pieces) {
                 const auto size = static_cast<uint16_t>(piece.data.size());

@@ -1,7 +1,8 @@
 // A test-only cabinet writer, for cabinets gcab cannot make: chosen names
 // (raw bytes, UTF-8 flag), chosen dates and attributes, sets that span
 // several cabinets, folder indices and compression types as given. Data is
-// stored (not compressed); corrupting it is left to the test, on the bytes.
+// stored, or MSZIP-compressed with zlib where a folder asks for it;
+// corrupting it is left to the test, on the bytes.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +38,10 @@ inline CabWriterEntry EntryOf(std::string name, std::string bytes) {
 
 struct CabWriterFolder {
     std::vector<CabWriterEntry> entries;  // their bytes follow one another in the folder
-    uint16_t compression = 0;             // written as given; the data is stored either way
+    uint16_t compression = 0;             // written as given; the data is stored ...
+    // ... unless this is set: then each block is "CK" and a raw deflate
+    // stream with the previous block as its history, and the folder says MSZIP.
+    bool mszip = false;
 };
 
 struct CabWriterOptions {

@@ -96,6 +96,22 @@ std::string PseudoRandomBytes(std::size_t size, uint32_t seed) {
     return bytes;
 }
 
+std::string PseudoText(std::size_t size, uint32_t seed) {
+    static constexpr std::string_view kWords[] = {"the ",   "cabinet ", "folder ", "block ",  "of ",     "Varnholt ",
+                                                  "entry ", "and ",     "data\n", "window ", "install ", "0x7FFF "};
+    constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
+    const std::string picks = PseudoRandomBytes(size, seed);
+    std::string text(size, '\0');
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < size; ++i) {
+        const std::string_view word = kWords[static_cast<unsigned char>(picks[i % picks.size()]) % kWordCount];
+        const std::size_t take = std::min(word.size(), size - at);
+        std::copy_n(word.begin(), take, text.begin() + static_cast<std::ptrdiff_t>(at));
+        at += take;
+    }
+    return text;
+}
+
 CommandResult Run(const std::string& commandLine) {
     CommandResult result;
     FILE* pipe = popen((commandLine + " 2>&1").c_str(), "r");

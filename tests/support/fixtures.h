@@ -69,6 +69,9 @@ std::string ReadFile(const fs::path& path);
 
 // Deterministic pseudo-random bytes; `seed` picks the sequence.
 std::string PseudoRandomBytes(std::size_t size, uint32_t seed);
+// Deterministic text of words from a small vocabulary: it compresses, with
+// matches near and far, as real files do.
+std::string PseudoText(std::size_t size, uint32_t seed);
 
 struct CommandResult {
     int exitCode = -1;

@@ -1,10 +1,10 @@
-// Reading a cabinet's raw header with plain reads (see cabinet_header.h).
-#include "platform/posix/cabinet_header.h"
+// Reading a cabinet's raw header with plain reads (see header.h).
+#include "platform/posix/cabinet/header.h"
 
 #include "platform/kernel.h"
-#include "platform/posix/cabinet_errors.h"
-#include "platform/posix/cabinet_format.h"
-#include "platform/posix/cabinet_io.h"
+#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/format.h"
+#include "platform/posix/cabinet/io.h"
 
 #include <algorithm>
 #include <array>
@@ -146,7 +146,7 @@ bool ReadHeader(Reader& in, CabinetHeader& header) {
     header.flags = U16(&fixed[format::kHeaderFlags]);
     header.setId = U16(&fixed[format::kHeaderSetId]);
     header.cabinetIndex = U16(&fixed[format::kHeaderCabinetIndex]);
-    if (header.folderCount == 0 || fileCount == 0) {
+    if (header.folderCount == 0 && fileCount != 0) {
         return in.fail(ERROR_INVALID_DATA);
     }
 
@@ -157,6 +157,7 @@ bool ReadHeader(Reader& in, CabinetHeader& header) {
             return false;
         }
         folderReserve = sizes[format::kReserveFolderBytes];
+        header.dataReserve = sizes[format::kReserveDataBytes];
     }
     if (header.flags & format::kFlagPrevCabinet) {
         if (!in.string(header.prevName, false) || !in.string(header.prevDisk, true)) {
@@ -168,8 +169,21 @@ bool ReadHeader(Reader& in, CabinetHeader& header) {
             return false;
         }
     }
-    if (!in.skip(static_cast<std::size_t>(header.folderCount) * (format::kFolderSize + folderReserve))) {
-        return false;
+    header.folders.resize(header.folderCount);
+    for (FolderRecord& folder : header.folders) {
+        std::array<unsigned char, format::kFolderSize> record{};
+        if (!in.read(record.data(), record.size()) || !in.skip(folderReserve)) {
+            return false;
+        }
+        folder.dataOffset = U32(&record[format::kFolderDataOffset]);
+        folder.blockCount = U16(&record[format::kFolderBlockCount]);
+        folder.compression = U16(&record[format::kFolderCompression]);
+    }
+    if (fileCount == 0) {
+        // Nothing to extract is fine; data that belongs to no entry is not.
+        const bool noData = std::all_of(header.folders.begin(), header.folders.end(),
+                                        [](const FolderRecord& folder) { return folder.blockCount == 0; });
+        return noData || in.fail(ERROR_INVALID_DATA);
     }
 
     header.files.resize(fileCount);
@@ -190,6 +204,8 @@ bool ReadHeader(Reader& in, CabinetHeader& header) {
         if (!in.string(file.name, false)) {
             return false;
         }
+        header.firstFolderContinued = header.firstFolderContinued || file.continuedFromPrev();
+        header.lastFolderContinues = header.lastFolderContinues || file.continuedToNext();
     }
     return true;
 }
@@ -210,14 +226,6 @@ bool CabinetHeader::hasPrev() const {
 
 bool CabinetHeader::hasNext() const {
     return (flags & format::kFlagNextCabinet) != 0;
-}
-
-bool CabinetHeader::continuesFromPrev() const {
-    return std::any_of(files.begin(), files.end(), [](const FileRecord& f) { return f.continuedFromPrev(); });
-}
-
-bool CabinetHeader::continuesToNext() const {
-    return std::any_of(files.begin(), files.end(), [](const FileRecord& f) { return f.continuedToNext(); });
 }
 
 std::size_t CabinetHeader::folderOf(const FileRecord& file) const {

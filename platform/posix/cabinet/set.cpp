@@ -1,9 +1,9 @@
-// The cabinets of one walk, joined in libmspack (see cabinet_set.h).
-#include "platform/posix/cabinet_set.h"
+// The cabinets of one walk, joined in libmspack (see set.h).
+#include "platform/posix/cabinet/set.h"
 
 #include "platform/drives.h"
 #include "platform/kernel.h"
-#include "platform/posix/cabinet_names.h"
+#include "platform/posix/cabinet/names.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -79,6 +79,9 @@ std::unique_ptr<Part> CabinetSet::load(std::string dosFolder, std::string fileNa
     part->hostPath = std::move(hostPath);
     part->header = std::move(header);
 
+    if (part->header.files.empty()) {
+        return part;  // nothing to extract; libmspack refuses such a cabinet
+    }
     io_.clearFailure();
     mscabd_cabinet* cabinet = decompressor_->open(decompressor_.get(), part->hostPath.c_str());
     if (cabinet == nullptr) {
@@ -204,34 +207,57 @@ void CabinetSet::join(std::size_t index) {
     }
 }
 
-mscabd_folder* CabinetSet::folderFor(std::size_t index, const FileRecord& file) {
+std::optional<FolderSpan> CabinetSet::spanOf(std::size_t index, const FileRecord& file) {
     const std::size_t folder = parts_[index]->header.folderOf(file);
+    FolderSpan span;
     // Where the folder begins ...
-    std::size_t first = index;
-    std::size_t at = folder;
-    while (parts_[first]->beginsEarlier(at)) {
-        if (first == 0) {
-            return nullptr;
+    span.firstPart = index;
+    span.firstFolder = folder;
+    while (parts_[span.firstPart]->beginsEarlier(span.firstFolder)) {
+        if (span.firstPart == 0) {
+            return std::nullopt;
         }
-        --first;
-        at = parts_[first]->folders.size() - 1;
+        --span.firstPart;
+        if (parts_[span.firstPart]->header.files.empty()) {
+            throw WalkFailure{ERROR_INVALID_DATA};  // a folder cannot go on from a cabinet without entries
+        }
+        span.firstFolder = parts_[span.firstPart]->header.folderCount - 1u;
     }
     // ... and where it ends, opening what is not open yet.
-    std::size_t last = index;
-    at = folder;
-    while (parts_[last]->goesOn(at)) {
-        if (last + 1 == parts_.size()) {
+    span.lastPart = index;
+    std::size_t at = folder;
+    while (parts_[span.lastPart]->goesOn(at)) {
+        if (span.lastPart + 1 == parts_.size()) {
             openNext();
         }
-        ++last;
+        ++span.lastPart;
+        if (parts_[span.lastPart]->header.files.empty()) {
+            throw WalkFailure{ERROR_INVALID_DATA};  // nor go on into one
+        }
         at = 0;
     }
-    for (std::size_t joining = last; joining > first; --joining) {
+    return span;
+}
+
+FolderData CabinetSet::dataOf(const FolderSpan& span) const {
+    FolderData data;
+    for (std::size_t index = span.firstPart; index <= span.lastPart; ++index) {
+        const CabinetHeader& header = parts_[index]->header;
+        const FolderRecord& folder = header.folders[index == span.firstPart ? span.firstFolder : 0];
+        if (index == span.firstPart) {
+            data.compression = folder.compression;
+        }
+        data.segments.push_back({parts_[index]->hostPath, folder.dataOffset, folder.blockCount, header.dataReserve});
+    }
+    return data;
+}
+
+mscabd_folder* CabinetSet::folderFor(std::size_t index, const FileRecord& file, const FolderSpan& span) {
+    for (std::size_t joining = span.lastPart; joining > span.firstPart; --joining) {
         if (!parts_[joining]->joinedToPrev) {
             join(joining);
         }
     }
-    return parts_[index]->folders[folder];
+    return parts_[index]->folders[parts_[index]->header.folderOf(file)];
 }
-
 }  // namespace platform::cabinet

@@ -1,7 +1,7 @@
 // Entry names in the ANSI code page, and drive paths split in two.
-#include "platform/posix/cabinet_names.h"
+#include "platform/posix/cabinet/names.h"
 
-#include "platform/posix/cabinet_format.h"
+#include "platform/posix/cabinet/format.h"
 #include "platform/runtime.h"
 
 namespace platform::cabinet {

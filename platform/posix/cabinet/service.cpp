@@ -2,30 +2,41 @@
 // that continue it), telling the handler about each entry in the setup
 // library's notifications and writing the entries it asks for.
 //
-// The handler is called only from this file's C++ code, never from inside a
-// libmspack callback, so an exception it throws unwinds the walk (closing
-// the cabinets and the decompressor, removing any temporary file) and leaves
+// Stored and MSZIP folders are decoded by a thread that runs ahead of the
+// walk (readahead.h); LZX and Quantum folders by libmspack, entry by entry.
+// Either way the handler is called only from this file's C++ code on the
+// caller's thread, never from inside a libmspack callback or the decoder
+// thread, so an exception it throws unwinds the walk (stopping the decoder,
+// closing the cabinets, removing any temporary file) and leaves
 // SetupIterateCabinetA unchanged.
 #include "platform/setupapi.h"
 
 #include "platform/drives.h"
 #include "platform/kernel.h"
-#include "platform/posix/cabinet_errors.h"
-#include "platform/posix/cabinet_io.h"
-#include "platform/posix/cabinet_names.h"
-#include "platform/posix/cabinet_output.h"
-#include "platform/posix/cabinet_set.h"
+#include "platform/posix/cabinet/decoders.h"
+#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/format.h"
+#include "platform/posix/cabinet/io.h"
+#include "platform/posix/cabinet/names.h"
+#include "platform/posix/cabinet/output.h"
+#include "platform/posix/cabinet/readahead.h"
+#include "platform/posix/cabinet/set.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <new>
 #include <string>
+#include <unistd.h>
 
 namespace platform {
 
 namespace {
 
 using cabinet::FileRecord;
+using cabinet::FolderSpan;
 using cabinet::Part;
 using cabinet::WalkFailure;
 
@@ -132,15 +143,80 @@ private:
         if (!hostTarget) {
             return error != NO_ERROR ? error : ERROR_PATH_NOT_FOUND;
         }
-        mscabd_folder* folder = set_.folderFor(index, file);
-        if (folder == nullptr) {
+        const std::optional<FolderSpan> span = set_.spanOf(index, file);
+        if (!span) {
             return ERROR_INVALID_DATA;  // its data begins in a cabinet before this walk's first
         }
+        const Part& first = set_.part(span->firstPart);
+        const bool native = cabinet::DecodesNatively(first.header.folders[span->firstFolder].compression);
+        // Joined in libmspack either way: the join refuses a set whose
+        // cabinets disagree about the folder they share.
+        mscabd_folder* folder = set_.folderFor(index, file, *span);
         cabinet::TempOutput output(*hostTarget);
         if (const uint32_t created = output.create(); created != NO_ERROR) {
             return created;
         }
+        const uint32_t written = native ? writeDecoded(*span, file, output.fd())
+                                        : writeWithLibmspack(folder, file, output.fd(), *hostTarget);
+        if (written != NO_ERROR) {
+            return written;
+        }
+        return output.commit(cabinet::LocalTimeOfDosStamp(file.dosDate, file.dosTime));
+    }
 
+    // Writes the entry's bytes from the decoder thread to `fd`.
+    uint32_t writeDecoded(const FolderSpan& span, const FileRecord& file, int fd) {
+        const bool sameFolder = decoding_ && *decoding_ == span;
+        cabinet::FolderData data = sameFolder ? cabinet::FolderData{} : set_.dataOf(span);
+        const uint64_t blocks = sameFolder ? decodingBlocks_ : data.blockCount();
+        const uint64_t end = uint64_t{file.folderOffset} + file.length;
+        if (end > cabinet::format::kMaxFolderSize || end > blocks * cabinet::format::kMaxBlockSize) {
+            return ERROR_INVALID_DATA;  // more than the folder can hold
+        }
+        if (file.length == 0) {
+            return NO_ERROR;
+        }
+        if (!sameFolder || position_ > file.folderOffset) {
+            if (sameFolder) {
+                data = set_.dataOf(span);  // an entry out of order: back to the folder's start
+            }
+            readAhead_.start(std::move(data));
+            decoding_ = span;
+            decodingBlocks_ = blocks;
+            position_ = 0;
+        }
+        // A failed write keeps the entry's bytes flowing past, so that the
+        // decoder keeps its place for the entries after it.
+        uint64_t skip = file.folderOffset - position_;
+        uint64_t left = file.length;
+        int writeError = 0;
+        while (skip + left > 0) {
+            const unsigned char* bytes = nullptr;
+            std::size_t size = 0;
+            if (const uint32_t failed = readAhead_.peek(bytes, size); failed != NO_ERROR) {
+                return failed;
+            }
+            if (size == 0) {
+                return ERROR_INVALID_DATA;  // the folder's data ends before the entry does
+            }
+            std::size_t take = static_cast<std::size_t>(std::min<uint64_t>(size, skip + left));
+            if (skip > 0) {
+                take = static_cast<std::size_t>(std::min<uint64_t>(take, skip));
+                skip -= take;
+            } else {
+                if (writeError == 0) {
+                    writeError = WriteAll(fd, bytes, take);
+                }
+                left -= take;
+            }
+            readAhead_.consume(take);
+            position_ += take;
+        }
+        return writeError != 0 ? cabinet::Win32FromErrno(writeError, cabinet::IoOperation::Write) : NO_ERROR;
+    }
+
+    // Writes the entry through libmspack, which decodes the folder itself.
+    uint32_t writeWithLibmspack(mscabd_folder* folder, const FileRecord& file, int fd, const std::string& hostTarget) {
         std::string name = file.name;  // libmspack wants it writable, for its messages
         mscabd_file entry{};
         entry.filename = name.data();
@@ -151,11 +227,22 @@ private:
 
         mscab_decompressor* decompressor = set_.decompressor();
         io_.clearFailure();
-        io_.armOutput(output.fd());
-        const int status = decompressor->extract(decompressor, &entry, hostTarget->c_str());
+        io_.armOutput(fd);
+        const int status = decompressor->extract(decompressor, &entry, hostTarget.c_str());
         const cabinet::OutputResult written = io_.disarmOutput();
         if (status != MSPACK_ERR_OK) {
-            return cabinet::Win32FromMspack(status, io_.failure().error, io_.failure().operation);
+            const cabinet::IoFailure& failure = io_.failure();
+            if (failure.error != 0) {
+                const uint32_t code = cabinet::Win32FromMspack(status, failure.error, failure.operation);
+                readFaults_.emplace(folder, code);
+                return code;
+            }
+            // libmspack keeps a read fault and answers every later entry of
+            // the folder with it, without reading again.
+            const auto fault = readFaults_.find(folder);
+            return status == MSPACK_ERR_READ && fault != readFaults_.end()
+                       ? fault->second
+                       : cabinet::Win32FromMspack(status, 0, failure.operation);
         }
         if (written.writeError != 0) {
             return cabinet::Win32FromErrno(written.writeError, cabinet::IoOperation::Write);
@@ -163,7 +250,23 @@ private:
         if (written.bytesWritten != file.length) {
             return ERROR_INVALID_DATA;
         }
-        return output.commit(cabinet::LocalTimeOfDosStamp(file.dosDate, file.dosTime));
+        return NO_ERROR;
+    }
+
+    // Writes all of `size` bytes; returns 0 or the errno of the failure.
+    static int WriteAll(int fd, const unsigned char* bytes, std::size_t size) {
+        while (size > 0) {
+            const ssize_t put = ::write(fd, bytes, size);
+            if (put < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return errno;
+            }
+            bytes += put;
+            size -= static_cast<std::size_t>(put);
+        }
+        return 0;
     }
 
     std::string cabinetFile_;
@@ -171,6 +274,13 @@ private:
     void* context_;
     cabinet::CabinetIo io_;
     cabinet::CabinetSet set_;
+    // The folder the decoder thread is on, and where the walk is in its data.
+    std::optional<FolderSpan> decoding_;
+    uint64_t decodingBlocks_ = 0;
+    uint64_t position_ = 0;
+    cabinet::ReadAhead readAhead_;
+    // The code of the host read fault that broke a libmspack folder.
+    std::map<const mscabd_folder*, uint32_t> readFaults_;
 };
 
 int32_t Fail(uint32_t code) {

@@ -1,6 +1,6 @@
 // The mspack_system of the cabinet service: plain POSIX calls, errno kept,
 // entries written only into the file the service opened for them.
-#include "platform/posix/cabinet_io.h"
+#include "platform/posix/cabinet/io.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 // exception ever crosses libmspack's C frames.
 #pragma once
 
-#include "platform/posix/cabinet_errors.h"
+#include "platform/posix/cabinet/errors.h"
 
 #include <cstdint>
 #include <mspack.h>

@@ -1,9 +1,9 @@
 // The temporary file of one entry, and the entry's date as a host time.
-#include "platform/posix/cabinet_output.h"
+#include "platform/posix/cabinet/output.h"
 
 #include "platform/posix/drive_listings.h"
 
-#include "platform/posix/cabinet_errors.h"
+#include "platform/posix/cabinet/errors.h"
 
 #include <atomic>
 #include <cerrno>

@@ -34,6 +34,26 @@ constexpr std::size_t kMaxStringSize = 256;
 
 // CFFOLDER.
 constexpr std::size_t kFolderSize = 8;
+constexpr std::size_t kFolderDataOffset = 0;   // u32: first CFDATA record, from the file's start
+constexpr std::size_t kFolderBlockCount = 4;   // u16: CFDATA records in this cabinet
+constexpr std::size_t kFolderCompression = 6;  // u16: method in the low 4 bits
+
+// Compression methods (the low 4 bits of the folder's field).
+constexpr uint16_t kCompressionMask = 0x000F;
+constexpr uint16_t kCompressionStored = 0;
+constexpr uint16_t kCompressionMszip = 1;
+
+// CFDATA: a header, the reserve, then the block's packed bytes.
+constexpr std::size_t kDataHeaderSize = 8;
+constexpr std::size_t kDataChecksum = 0;      // u32: 0 when none is stored
+constexpr std::size_t kDataPackedSize = 4;    // u16
+constexpr std::size_t kDataUnpackedSize = 6;  // u16: 0 when the block goes on in the next cabinet
+// Largest unpacked block, and largest packed block (with room for data that
+// did not compress), as libmspack limits them.
+constexpr std::size_t kMaxBlockSize = 32768;
+constexpr std::size_t kMaxPackedBlockSize = kMaxBlockSize + 6144;
+// Largest unpacked folder: 65,535 full blocks.
+constexpr uint64_t kMaxFolderSize = uint64_t{kMaxBlockSize} * 65535;
 
 // CFFILE; the records follow the folders directly.
 constexpr std::size_t kFileSize = 16;

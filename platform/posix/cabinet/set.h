@@ -12,14 +12,16 @@
 // folder that spans three cabinets with different files crossing each.)
 #pragma once
 
-#include "platform/posix/cabinet_header.h"
-#include "platform/posix/cabinet_io.h"
+#include "platform/posix/cabinet/blocks.h"
+#include "platform/posix/cabinet/header.h"
+#include "platform/posix/cabinet/io.h"
 #include "platform/setupapi.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mspack.h>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -35,7 +37,7 @@ struct Part {
     std::string diskName;  // as the previous cabinet's header names it; "" for the first
     std::string hostPath;  // libmspack keeps a pointer to this string
     CabinetHeader header;
-    mscabd_cabinet* cabinet = nullptr;
+    mscabd_cabinet* cabinet = nullptr;  // nullptr for a cabinet without entries
     bool joinedToPrev = false;  // joined in libmspack to the part before it
     // This cabinet's folders by index; the first becomes the folder it was
     // merged into when it continues one from the previous cabinet.
@@ -43,7 +45,18 @@ struct Part {
 
     // Folder `index` began in the previous cabinet / goes on in the next.
     bool beginsEarlier(std::size_t index) const { return index == 0 && header.continuesFromPrev(); }
-    bool goesOn(std::size_t index) const { return index + 1 == folders.size() && header.continuesToNext(); }
+    bool goesOn(std::size_t index) const { return index + 1 == header.folderCount && header.continuesToNext(); }
+};
+
+// The cabinets a folder's data runs through: from folder `firstFolder` of
+// part `firstPart` on, through the first folder of each later part up to
+// `lastPart`.
+struct FolderSpan {
+    std::size_t firstPart = 0;
+    std::size_t firstFolder = 0;
+    std::size_t lastPart = 0;
+
+    bool operator==(const FolderSpan&) const = default;
 };
 
 // What the set asks of the walk that owns it: both are handler calls.
@@ -79,11 +92,16 @@ public:
     std::size_t size() const { return parts_.size(); }
     const Part& part(std::size_t index) const { return *parts_[index]; }
 
+    // The cabinets the folder holding `file` of part `index` runs through,
+    // opening those not open yet; nothing when the folder began in a cabinet
+    // before the walk's first. Throws WalkFailure.
+    std::optional<FolderSpan> spanOf(std::size_t index, const FileRecord& file);
+    // Where the data of the folder `span` covers lies.
+    FolderData dataOf(const FolderSpan& span) const;
     // The libmspack folder holding the data of `file` of part `index`,
-    // after opening and joining the cabinets that folder runs through;
-    // nullptr when the folder began in a cabinet before the walk's first.
+    // after joining the cabinets `span` (its spanOf()) runs through.
     // Throws WalkFailure.
-    mscabd_folder* folderFor(std::size_t index, const FileRecord& file);
+    mscabd_folder* folderFor(std::size_t index, const FileRecord& file, const FolderSpan& span);
 
     mscab_decompressor* decompressor() const { return decompressor_.get(); }
 

@@ -1,5 +1,5 @@
-// Win32 codes for the cabinet service's failures (see cabinet_errors.h).
-#include "platform/posix/cabinet_errors.h"
+// Win32 codes for the cabinet service's failures (see errors.h).
+#include "platform/posix/cabinet/errors.h"
 
 #include "platform/kernel.h"
 

@@ -1,0 +1,73 @@
+// The data blocks of one folder, read by the service itself: from the
+// folder's first cabinet through every cabinet it continues into, each
+// block's checksum verified where the cabinet stores one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform::cabinet {
+
+// Where a folder's data lies in one cabinet of the set.
+struct DataSegment {
+    std::string hostPath;
+    uint32_t dataOffset = 0;  // of the folder's first CFDATA record in this cabinet
+    uint16_t blockCount = 0;  // its CFDATA records in this cabinet
+    uint8_t reserve = 0;      // extra bytes after each CFDATA header in this cabinet
+};
+
+// A folder's data, from the cabinet it begins in to the one it ends in.
+struct FolderData {
+    uint16_t compression = 0;  // the folder's method (format::kCompression*)
+    std::vector<DataSegment> segments;
+
+    // Its blocks: a block split between two cabinets counts once.
+    uint64_t blockCount() const;
+};
+
+// The cabinet checksum of `size` bytes: little-endian 32-bit words XORed
+// into `seed`, the last 1-3 bytes taken as one word read big-end first.
+uint32_t BlockChecksum(const unsigned char* data, std::size_t size, uint32_t seed);
+
+// One whole block: its packed bytes (the pieces of a split block joined)
+// and the unpacked size its last piece states.
+struct DataBlock {
+    const unsigned char* packed = nullptr;
+    std::size_t packedSize = 0;
+    std::size_t unpackedSize = 0;
+};
+
+class BlockReader {
+public:
+    explicit BlockReader(const FolderData& data);
+    ~BlockReader();
+    BlockReader(const BlockReader&) = delete;
+    BlockReader& operator=(const BlockReader&) = delete;
+
+    // Reads the next block; `block` stays valid until the next call. Sets
+    // `end` instead when the folder has no more blocks. Returns 0, or the
+    // Win32 code of the failure: ERROR_CRC for a checksum that does not
+    // match, ERROR_INVALID_DATA for a record out of bounds or a file that
+    // ends early, the host's read code for a failed read.
+    uint32_t next(DataBlock& block, bool& end);
+
+private:
+    // Makes `size` bytes at the current position of the open segment
+    // available at buffer_[next_].
+    uint32_t need(std::size_t size);
+    uint32_t openSegment(std::size_t index);
+
+    const FolderData& data_;
+    uint64_t blocksLeft_;
+    std::size_t segment_ = 0;
+    int fd_ = -1;
+    uint64_t bufferAt_ = 0;  // file offset of buffer_[0]
+    std::vector<unsigned char> buffer_;
+    std::size_t next_ = 0;
+    std::size_t end_ = 0;
+    std::vector<unsigned char> joined_;  // the pieces of a split block
+};
+
+}  // namespace platform::cabinet

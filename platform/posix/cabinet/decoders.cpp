@@ -1,0 +1,88 @@
+// Stored and MSZIP blocks (see decoders.h).
+#include "platform/posix/cabinet/decoders.h"
+
+#include "platform/kernel.h"
+#include "platform/posix/cabinet/format.h"
+
+#include <atomic>
+#include <cstring>
+#include <isa-l/igzip_lib.h>
+
+namespace platform::cabinet {
+
+namespace {
+
+std::atomic<bool> g_native{true};
+
+// An MSZIP block begins with these two bytes.
+constexpr unsigned char kMszipSignature[] = {'C', 'K'};
+
+class StoredDecoder final : public BlockDecoder {
+public:
+    uint32_t decode(const DataBlock& block, const unsigned char*, std::size_t, unsigned char* out,
+                    std::size_t& produced) override {
+        // As libmspack does: a stored block is its packed bytes.
+        std::memcpy(out, block.packed, block.packedSize);
+        produced = block.packedSize;
+        return NO_ERROR;
+    }
+};
+
+// Each block is a raw deflate stream of its own, with the previous block's
+// output as its history.
+class MszipDecoder final : public BlockDecoder {
+public:
+    MszipDecoder() { isal_inflate_init(&state_); }
+
+    uint32_t decode(const DataBlock& block, const unsigned char* history, std::size_t historySize,
+                    unsigned char* out, std::size_t& produced) override {
+        if (block.packedSize < sizeof kMszipSignature ||
+            std::memcmp(block.packed, kMszipSignature, sizeof kMszipSignature) != 0) {
+            return ERROR_INVALID_DATA;
+        }
+        isal_inflate_reset(&state_);
+        state_.crc_flag = ISAL_DEFLATE;
+        if (history != nullptr &&
+            isal_inflate_set_dict(&state_, const_cast<unsigned char*>(history), static_cast<uint32_t>(historySize)) !=
+                COMP_OK) {
+            return ERROR_INVALID_DATA;
+        }
+        // ISA-L reads but never writes its input.
+        state_.next_in = const_cast<unsigned char*>(block.packed) + sizeof kMszipSignature;
+        state_.avail_in = static_cast<uint32_t>(block.packedSize - sizeof kMszipSignature);
+        state_.next_out = out;
+        state_.avail_out = static_cast<uint32_t>(kDecodedBlockCapacity);
+        const int result = isal_inflate(&state_);
+        produced = kDecodedBlockCapacity - state_.avail_out;
+        // A stream that does not end in its block, or that unpacks to another
+        // size than the block states, is damaged: its bytes would be wrong.
+        if (result != ISAL_DECOMP_OK || state_.block_state != ISAL_BLOCK_FINISH || produced != block.unpackedSize) {
+            return ERROR_INVALID_DATA;
+        }
+        return NO_ERROR;
+    }
+
+private:
+    inflate_state state_{};
+};
+
+}  // namespace
+
+bool DecodesNatively(uint16_t compression) {
+    const uint16_t method = compression & format::kCompressionMask;
+    return g_native.load(std::memory_order_relaxed) &&
+           (method == format::kCompressionStored || method == format::kCompressionMszip);
+}
+
+std::unique_ptr<BlockDecoder> MakeBlockDecoder(uint16_t compression) {
+    if ((compression & format::kCompressionMask) == format::kCompressionMszip) {
+        return std::make_unique<MszipDecoder>();
+    }
+    return std::make_unique<StoredDecoder>();
+}
+
+void SetNativeDecoding(bool enabled) {
+    g_native.store(enabled, std::memory_order_relaxed);
+}
+
+}  // namespace platform::cabinet

@@ -1,0 +1,75 @@
+// A decoder thread that runs ahead of the walk through one folder's data,
+// into a bounded ring of decoded blocks, while the walk's own thread calls
+// the handler and writes the entries. The thread is made on the first
+// start() and lives until the object goes; it never calls the handler.
+#pragma once
+
+#include "platform/posix/cabinet/blocks.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace platform::cabinet {
+
+class ReadAhead {
+public:
+    // Decoded blocks held at most: 64 blocks of at most 38 KB, about 2.4 MB.
+    static constexpr std::size_t kSlots = 64;
+
+    ReadAhead();
+    // Stops the decoder and waits for its thread to end.
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // Decodes `data` from its first block on, dropping what an earlier
+    // folder left. Throws std::system_error when no thread can be made.
+    void start(FolderData data);
+    // Stops decoding; returns once the thread is idle.
+    void stop() noexcept;
+
+    // Waits for the next decoded bytes. Returns 0 with them (`size` 0 at the
+    // end of the folder's data), or the code of the failure that stopped the
+    // decoder, at this point and every later call.
+    uint32_t peek(const unsigned char*& data, std::size_t& size);
+    // Drops the first `bytes` of what peek() gave.
+    void consume(std::size_t bytes);
+
+private:
+    struct Slot {
+        std::unique_ptr<unsigned char[]> bytes;
+        std::size_t size = 0;
+        uint32_t error = 0;
+        bool end = false;
+    };
+
+    void run() noexcept;
+    void decode(const FolderData& data, uint64_t generation);
+    // The slot the decoder fills next, once there is room; nullptr when its
+    // job was stopped.
+    Slot* freeSlot(uint64_t generation);
+    // Hands the filled slot to the walk; false when its job was stopped.
+    bool publish(uint64_t generation);
+
+    std::mutex mutex_;
+    std::condition_variable toDecoder_;
+    std::condition_variable toWalk_;
+    // Guarded by mutex_.
+    FolderData job_;
+    bool pending_ = false;
+    bool running_ = false;
+    bool quit_ = false;
+    uint64_t generation_ = 0;  // each start() or stop() ends the job before it
+    std::size_t head_ = 0;     // oldest decoded slot
+    std::size_t count_ = 0;    // decoded slots not yet consumed
+    // The walk's side only.
+    std::size_t used_ = 0;  // bytes of the head slot consumed
+    Slot slots_[kSlots];
+    std::thread thread_;
+};
+
+}  // namespace platform::cabinet
