@@ -30,6 +30,9 @@ constexpr mode_t kNewFileMode = 0666;
 constexpr char kTemporaryPrefix[] = ".vh";
 constexpr char kTemporarySuffix[] = ".part";
 constexpr std::size_t kTemporaryHexDigits = 16;
+// Folders remembered as swept; past this many the memory starts afresh (a
+// second sweep of a folder costs a scan, nothing more).
+constexpr std::size_t kSweptFoldersKept = 1024;
 
 // A name no other writer picks: the process, a counter and the clock, mixed.
 std::string TemporaryName() {
@@ -67,6 +70,9 @@ void RemoveStaleTemporaries(const std::string& folder) {
     static std::set<std::string> swept;
     {
         std::lock_guard<std::mutex> hold(lock);
+        if (swept.size() >= kSweptFoldersKept) {
+            swept.clear();
+        }
         if (!swept.insert(folder).second) {
             return;
         }
