@@ -47,13 +47,16 @@ bool Fails(Call call) {
     return true;
 }
 
-bool RefusedAsUnnamed(int flags) {
-    std::lock_guard<std::mutex> hold(lock);
-    if (armed && unnamedRefused && (flags & O_TMPFILE) == O_TMPFILE) {
-        errno = EOPNOTSUPP;
-        return true;
+// An open fails: as on a file system without unnamed files, or as counted.
+bool OpenFails(int flags) {
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (armed && unnamedRefused && (flags & O_TMPFILE) == O_TMPFILE) {
+            errno = EOPNOTSUPP;
+            return true;
+        }
     }
-    return false;
+    return Fails(Call::Open);
 }
 
 // The mode argument, present only when the file may be created.
@@ -104,10 +107,7 @@ int __wrap_open(const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = faultinjection::ModeOf(flags, arguments);
     va_end(arguments);
-    if (faultinjection::RefusedAsUnnamed(flags) || Fails(Call::Open)) {
-        return -1;
-    }
-    return __real_open(path, flags, mode);
+    return faultinjection::OpenFails(flags) ? -1 : __real_open(path, flags, mode);
 }
 
 int __wrap_openat(int at, const char* path, int flags, ...) {
@@ -115,10 +115,7 @@ int __wrap_openat(int at, const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = faultinjection::ModeOf(flags, arguments);
     va_end(arguments);
-    if (faultinjection::RefusedAsUnnamed(flags) || Fails(Call::Open)) {
-        return -1;
-    }
-    return __real_openat(at, path, flags, mode);
+    return faultinjection::OpenFails(flags) ? -1 : __real_openat(at, path, flags, mode);
 }
 
 ssize_t __wrap_read(int fd, void* buffer, size_t size) {

@@ -95,13 +95,7 @@ protected:
 
     std::optional<platform::RaisedError> Install() {
         ScriptedPerson person({MessageAnswer::Yes});
-        form.SetUserInterface(&person);
-        try {
-            form.CmdInstall_Click();
-        } catch (const platform::RaisedError& error) {
-            return error;
-        }
-        return std::nullopt;
+        return ClickInstall(form, person);
     }
 
     fs::path Installed() const { return prefix.driveC() / "Ostmere" / "Varnholt"; }
