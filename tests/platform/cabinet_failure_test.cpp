@@ -20,7 +20,6 @@
 #include <grp.h>
 #include <mspack.h>
 #include <stdexcept>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,28 +57,6 @@ std::size_t OpenDescriptors() {
     }
     return count;
 }
-
-// A small tmpfs mounted for the life of the object, when this process may mount.
-class SmallDisk {
-public:
-    SmallDisk(const fs::path& at, std::size_t bytes) : at_(at) {
-        fs::create_directories(at_);
-        const std::string options = "size=" + std::to_string(bytes);
-        mounted_ = mount("tmpfs", at_.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    ~SmallDisk() {
-        if (mounted_) {
-            umount2(at_.c_str(), MNT_DETACH);
-        }
-    }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-    bool mounted() const { return mounted_; }
-
-private:
-    fs::path at_;
-    bool mounted_ = false;
-};
 
 class CabinetFailureTest : public CabinetTest {
 protected:
@@ -158,7 +135,7 @@ TEST_F(CabinetFailureTest, AFailedEntryLeavesTheOlderFileAtItsTargetAlone) {
 TEST_F(CabinetFailureTest, AFullDiskFailsOnlyTheEntryThatDidNotFit) {
     // F: is a 64 KiB disk; the first entry of the folder is bigger than
     // that. The folder runs on for the entries after it, which go to C:.
-    SmallDisk disk(prefix_.root() / "small", 64 * 1024);
+    testsupport::SmallDisk disk(prefix_.root() / "small", 64 * 1024);
     if (!disk.mounted()) {
         GTEST_SKIP() << "this process may not mount a tmpfs";
     }

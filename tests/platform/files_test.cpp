@@ -122,6 +122,19 @@ TEST_F(FilesTest, CopyIntoAFolderItCannotWriteIsDeniedAndKeepsTheOldFile) {
     EXPECT_EQ(ReadFile(prefix.driveC() / "Game" / "Readme.txt"), "old");
 }
 
+TEST_F(FilesTest, CopyOntoAFullDiskFailsWithDiskFullAndKeepsTheOldFile) {
+    testsupport::SmallDisk disk(prefix.root() / "small", 64 * 1024);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "this process may not mount a tmpfs";
+    }
+    prefix.mapDrive('f', prefix.root() / "small");
+    WriteFile(prefix.root() / "cd" / "Install" / "Big.bin", testsupport::PseudoRandomBytes(200'000, 1));
+    WriteFile(prefix.root() / "small" / "Big.bin", "old");
+    EXPECT_EQ(CopyResult(u"D:\\Install\\Big.bin", u"F:\\Big.bin"), kErrDiskFull);
+    EXPECT_EQ(ReadFile(prefix.root() / "small" / "Big.bin"), "old");
+    EXPECT_TRUE(LeftoverTemporaries(prefix.root() / "small").empty());
+}
+
 TEST_F(FilesTest, TheInstallerFolderIsTheExecutablesInDriveForm) {
     const fs::path executable = fs::read_symlink("/proc/self/exe");
     const std::u16string folder = InstallerFolder();
