@@ -60,7 +60,10 @@ public:
     void place(const uint8_t* data, std::size_t size) const {
         std::error_code ignored;
         fs::remove_all(driveC() / "out", ignored);
-        std::ofstream(driveC() / "in.cab", std::ios::binary | std::ios::trunc)
+        // A new file rather than a truncated one: ext4 writes a file
+        // truncated and written again through to the disk when it closes.
+        fs::remove(driveC() / "in.cab", ignored);
+        std::ofstream(driveC() / "in.cab", std::ios::binary)
             .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
 
