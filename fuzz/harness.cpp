@@ -56,10 +56,12 @@ public:
 
     fs::path driveC() const { return root_ / "drive_c"; }
 
-    // Puts the input where the cabinet is looked for and empties the output.
+    // Puts the input where the cabinet is looked for and empties the output
+    // folder.
     void place(const uint8_t* data, std::size_t size) const {
         std::error_code ignored;
         fs::remove_all(driveC() / "out", ignored);
+        fs::create_directory(driveC() / "out", ignored);
         // A new file rather than a truncated one: ext4 writes a file
         // truncated and written again through to the disk when it closes.
         fs::remove(driveC() / "in.cab", ignored);
