@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdarg>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,36 +24,32 @@ namespace faultinjection {
 
 namespace {
 
-std::mutex lock;
-bool armed = false;
-bool unnamedRefused = false;
-uint64_t target = 0;
-std::function<int(Call)> chooser;
-Tally tally;
+// Atomics, not a lock: a child forked while another thread counts must not
+// inherit a held lock.
+std::atomic<bool> armed{false};
+std::atomic<bool> unnamedRefused{false};
+std::atomic<uint64_t> target{0};
+std::atomic<uint64_t> calls{0};
+std::atomic<bool> failed{false};
+std::atomic<Call> failedCall{Call::Open};
+std::function<int(Call)> chooser;  // set only while disarmed
 
 // Counts one call; true (errno set) when it is the one to fail.
 bool Fails(Call call) {
-    std::lock_guard<std::mutex> hold(lock);
-    if (!armed) {
+    if (!armed || calls.fetch_add(1) + 1 != target) {
         return false;
     }
-    if (++tally.calls != target) {
-        return false;
-    }
-    tally.failed = true;
-    tally.failedCall = call;
+    failed = true;
+    failedCall = call;
     errno = chooser(call);
     return true;
 }
 
 // An open fails: as on a file system without unnamed files, or as counted.
 bool OpenFails(int flags) {
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (armed && unnamedRefused && (flags & O_TMPFILE) == O_TMPFILE) {
-            errno = EOPNOTSUPP;
-            return true;
-        }
+    if (armed && unnamedRefused && (flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return true;
     }
     return Fails(Call::Open);
 }
@@ -81,18 +76,17 @@ const char* NameOf(Call call) {
 }
 
 void Arm(uint64_t failAt, std::function<int(Call)> errorFor, bool noUnnamedFiles) {
-    std::lock_guard<std::mutex> hold(lock);
-    armed = true;
+    chooser = std::move(errorFor);
     unnamedRefused = noUnnamedFiles;
     target = failAt;
-    chooser = std::move(errorFor);
-    tally = {};
+    calls = 0;
+    failed = false;
+    armed = true;
 }
 
 Tally Disarm() {
-    std::lock_guard<std::mutex> hold(lock);
     armed = false;
-    return tally;
+    return {calls, failed, failedCall};
 }
 
 }  // namespace faultinjection
