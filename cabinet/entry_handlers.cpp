@@ -134,15 +134,14 @@ uint32_t CabFile::XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
 }
 
 uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
-    uint32_t answer = platform::FILEOP_SKIP;
     const std::u16string fullName = support::AnsiPointerToString(info.NameInCabinet);
     if (!Matches(fullName)) {
-        return answer;
+        return platform::FILEOP_SKIP;
     }
     bool cancel = false;
     BeforeExtract.Raise(fullName, cancel);
     if (cancel) {
-        return answer;
+        return platform::FILEOP_SKIP;
     }
     if (extractFile_.empty() && LeavesOutputFolder(fullName)) {
         const auto code = static_cast<int32_t>(platform::ERROR_INVALID_NAME);
@@ -152,11 +151,15 @@ uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
     std::u16string folder;
     std::u16string file;
     Callback::SplitPath(target, folder, file);
-    if (Callback::MakeDirectoryTree(folder)) {
-        support::StringToAnsiBuffer(info.FullTargetName, target);
-        answer = platform::FILEOP_DOIT;
+    if (!Callback::MakeDirectoryTree(folder)) {
+        // Skipping the entry would let the extraction, and an install built
+        // on it, report success with files missing (a full disk, a drive
+        // that is not there): raise what kept the folder from being made.
+        const auto code = static_cast<int32_t>(platform::GetLastError());
+        throw platform::RaisedError(code, u"CabFile", Win32ErrorText(code));
     }
-    return answer;
+    support::StringToAnsiBuffer(info.FullTargetName, target);
+    return platform::FILEOP_DOIT;
 }
 
 }  // namespace cabinet

@@ -3,7 +3,7 @@
 
 #include "platform/drives.h"
 #include "platform/kernel.h"
-#include "platform/posix/drive_listings.h"
+#include "platform/posix/safe_output.h"
 #include "platform/runtime.h"
 
 #include <algorithm>
@@ -84,36 +84,27 @@ bool IsDirectory(const std::string& hostPath) {
     return stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Closes a descriptor and removes an unfinished file when the copy fails.
-class PendingFile {
+// Closes a descriptor when it goes out of scope.
+class ScopedFd {
 public:
-    PendingFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    ~PendingFile() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        if (!path_.empty()) {
-            unlink(path_.c_str());
-        }
-    }
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-
-    int fd() const { return fd_; }
-    const std::string& path() const { return path_; }
-    // The file is in place: nothing to remove any more.
-    void Keep() { path_.clear(); }
-    // Closes now, so that a failing close is seen.
-    int Close() {
-        const int result = close(fd_);
-        fd_ = -1;
-        return result;
-    }
+    explicit ScopedFd(int fd) : fd_(fd) {}
+    ~ScopedFd() { close(fd_); }
+    ScopedFd(const ScopedFd&) = delete;
+    ScopedFd& operator=(const ScopedFd&) = delete;
 
 private:
     int fd_;
-    std::string path_;
 };
+
+// A destination that exists and may not be written: a read-only file (which
+// even root must not replace, as on Windows) or one this user may not write.
+bool IsReadOnlyFile(const std::string& hostPath) {
+    struct stat info {};
+    if (stat(hostPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(hostPath.c_str(), W_OK) != 0;
+}
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -232,7 +223,7 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
         const int error = errno;
         Raise(error == ENOENT && IsDirectory(ParentOf(from)) ? kErrFileNotFound : NumberForErrno(error));
     }
-    PendingFile input(in, "");
+    ScopedFd input(in);
     struct stat sourceInfo {};
     if (fstat(in, &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode)) {
         Raise(kErrPathFileAccess);
@@ -242,12 +233,13 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
     if (IsDirectory(to)) {
         Raise(kErrPathFileAccess);
     }
-    std::string temporary = ParentOf(to) + "/.varnholt-copy-XXXXXX";
-    const int out = mkostemp(temporary.data(), O_CLOEXEC);
-    if (out < 0) {
-        Raise(NumberForErrno(errno));
+    if (IsReadOnlyFile(to)) {
+        Raise(kErrPermissionDenied);
     }
-    PendingFile output(out, temporary);
+    SafeOutput output(to);
+    if (const int error = output.create(); error != 0) {
+        Raise(NumberForErrno(error));
+    }
 
     std::vector<char> buffer(kCopyChunk);
     for (;;) {
@@ -261,23 +253,16 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
         if (got == 0) {
             break;
         }
-        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(got))) {
+        if (!WriteAll(output.fd(), buffer.data(), static_cast<std::size_t>(got))) {
             Raise(NumberForErrno(errno));
         }
     }
-    // The new file gets ordinary permissions (mkostemp makes it private) and
-    // the source's time, and reaches the disk before it replaces anything.
-    const mode_t mask = umask(0);
-    umask(mask);
-    const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-    if (fchmod(out, 0666 & ~mask) != 0 || futimens(out, times) != 0 || fsync(out) != 0 || output.Close() != 0) {
-        Raise(NumberForErrno(errno));
+    // The copy keeps the source's times and reaches the disk before it
+    // replaces anything.
+    if (const int error = output.commit(SafeOutput::Times{sourceInfo.st_atim, sourceInfo.st_mtim}, true);
+        error != 0) {
+        Raise(NumberForErrno(error));
     }
-    if (rename(temporary.c_str(), to.c_str()) != 0) {
-        Raise(NumberForErrno(errno));
-    }
-    output.Keep();
-    NoteHostEntryCreated(to);
 }
 
 std::u16string InstallerFolder() {

@@ -49,15 +49,7 @@ protected:
 
     // Runs the Install button's handler with `answers`; the raised error
     // that left it, if any.
-    std::optional<platform::RaisedError> Install(ScriptedPerson& person) {
-        form.SetUserInterface(&person);
-        try {
-            form.CmdInstall_Click();
-        } catch (const platform::RaisedError& error) {
-            return error;
-        }
-        return std::nullopt;
-    }
+    std::optional<platform::RaisedError> Install(ScriptedPerson& person) { return ClickInstall(form, person); }
 
     fs::path Installed() const { return prefix.driveC() / "Ostmere" / "Varnholt"; }
 

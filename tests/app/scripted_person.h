@@ -2,12 +2,14 @@
 // script and records every request in order, one readable line each.
 #pragma once
 
+#include "app/frm_main.h"
 #include "app/user_interface.h"
 #include "platform/runtime.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,5 +53,17 @@ public:
 private:
     std::deque<MessageAnswer> answers_;
 };
+
+// Runs the Install button's handler with `person` answering; the raised
+// error that left it, if any.
+inline std::optional<platform::RaisedError> ClickInstall(FrmMain& form, ScriptedPerson& person) {
+    form.SetUserInterface(&person);
+    try {
+        form.CmdInstall_Click();
+    } catch (const platform::RaisedError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
 
 }  // namespace app

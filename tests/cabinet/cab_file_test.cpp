@@ -374,10 +374,12 @@ TEST_F(CabFileTest, TargetPathsTooLongForTheFieldRaiseNine) {
     EXPECT_EQ(Utf8(error.Source()), "CabFile.CabCallBack");
 }
 
-TEST_F(CabFileTest, EntriesWhoseFolderCannotBeMadeAreSkippedSilently) {
+TEST_F(CabFileTest, AFolderThatCannotBeMadeRaisesWhatStoppedIt) {
     std::vector<std::u16string> after;
     cab->AfterExtract.Subscribe([&](const std::u16string& path) { after.push_back(path); });
-    EXPECT_TRUE(cab->Extract(u"", u"Q:\\Nowhere", u""));
+    const RaisedError error = RaisedBy([&] { cab->Extract(u"", u"Q:\\Nowhere", u""); });
+    EXPECT_EQ(error.Number(), 3);
+    EXPECT_EQ(Utf8(error.Description()), "The system cannot find the path specified.");
     EXPECT_TRUE(after.empty());
 }
 

@@ -11,11 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <fstream>
 #include <grp.h>
 #include <mspack.h>
@@ -151,28 +154,6 @@ std::size_t OpenDescriptors() {
     return count;
 }
 
-// A small tmpfs mounted for the life of the object, when this process may mount.
-class SmallDisk {
-public:
-    SmallDisk(const fs::path& at, std::size_t bytes) : at_(at) {
-        fs::create_directories(at_);
-        const std::string options = "size=" + std::to_string(bytes);
-        mounted_ = mount("tmpfs", at_.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    ~SmallDisk() {
-        if (mounted_) {
-            umount2(at_.c_str(), MNT_DETACH);
-        }
-    }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-    bool mounted() const { return mounted_; }
-
-private:
-    fs::path at_;
-    bool mounted_ = false;
-};
-
 class CabinetFailureTest : public CabinetTest {
 protected:
     static constexpr std::size_t kBlock = 1000;
@@ -223,6 +204,8 @@ TEST_F(CabinetFailureTest, DamagedCabinetsFailTheirEntriesWithTheFittingCode) {
         {"data cut short", whole.substr(0, data + 2000), ERROR_INVALID_DATA},
         {"no data at all", whole.substr(0, data - 8), ERROR_INVALID_DATA},
         {"an unknown compression method", unknownMethod, ERROR_INVALID_DATA},
+        {"an LZX E8 size that overflows libmspack's shift", testsupport::LzxE8SizeOverflowCabinet(),
+         ERROR_INVALID_DATA},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -365,7 +348,7 @@ TEST_F(CabinetFailureTest, AFailedEntryLeavesTheOlderFileAtItsTargetAlone) {
 TEST_F(CabinetFailureTest, AFullDiskFailsOnlyTheEntryThatDidNotFit) {
     // F: is a 64 KiB disk; the first entry of the folder is bigger than
     // that. The folder runs on for the entries after it, which go to C:.
-    SmallDisk disk(prefix_.root() / "small", 64 * 1024);
+    testsupport::SmallDisk disk(prefix_.root() / "small", 64 * 1024);
     if (!disk.mounted()) {
         GTEST_SKIP() << "this process may not mount a tmpfs";
     }
@@ -491,6 +474,68 @@ TEST_F(CabinetFailureTest, AHandlerThatThrowsWhenAskedForTheNextCabinetLeavesNot
     EXPECT_THROW(Walk(recorder, "C:\\one\\part1.cab"), std::logic_error);
     EXPECT_EQ(OpenDescriptors(), descriptors);
     EXPECT_FALSE(fs::exists(C("out/a.bin")));
+}
+
+TEST_F(CabinetFailureTest, AKilledWalkLeavesOnlyWholeFilesAndTheNextSweepsOldTemporaries) {
+    std::vector<CabEntry> entries;
+    for (int i = 0; i < 6; ++i) {
+        entries.push_back({"big" + std::to_string(i) + ".bin", testsupport::PseudoRandomBytes(3'000'000, i)});
+    }
+    testsupport::TempDir sources;
+    testsupport::MakeCabWithGcab(C("t.cab"), sources.path(), entries, true);
+    // What killed runs left before: an entry half-written under a temporary
+    // name, and the live temporary of a writer still at work (its lock held
+    // here), which must stay; so must a file that only looks like ours.
+    Place("out/.vh0123456789abcdef.part", "half an entry");
+    Place("out/.vhfedcba9876543210.part", "a live writer's entry");
+    Place("out/.vh0123456789abcdef.part.old", "someone else's");
+    const int live = open(C("out/.vhfedcba9876543210.part").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(live, LOCK_EX), 0);
+    auto walk = [] {
+        Recorder recorder;
+        recorder.onFile = ExtractAllInto("C:\\out\\");
+        return Walk(recorder, "C:\\t.cab");
+    };
+    const std::string stale = C("out/.vh0123456789abcdef.part").string();
+    const std::string held = C("out/.vhfedcba9876543210.part").string();
+    // Only whole entries, and no temporary but the two planted (the stale
+    // one gone once `swept`).
+    auto check = [&](const std::string& when, bool swept) {
+        SCOPED_TRACE(when);
+        for (const auto& [name, bytes] : testsupport::ReadTree(C("out"))) {
+            if (!name.starts_with(".vh")) {
+                const auto source = std::find_if(entries.begin(), entries.end(),
+                                                 [&](const CabEntry& entry) { return entry.name == name; });
+                EXPECT_TRUE(source != entries.end() && source->bytes == bytes) << name << " is not whole";
+            }
+        }
+        auto temporaries = TemporariesUnder(C("out"));
+        std::sort(temporaries.begin(), temporaries.end());
+        if (swept || temporaries.size() < 2) {
+            EXPECT_EQ(temporaries, std::vector<std::string>{held});
+        } else {
+            EXPECT_EQ(temporaries, (std::vector<std::string>{stale, held}));
+        }
+        EXPECT_TRUE(fs::exists(C("out/.vh0123456789abcdef.part.old")));
+    };
+    // Killed at a few moments; the later kills replace what earlier walks
+    // wrote. A kill may land before the walk swept anything.
+    for (const int delayMs : {0, 30, 120, 400}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            _exit(walk() ? 0 : 1);
+        }
+        usleep(static_cast<useconds_t>(delayMs) * 1000);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        check("killed after " + std::to_string(delayMs) + " ms", false);
+    }
+    EXPECT_TRUE(walk()) << GetLastError();
+    check("after a whole walk", true);
+    EXPECT_EQ(testsupport::ReadTree(C("out")).size(), 2 + entries.size());
+    close(live);
+    fs::remove(C("out/.vhfedcba9876543210.part"));
 }
 
 TEST_F(CabinetFailureTest, EachFolderIsDecompressedOnceWhateverTheHandlerSkips) {

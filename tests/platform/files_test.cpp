@@ -37,7 +37,8 @@ int32_t CopyResult(const std::u16string& source, const std::u16string& destinati
 std::vector<std::string> LeftoverTemporaries(const fs::path& folder) {
     std::vector<std::string> leftovers;
     for (const auto& item : fs::recursive_directory_iterator(folder)) {
-        if (item.path().filename().string().starts_with(".varnholt-copy-")) {
+        const std::string name = item.path().filename().string();
+        if (name.starts_with(".vh") && name.ends_with(".part")) {
             leftovers.push_back(item.path().string());
         }
     }
@@ -73,6 +74,9 @@ TEST_F(FilesTest, CopyReplacesTheDestinationAndKeepsTheTime) {
 
 TEST_F(FilesTest, CopyFailuresRaiseTheRuntimesNumbers) {
     fs::create_directories(prefix.driveC() / "Game" / "Folder");
+    WriteFile(prefix.driveC() / "Game" / "ReadOnly.txt", "kept");
+    fs::permissions(prefix.driveC() / "Game" / "ReadOnly.txt",
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     struct Case {
         const char* what;
         std::u16string source, destination;
@@ -86,6 +90,7 @@ TEST_F(FilesTest, CopyFailuresRaiseTheRuntimesNumbers) {
         {"missing destination folder", u"D:\\Install\\Readme.txt", u"C:\\Nowhere\\Readme.txt", kErrPathNotFound},
         {"destination is a folder", u"D:\\Install\\Readme.txt", u"C:\\Game\\Folder", kErrPathFileAccess},
         {"source is a folder", u"D:\\Install", u"C:\\Game\\Install", kErrPathFileAccess},
+        {"read-only destination", u"D:\\Install\\Readme.txt", u"C:\\Game\\ReadOnly.txt", kErrPermissionDenied},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -93,6 +98,7 @@ TEST_F(FilesTest, CopyFailuresRaiseTheRuntimesNumbers) {
     }
     EXPECT_TRUE(LeftoverTemporaries(prefix.root()).empty());
     EXPECT_TRUE(fs::is_directory(prefix.driveC() / "Game" / "Folder"));
+    EXPECT_EQ(ReadFile(prefix.driveC() / "Game" / "ReadOnly.txt"), "kept");
 }
 
 TEST_F(FilesTest, CopyIntoAFolderItCannotWriteIsDeniedAndKeepsTheOldFile) {
@@ -115,6 +121,19 @@ TEST_F(FilesTest, CopyIntoAFolderItCannotWriteIsDeniedAndKeepsTheOldFile) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), kErrPermissionDenied);
     EXPECT_EQ(ReadFile(prefix.driveC() / "Game" / "Readme.txt"), "old");
+}
+
+TEST_F(FilesTest, CopyOntoAFullDiskFailsWithDiskFullAndKeepsTheOldFile) {
+    testsupport::SmallDisk disk(prefix.root() / "small", 64 * 1024);
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "this process may not mount a tmpfs";
+    }
+    prefix.mapDrive('f', prefix.root() / "small");
+    WriteFile(prefix.root() / "cd" / "Install" / "Big.bin", testsupport::PseudoRandomBytes(200'000, 1));
+    WriteFile(prefix.root() / "small" / "Big.bin", "old");
+    EXPECT_EQ(CopyResult(u"D:\\Install\\Big.bin", u"F:\\Big.bin"), kErrDiskFull);
+    EXPECT_EQ(ReadFile(prefix.root() / "small" / "Big.bin"), "old");
+    EXPECT_TRUE(LeftoverTemporaries(prefix.root() / "small").empty());
 }
 
 TEST_F(FilesTest, TheInstallerFolderIsTheExecutablesInDriveForm) {

@@ -329,4 +329,18 @@ std::size_t FirstFolderCompressionOffset(const std::string& cabinet) {
     return FirstFolderRecord(cabinet) + kFolderCompressionAt;
 }
 
+std::string LzxE8SizeOverflowCabinet() {
+    // LZX with a 2^15-byte window: type 3, window bits in the high byte.
+    constexpr uint16_t kLzx15 = 3 | 15 << 8;
+    // LZX reads 16-bit little-endian words, most significant bit first:
+    // 1 (an E8 header follows), 0x8000 (high half of the size), 0x0000 (low
+    // half), then block type 0, which does not exist.
+    std::string stream = {'\x00', '\xC0'};
+    stream.resize(16, '\0');
+    CabWriterFolder folder;
+    folder.entries = {EntryOf("file.txt", stream)};
+    folder.compression = kLzx15;
+    return BuildCabinet({folder});
+}
+
 }  // namespace testsupport

@@ -74,4 +74,10 @@ std::string BuildCabinet(const std::vector<CabWriterFolder>& folders, const CabW
 std::size_t FirstDataOffset(const std::string& cabinet);
 std::size_t FirstFolderCompressionOffset(const std::string& cabinet);
 
+// An LZX cabinet of one 16-byte entry whose stream header gives the E8
+// translation a file size of 0x80000000: libmspack 0.11 builds that size as
+// (high << 16) | low in an int, a left shift that overflows (undefined
+// behaviour), and then fails on the invalid block type that follows.
+std::string LzxE8SizeOverflowCabinet();
+
 }  // namespace testsupport

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <sys/mount.h>
 #include <sys/wait.h>
 
 namespace testsupport {
@@ -172,6 +173,18 @@ std::optional<fs::path> CorpusDir() {
         return fs::canonical(dir, ec);
     }
     return std::nullopt;
+}
+
+SmallDisk::SmallDisk(const fs::path& at, std::size_t bytes) : at_(at) {
+    fs::create_directories(at_);
+    const std::string options = "size=" + std::to_string(bytes);
+    mounted_ = mount("tmpfs", at_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_) {
+        umount2(at_.c_str(), MNT_DETACH);
+    }
 }
 
 }  // namespace testsupport

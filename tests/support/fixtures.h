@@ -97,4 +97,19 @@ std::map<std::string, std::string> ReadTree(const fs::path& root);
 // The shared cabinet corpus, when present.
 std::optional<fs::path> CorpusDir();
 
+// A small tmpfs mounted at `at` for the life of the object, when this
+// process may mount: a real full disk.
+class SmallDisk {
+public:
+    SmallDisk(const fs::path& at, std::size_t bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
 }  // namespace testsupport

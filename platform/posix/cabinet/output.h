@@ -1,7 +1,8 @@
-// Writing one entry safely: into a temporary file beside the target, which
-// replaces the target only once it is complete, carrying the entry's date.
-// A failed entry leaves nothing behind and never touches an older file.
+// Writing one entry safely (through SafeOutput: only whole files appear
+// under their names), carrying the entry's date, with failures as Win32 codes.
 #pragma once
+
+#include "platform/posix/safe_output.h"
 
 #include <cstdint>
 #include <ctime>
@@ -16,31 +17,23 @@ std::optional<std::time_t> LocalTimeOfDosStamp(uint16_t dosDate, uint16_t dosTim
 
 class TempOutput {
 public:
-    // Nothing is created yet; see create().
+    // Nothing is created yet; see create(). The destructor removes the
+    // temporary file unless commit() succeeded.
     explicit TempOutput(std::string hostTarget);
-    // Closes and removes the temporary file unless commit() succeeded.
-    ~TempOutput();
-    TempOutput(const TempOutput&) = delete;
-    TempOutput& operator=(const TempOutput&) = delete;
 
     // Creates the empty temporary file in the target's folder. Returns 0 or
     // the Win32 code of the failure (a missing folder is
     // ERROR_PATH_NOT_FOUND, a full disk ERROR_DISK_FULL, ...).
     uint32_t create();
-    int fd() const { return fd_; }
+    int fd() const { return output_.fd(); }
 
     // Gives the file `modified` as its access and modification times (when
-    // given), closes it and renames it onto the target. Returns 0 or the
-    // Win32 code of the failure, in which case the temporary file goes.
+    // given) and puts it in place of the target. Returns 0 or the Win32 code
+    // of the failure, in which case the temporary file goes.
     uint32_t commit(std::optional<std::time_t> modified);
 
 private:
-    void discard() noexcept;
-
-    std::string target_;
-    std::string temporary_;
-    int fd_ = -1;
-    bool committed_ = false;
+    SafeOutput output_;
 };
 
 }  // namespace platform::cabinet

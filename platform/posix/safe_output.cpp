@@ -1,0 +1,237 @@
+// Whole files only (see safe_output.h). On Linux the temporary is an
+// O_TMPFILE file: it has no name until linkat gives it the target's, so a
+// killed process leaves nothing. Replacing an existing target needs a name
+// for the rename, given only at the very end and held under an flock, so a
+// later sweep can tell a live temporary from one a killed run left behind.
+// File systems without O_TMPFILE get a named, locked temporary from the start.
+#include "platform/posix/safe_output.h"
+
+#include "platform/posix/drive_listings.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr int kNameAttempts = 100;
+// Permissions of a new file before the umask, as for any created file.
+constexpr mode_t kNewFileMode = 0666;
+constexpr char kTemporaryPrefix[] = ".vh";
+constexpr char kTemporarySuffix[] = ".part";
+constexpr std::size_t kTemporaryHexDigits = 16;
+// Folders remembered as swept; past this many the memory starts afresh (a
+// second sweep of a folder costs a scan, nothing more).
+constexpr std::size_t kSweptFoldersKept = 1024;
+
+// A name no other writer picks: the process, a counter and the clock, mixed.
+std::string TemporaryName() {
+    static std::atomic<uint64_t> counter{0};
+    uint64_t x = static_cast<uint64_t>(getpid()) << 32 ^ counter.fetch_add(1) ^
+                 static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    // splitmix64 finaliser
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    char name[32];
+    std::snprintf(name, sizeof name, "%s%016llx%s", kTemporaryPrefix, static_cast<unsigned long long>(x),
+                  kTemporarySuffix);
+    return name;
+}
+
+std::string FolderOf(const std::string& hostPath) {
+    const std::size_t slash = hostPath.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : hostPath.substr(0, slash);
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+    return folder + (folder.ends_with('/') ? "" : "/") + name;
+}
+
+// Removes the temporaries in `folder` that no live writer holds locked:
+// those of a run that was killed (or lost power) before it finished.
+void RemoveStaleTemporaries(const std::string& folder) {
+    static std::mutex lock;
+    static std::set<std::string> swept;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (swept.size() >= kSweptFoldersKept) {
+            swept.clear();
+        }
+        if (!swept.insert(folder).second) {
+            return;
+        }
+    }
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    const int at = dirfd(listing);
+    while (const dirent* item = readdir(listing)) {
+        if (!IsSafeOutputTemporaryName(item->d_name)) {
+            continue;
+        }
+        const int fd = openat(at, item->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        struct stat info {};
+        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            unlinkat(at, item->d_name, 0);
+        }
+        ::close(fd);
+    }
+    closedir(listing);
+}
+
+// Gives the unnamed file open at `fd` the name `hostPath`; fails with EEXIST
+// when that name is taken.
+int LinkUnnamed(int fd, const std::string& hostPath) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, hostPath.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return 0;
+    }
+    const int error = errno;
+    struct stat proc {};
+    if (error == ENOENT && stat("/proc/self/fd", &proc) != 0) {
+        // No /proc: the direct way, open to privileged processes only.
+        return linkat(fd, "", AT_FDCWD, hostPath.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+    }
+    return error;
+}
+
+}  // namespace
+
+bool IsSafeOutputTemporaryName(const std::string& name) {
+    const std::size_t prefix = sizeof kTemporaryPrefix - 1;
+    const std::size_t suffix = sizeof kTemporarySuffix - 1;
+    if (name.size() != prefix + kTemporaryHexDigits + suffix || !name.starts_with(kTemporaryPrefix) ||
+        !name.ends_with(kTemporarySuffix)) {
+        return false;
+    }
+    for (std::size_t i = prefix; i < prefix + kTemporaryHexDigits; ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+SafeOutput::SafeOutput(std::string hostTarget) : target_(std::move(hostTarget)), folder_(FolderOf(target_)) {}
+
+SafeOutput::~SafeOutput() {
+    if (!committed_) {
+        discard();
+    }
+}
+
+void SafeOutput::discard() noexcept {
+    if (!named_.empty()) {
+        ::unlink(named_.c_str());  // while still locked, so no sweep takes it for stale
+        named_.clear();
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+int SafeOutput::create() {
+    RemoveStaleTemporaries(folder_);
+    int fd = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+    if (fd >= 0) {
+        fd_ = fd;
+        flock(fd_, LOCK_EX);  // held for the name the file may get in publish()
+        return 0;
+    }
+    // EOPNOTSUPP: a file system without O_TMPFILE; EISDIR: a kernel without it.
+    if (errno != EOPNOTSUPP && errno != EISDIR) {
+        return errno;
+    }
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string candidate = Join(folder_, TemporaryName());
+        fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+        if (fd >= 0) {
+            fd_ = fd;
+            named_ = std::move(candidate);
+            // A sweep running between the open and here could take the file
+            // for stale; the commit then fails cleanly with ENOENT.
+            flock(fd_, LOCK_EX);
+            return 0;
+        }
+        if (errno != EEXIST) {
+            return errno;
+        }
+    }
+    return EEXIST;
+}
+
+int SafeOutput::commit(const std::optional<Times>& times, bool durable) {
+    if (times) {
+        const timespec both[2] = {times->accessed, times->modified};
+        futimens(fd_, both);
+    }
+    int error = durable && fsync(fd_) != 0 ? errno : publish();
+    if (error != 0) {
+        discard();
+        return error;
+    }
+    committed_ = true;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR && errno != EINPROGRESS) {
+        // Only a network file system reports a lost write this late, when the
+        // file already stands under its name; it must not stay there.
+        error = errno;
+        ::unlink(target_.c_str());
+        return error;
+    }
+    NoteHostEntryCreated(target_);
+    return 0;
+}
+
+// Puts the complete temporary in place of the target.
+int SafeOutput::publish() {
+    if (named_.empty()) {
+        const int linked = LinkUnnamed(fd_, target_);
+        if (linked != EEXIST) {
+            return linked;  // placed at once, with no moment of a second name
+        }
+        // An older target: only a rename replaces it in one step, and a
+        // rename needs a name to move.
+        for (int attempt = 0;; ++attempt) {
+            std::string candidate = Join(folder_, TemporaryName());
+            const int error = LinkUnnamed(fd_, candidate);
+            if (error == 0) {
+                named_ = std::move(candidate);
+                break;
+            }
+            if (error != EEXIST || attempt + 1 == kNameAttempts) {
+                return error;
+            }
+        }
+    }
+    if (::rename(named_.c_str(), target_.c_str()) != 0) {
+        return errno;
+    }
+    named_.clear();
+    return 0;
+}
+
+}  // namespace platform

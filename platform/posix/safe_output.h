@@ -1,0 +1,54 @@
+// Writing a file so that only whole files ever appear under their names:
+// the bytes go into an unnamed temporary file in the target's folder, which
+// becomes visible under the target's name only once it is complete. A failed
+// or interrupted write leaves nothing behind and never touches an older file.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// Whether `name` is one of the temporary names SafeOutput gives
+// (".vh" + 16 hex digits + ".part").
+bool IsSafeOutputTemporaryName(const std::string& name);
+
+class SafeOutput {
+public:
+    // Nothing is created yet; see create().
+    explicit SafeOutput(std::string hostTarget);
+    // Closes and removes the temporary file unless commit() succeeded.
+    ~SafeOutput();
+    SafeOutput(const SafeOutput&) = delete;
+    SafeOutput& operator=(const SafeOutput&) = delete;
+
+    // Creates the empty temporary file in the target's folder, first removing
+    // the temporaries an interrupted earlier run left in that folder (once
+    // per folder and process). Returns 0 or the errno of the failure.
+    int create();
+    int fd() const { return fd_; }
+
+    struct Times {
+        timespec accessed;
+        timespec modified;
+    };
+    // Gives the file `times` (when given; a file system without times is no
+    // reason to lose the file), writes it through to the disk when `durable`,
+    // and puts it in place of the target. Returns 0 or the errno of the
+    // failure, in which case the temporary file goes and the target is as
+    // it was.
+    int commit(const std::optional<Times>& times, bool durable);
+
+private:
+    int publish();
+    void discard() noexcept;
+
+    std::string target_;
+    std::string folder_;
+    std::string named_;  // the temporary's name, while it has one
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+}  // namespace platform
