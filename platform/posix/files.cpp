@@ -106,21 +106,6 @@ bool IsReadOnlyFile(const std::string& hostPath) {
     return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(hostPath.c_str(), W_OK) != 0;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 std::optional<std::string> FindOnPath(const std::string& program) {
     const char* path = std::getenv("PATH");
     std::string folders = path != nullptr ? path : "/usr/bin:/bin";
@@ -253,8 +238,8 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
         if (got == 0) {
             break;
         }
-        if (!WriteAll(output.fd(), buffer.data(), static_cast<std::size_t>(got))) {
-            Raise(NumberForErrno(errno));
+        if (const int error = WriteAll(output.fd(), buffer.data(), static_cast<std::size_t>(got)); error != 0) {
+            Raise(NumberForErrno(error));
         }
     }
     // The copy keeps the source's times and reaches the disk before it

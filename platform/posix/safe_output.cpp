@@ -234,4 +234,20 @@ int SafeOutput::publish() {
     return 0;
 }
 
+int WriteAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t put = ::write(fd, bytes, size);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        bytes += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 // or interrupted write leaves nothing behind and never touches an older file.
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -13,6 +14,10 @@ namespace platform {
 // Whether `name` is one of the temporary names SafeOutput gives
 // (".vh" + 16 hex digits + ".part").
 bool IsSafeOutputTemporaryName(const std::string& name);
+
+// Writes all `size` bytes to `fd`, going on after interruptions and short
+// writes. Returns 0 or the errno of the failure.
+int WriteAll(int fd, const void* data, std::size_t size);
 
 class SafeOutput {
 public:

@@ -21,6 +21,7 @@
 #include "platform/posix/cabinet/output.h"
 #include "platform/posix/cabinet/readahead.h"
 #include "platform/posix/cabinet/set.h"
+#include "platform/posix/safe_output.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -251,22 +252,6 @@ private:
             return ERROR_INVALID_DATA;
         }
         return NO_ERROR;
-    }
-
-    // Writes all of `size` bytes; returns 0 or the errno of the failure.
-    static int WriteAll(int fd, const unsigned char* bytes, std::size_t size) {
-        while (size > 0) {
-            const ssize_t put = ::write(fd, bytes, size);
-            if (put < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return errno;
-            }
-            bytes += put;
-            size -= static_cast<std::size_t>(put);
-        }
-        return 0;
     }
 
     std::string cabinetFile_;
