@@ -87,6 +87,12 @@ int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* W
                             int32_t WideCharLength, char* MultiByteStr, int32_t MultiByteCount,
                             const char* DefaultChar, int32_t* UsedDefaultChar) {
     BOOL usedDefault = FALSE;
+    // Without this flag Windows writes a look-alike for a character the code
+    // page lacks (Omega becomes 'O'): a different name, where the contract
+    // promises '?'.
+    if (CodePage == CP_ACP) {
+        Flags |= WC_NO_BEST_FIT_CHARS;
+    }
     const int written = ::WideCharToMultiByte(CodePage, Flags, reinterpret_cast<const wchar_t*>(WideCharStr),
                                               WideCharLength, MultiByteStr, MultiByteCount, DefaultChar,
                                               UsedDefaultChar != nullptr ? &usedDefault : nullptr);

@@ -2,8 +2,8 @@
 // evens out where a real service departs from the contract in
 // platform/setupapi.h. Wine's service (measured) keeps walking after
 // FILEOP_ABORT, ignores the answer to FILEEXTRACTED, can fail with last
-// error 0, reports a cut-off entry as written, and leaves extracted files
-// with the current time. Every correction is cheap and harmless on a
+// error 0, reports a cut-off entry as written, leaves extracted files with
+// the current time, and calls a cabinet on a missing drive "file not found". Every correction is cheap and harmless on a
 // service that already keeps the contract.
 #include "platform/setupapi.h"
 
@@ -61,6 +61,18 @@ void SetStoredTime(const char* path, uint16_t dosDate, uint16_t dosTime) {
         ::SetFileTime(file, nullptr, nullptr, &universal);
         ::CloseHandle(file);
     }
+}
+
+// Whether the folder that holds `path` exists (a missing cabinet in a
+// missing folder is "path not found", as for every other file).
+bool FolderExists(const char* path) {
+    const std::string text = path != nullptr ? path : "";
+    const std::size_t separator = text.find_last_of("\\/");
+    if (separator == std::string::npos) {
+        return true;
+    }
+    const DWORD attributes = ::GetFileAttributesA(text.substr(0, separator + 1).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 UINT OnFileInCabinet(Walk& walk, ::FILE_IN_CABINET_INFO_A& service, UINT_PTR param2) {
@@ -159,7 +171,9 @@ int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FIL
         return 1;
     }
     if (!completed) {
-        ::SetLastError(error != NO_ERROR ? error : ERROR_INVALID_DATA);
+        ::SetLastError(error == NO_ERROR                                          ? ERROR_INVALID_DATA
+                       : error == ERROR_FILE_NOT_FOUND && !FolderExists(CabinetFile) ? ERROR_PATH_NOT_FOUND
+                                                                                 : error);
         return 0;
     }
     return 1;
