@@ -2,6 +2,8 @@
 // of the user's time locale, en-US ones for the C and POSIX locales.
 #include "platform/runtime.h"
 
+#include "platform/common/date_value.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +17,6 @@ namespace {
 
 // Days from 1899-12-30 (day 0 of date values) to 1970-01-01.
 constexpr int64_t kDateValueDaysTo1970 = 25'569;
-constexpr int64_t kSecondsPerDay = 86'400;
 
 // The locale that governs dates, looked up as the C library does for "".
 std::string TimeLocaleName() {
@@ -57,17 +58,7 @@ std::u16string FormatUs(int64_t year, unsigned month, unsigned day, bool withDat
 }  // namespace
 
 std::u16string FormatGeneralDate(double dateValue) {
-    // The whole part counts days (negative before day 0); the fraction's size
-    // is the time of day on either side of day 0.
-    double whole = std::trunc(dateValue);
-    auto secondOfDay = static_cast<int64_t>(std::llround(std::fabs(dateValue - whole) * kSecondsPerDay));
-    if (secondOfDay == kSecondsPerDay) {
-        secondOfDay = 0;
-        whole += dateValue < 0 ? -1 : 1;
-    }
-    const auto days = static_cast<int64_t>(whole);
-    const bool withDate = days != 0;
-    const bool withTime = !withDate || secondOfDay != 0;
+    const auto [days, secondOfDay, withDate, withTime] = SplitDateValue(dateValue);
 
     std::tm parts{};
     const time_t seconds = static_cast<time_t>((days - kDateValueDaysTo1970) * kSecondsPerDay + secondOfDay);

@@ -2,6 +2,8 @@
 // short date and long time, from GetDateFormatW and GetTimeFormatW.
 #include "platform/runtime.h"
 
+#include "platform/common/date_value.h"
+
 #include <windows.h>
 
 #include <cmath>
@@ -11,7 +13,6 @@ namespace platform {
 
 namespace {
 
-constexpr int64_t kSecondsPerDay = 86'400;
 // Days from 1601-01-01 (the file time epoch) to 1899-12-30 (day 0 of date values).
 constexpr int64_t kDaysFrom1601ToDay0 = 109'205;
 constexpr int64_t kTicksPerSecond = 10'000'000;
@@ -32,17 +33,7 @@ std::u16string Formatted(Formatter format, DWORD flags, const ::SYSTEMTIME& mome
 }  // namespace
 
 std::u16string FormatGeneralDate(double dateValue) {
-    // The whole part counts days (negative before day 0); the fraction's size
-    // is the time of day on either side of day 0.
-    double whole = std::trunc(dateValue);
-    auto secondOfDay = static_cast<int64_t>(std::llround(std::fabs(dateValue - whole) * kSecondsPerDay));
-    if (secondOfDay == kSecondsPerDay) {
-        secondOfDay = 0;
-        whole += dateValue < 0 ? -1 : 1;
-    }
-    const auto days = static_cast<int64_t>(whole);
-    const bool withDate = days != 0;
-    const bool withTime = !withDate || secondOfDay != 0;
+    const auto [days, secondOfDay, withDate, withTime] = SplitDateValue(dateValue);
 
     const int64_t ticks = ((days + kDaysFrom1601ToDay0) * kSecondsPerDay + secondOfDay) * kTicksPerSecond;
     const ::FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32)};
