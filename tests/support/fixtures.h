@@ -109,6 +109,9 @@ struct PlatformDifference {
 extern const PlatformDifference kFixtureFoldersOnAnotherDrive;
 // File names cannot hold '<' or '>'.
 extern const PlatformDifference kNoAngleBracketsInFileNames;
+// A folder on a drive that does not exist is "file not found" (2), not
+// "path not found" (3).
+extern const PlatformDifference kMissingDriveIsFileNotFound;
 
 // The shared cabinet corpus, when present.
 std::optional<fs::path> CorpusDir();

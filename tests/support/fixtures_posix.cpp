@@ -12,6 +12,7 @@ namespace testsupport {
 
 const PlatformDifference kFixtureFoldersOnAnotherDrive{false, ""};
 const PlatformDifference kNoAngleBracketsInFileNames{false, ""};
+const PlatformDifference kMissingDriveIsFileNotFound{false, ""};
 
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "varnholt-test-XXXXXX").string();

@@ -20,6 +20,9 @@ const PlatformDifference kFixtureFoldersOnAnotherDrive{
 const PlatformDifference kNoAngleBracketsInFileNames{
     true, "Windows file names cannot hold '<' or '>', so the files gcab is to store cannot be written from here"};
 
+const PlatformDifference kMissingDriveIsFileNotFound{
+    true, "Wine's CreateDirectoryA fails a folder on a drive that does not exist with 2 where Windows says 3"};
+
 namespace {
 
 constexpr auto kCommandTimeout = std::chrono::minutes(2);
