@@ -3,6 +3,7 @@
 
 #include "platform/drives.h"
 #include "platform/kernel.h"
+#include "platform/common/file_errors.h"
 #include "platform/posix/safe_output.h"
 #include "platform/runtime.h"
 
@@ -25,21 +26,7 @@ namespace platform {
 
 namespace {
 
-constexpr char16_t kRuntimeSource[] = u"VarnholtInstall";
 constexpr std::size_t kCopyChunk = 1 << 20;
-
-[[noreturn]] void Raise(int32_t number) {
-    const char16_t* text = u"Device I/O error";
-    switch (number) {
-        case kErrFileNotFound: text = u"File not found"; break;
-        case kErrDiskFull: text = u"Disk full"; break;
-        case kErrPermissionDenied: text = u"Permission denied"; break;
-        case kErrPathFileAccess: text = u"Path/File access error"; break;
-        case kErrPathNotFound: text = u"Path not found"; break;
-        default: number = kErrDeviceIo; break;
-    }
-    throw RaisedError(number, kRuntimeSource, text);
-}
 
 int32_t NumberForErrno(int error) {
     switch (error) {
@@ -66,7 +53,7 @@ std::string HostPath(const std::u16string& path) {
     uint32_t error = NO_ERROR;
     auto host = DosPathToHostPath(TextToAnsi(path), &error);
     if (!host) {
-        Raise(error == ERROR_INVALID_NAME ? kErrPathFileAccess : kErrPathNotFound);
+        RaiseFileError(error == ERROR_INVALID_NAME ? kErrPathFileAccess : kErrPathNotFound);
     }
     return *host;
 }
@@ -206,24 +193,24 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         const int error = errno;
-        Raise(error == ENOENT && IsDirectory(ParentOf(from)) ? kErrFileNotFound : NumberForErrno(error));
+        RaiseFileError(error == ENOENT && IsDirectory(ParentOf(from)) ? kErrFileNotFound : NumberForErrno(error));
     }
     ScopedFd input(in);
     struct stat sourceInfo {};
     if (fstat(in, &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode)) {
-        Raise(kErrPathFileAccess);
+        RaiseFileError(kErrPathFileAccess);
     }
 
     const std::string to = HostPath(destination);
     if (IsDirectory(to)) {
-        Raise(kErrPathFileAccess);
+        RaiseFileError(kErrPathFileAccess);
     }
     if (IsReadOnlyFile(to)) {
-        Raise(kErrPermissionDenied);
+        RaiseFileError(kErrPermissionDenied);
     }
     SafeOutput output(to);
     if (const int error = output.create(); error != 0) {
-        Raise(NumberForErrno(error));
+        RaiseFileError(NumberForErrno(error));
     }
 
     std::vector<char> buffer(kCopyChunk);
@@ -233,20 +220,20 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
             continue;
         }
         if (got < 0) {
-            Raise(kErrDeviceIo);
+            RaiseFileError(kErrDeviceIo);
         }
         if (got == 0) {
             break;
         }
         if (const int error = WriteAll(output.fd(), buffer.data(), static_cast<std::size_t>(got)); error != 0) {
-            Raise(NumberForErrno(error));
+            RaiseFileError(NumberForErrno(error));
         }
     }
     // The copy keeps the source's times and reaches the disk before it
     // replaces anything.
     if (const int error = output.commit(SafeOutput::Times{sourceInfo.st_atim, sourceInfo.st_mtim}, true);
         error != 0) {
-        Raise(NumberForErrno(error));
+        RaiseFileError(NumberForErrno(error));
     }
 }
 
@@ -254,7 +241,7 @@ std::u16string InstallerFolder() {
     char buffer[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (length <= 0) {
-        Raise(kErrPathNotFound);
+        RaiseFileError(kErrPathNotFound);
     }
     const std::string executable(buffer, static_cast<std::size_t>(length));
     return AnsiToText(HostPathToDosPath(ParentOf(executable)));
@@ -264,7 +251,7 @@ void StartDocument(const std::u16string& path) {
     const std::string document = HostPath(path);
     struct stat info {};
     if (stat(document.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
-        Raise(kErrFileNotFound);
+        RaiseFileError(kErrFileNotFound);
     }
     std::vector<std::string> command;
     if (auto wine = FindOnPath("wine")) {
@@ -279,10 +266,10 @@ void StartDocument(const std::u16string& path) {
     } else if (auto opener = FindOnPath("xdg-open")) {
         command = {*opener, document};
     } else {
-        Raise(kErrFileNotFound);
+        RaiseFileError(kErrFileNotFound);
     }
     if (SpawnDetached(command) != 0) {
-        Raise(kErrFileNotFound);
+        RaiseFileError(kErrFileNotFound);
     }
 }
 

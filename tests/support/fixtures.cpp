@@ -1,4 +1,5 @@
-// Test helpers shared by every suite.
+// Test helpers shared by every suite; what differs between Linux and
+// Windows lives in fixtures_posix.cpp and fixtures_win32.cpp.
 #include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -8,18 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <sys/mount.h>
-#include <sys/wait.h>
 
 namespace testsupport {
-
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "varnholt-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -31,37 +22,6 @@ TempDir::~TempDir() {
         }
     }
     fs::remove_all(path_, ec);
-}
-
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-        previous_ = old;
-    }
-    setenv(name, value.c_str(), 1);
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (previous_) {
-        setenv(name_.c_str(), previous_->c_str(), 1);
-    } else {
-        unsetenv(name_.c_str());
-    }
-}
-
-WinePrefix::WinePrefix() {
-    fs::create_directories(dir_ / "dosdevices");
-    mapDrive('c', driveC());
-    prefixVariable_.emplace("WINEPREFIX", dir_.path().string());
-}
-
-WinePrefix::~WinePrefix() = default;
-
-void WinePrefix::mapDrive(char letter, const fs::path& target) {
-    fs::create_directories(target);
-    fs::path link = dir_ / "dosdevices" / (std::string(1, letter) + ":");
-    std::error_code ec;
-    fs::remove(link, ec);
-    fs::create_directory_symlink(target, link);
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
@@ -113,22 +73,6 @@ std::string PseudoText(std::size_t size, uint32_t seed) {
     return text;
 }
 
-CommandResult Run(const std::string& commandLine) {
-    CommandResult result;
-    FILE* pipe = popen((commandLine + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    std::array<char, 4096> chunk{};
-    std::size_t got = 0;
-    while ((got = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) {
-        result.output.append(chunk.data(), got);
-    }
-    int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
 std::string ShellQuote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
@@ -175,16 +119,5 @@ std::optional<fs::path> CorpusDir() {
     return std::nullopt;
 }
 
-SmallDisk::SmallDisk(const fs::path& at, std::size_t bytes) : at_(at) {
-    fs::create_directories(at_);
-    const std::string options = "size=" + std::to_string(bytes);
-    mounted_ = mount("tmpfs", at_.c_str(), "tmpfs", 0, options.c_str()) == 0;
-}
-
-SmallDisk::~SmallDisk() {
-    if (mounted_) {
-        umount2(at_.c_str(), MNT_DETACH);
-    }
-}
 
 }  // namespace testsupport

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,8 @@ private:
 
 // A Wine-style prefix in a temporary folder: dosdevices/c: points at
 // <prefix>/drive_c. WINEPREFIX points at it while the object lives and gets
-// its old value back afterwards.
+// its old value back afterwards. On Windows (under Wine) the running
+// prefix's drive links point into the folder instead, and come back after.
 class WinePrefix {
 public:
     WinePrefix();
@@ -62,6 +64,7 @@ public:
 private:
     TempDir dir_;
     std::optional<ScopedEnv> prefixVariable_;
+    std::set<char> mapped_;  // the letters mapDrive linked, besides c
 };
 
 void WriteFile(const fs::path& path, const std::string& bytes);
@@ -93,6 +96,22 @@ void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root,
 
 // The files below a folder, by relative path with '/', and their bytes.
 std::map<std::string, std::string> ReadTree(const fs::path& root);
+
+// A result that differs only because the platform differs. Where each one
+// applies and why is written down in one place: fixtures_posix.cpp and
+// fixtures_win32.cpp. A test that meets one skips on it, saying why.
+struct PlatformDifference {
+    bool applies;
+    const char* why;
+};
+// The fixtures' folders lie on the Unix side, which Windows reaches as
+// another drive than the prefix's C:.
+extern const PlatformDifference kFixtureFoldersOnAnotherDrive;
+// File names cannot hold '<' or '>'.
+extern const PlatformDifference kNoAngleBracketsInFileNames;
+// A folder on a drive that does not exist is "file not found" (2), not
+// "path not found" (3).
+extern const PlatformDifference kMissingDriveIsFileNotFound;
 
 // The shared cabinet corpus, when present.
 std::optional<fs::path> CorpusDir();

@@ -1,0 +1,90 @@
+// The general date form of a date value on Linux: the C library's patterns
+// of the user's time locale, en-US ones for the C and POSIX locales.
+#include "platform/runtime.h"
+
+#include "platform/common/date_value.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <langinfo.h>
+#include <locale.h>
+
+namespace platform {
+
+namespace {
+
+// Days from 1899-12-30 (day 0 of date values) to 1970-01-01.
+constexpr int64_t kDateValueDaysTo1970 = 25'569;
+
+// The locale that governs dates, looked up as the C library does for "".
+std::string TimeLocaleName() {
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0') {
+            return value;
+        }
+    }
+    return "C";
+}
+
+bool UsesUsPatterns(const std::string& locale) {
+    return locale == "C" || locale == "POSIX" || locale.rfind("C.", 0) == 0 || locale.rfind("en_US", 0) == 0;
+}
+
+std::u16string FormatUs(int64_t year, unsigned month, unsigned day, bool withDate, int64_t secondOfDay,
+                        bool withTime) {
+    std::string out;
+    if (withDate) {
+        out = std::to_string(month) + "/" + std::to_string(day) + "/" + std::to_string(year);
+    }
+    if (withTime) {
+        const int64_t hour = secondOfDay / 3600;
+        const int64_t minute = secondOfDay / 60 % 60;
+        const int64_t second = secondOfDay % 60;
+        const int64_t hour12 = hour % 12 == 0 ? 12 : hour % 12;
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld %s", static_cast<long long>(hour12),
+                      static_cast<long long>(minute), static_cast<long long>(second), hour < 12 ? "AM" : "PM");
+        if (!out.empty()) {
+            out += ' ';
+        }
+        out += buffer;
+    }
+    return Utf8ToText(out);
+}
+
+}  // namespace
+
+std::u16string FormatGeneralDate(double dateValue) {
+    const auto [days, secondOfDay, withDate, withTime] = SplitDateValue(dateValue);
+
+    std::tm parts{};
+    const time_t seconds = static_cast<time_t>((days - kDateValueDaysTo1970) * kSecondsPerDay + secondOfDay);
+    gmtime_r(&seconds, &parts);
+    const int64_t year = static_cast<int64_t>(parts.tm_year) + 1900;
+
+    const std::string locale = TimeLocaleName();
+    locale_t handle = UsesUsPatterns(locale) ? nullptr : newlocale(LC_TIME_MASK, locale.c_str(), nullptr);
+    if (handle == nullptr) {
+        return FormatUs(year, static_cast<unsigned>(parts.tm_mon + 1), static_cast<unsigned>(parts.tm_mday),
+                        withDate, secondOfDay, withTime);
+    }
+    std::string pattern;
+    if (withDate) {
+        pattern = nl_langinfo_l(D_FMT, handle);
+    }
+    if (withTime) {
+        if (!pattern.empty()) {
+            pattern += ' ';
+        }
+        pattern += nl_langinfo_l(T_FMT, handle);
+    }
+    char buffer[128];
+    const std::size_t length = strftime_l(buffer, sizeof buffer, pattern.c_str(), &parts, handle);
+    freelocale(handle);
+    return Utf8ToText(std::string_view(buffer, length));
+}
+
+}  // namespace platform

@@ -1,0 +1,337 @@
+// VarnholtInstall.exe driven from outside, as a person would: its message
+// boxes (#32770) and its window are found by polling, buttons are pressed
+// with BM_CLICK. Runs under Wine's null display driver.
+#include "app/win32/main_window.h"
+#include "tests/support/install_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kWait = std::chrono::seconds(20);
+constexpr auto kInstallWait = std::chrono::seconds(120);
+constexpr auto kPoll = std::chrono::milliseconds(20);
+constexpr auto kNothingHappens = std::chrono::milliseconds(500);
+constexpr int kMessageBoxTextId = 0xFFFF;
+constexpr char kLicence[] =
+    "You must agree to the terms and conditions of the license agreement located at D:\\LICENSE.doc, where D is the "
+    "driver letter of your CD drive. Do you agree?";
+constexpr char kLiability[] = "Brannick shall not be held liable for any damage caused by this program. Do you agree?";
+
+std::string Narrow(const std::wstring& text) {
+    std::string out(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr,
+                                                                 nullptr)),
+                    '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+    out.pop_back();
+    return out;
+}
+
+// Asked of the window itself: another process's edit box keeps its text
+// where GetWindowText does not look.
+std::string TextOf(HWND window) {
+    std::wstring text(static_cast<std::size_t>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+    return Narrow(text);
+}
+
+HWND FocusOf(HWND window) {
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &thread);
+    return thread.hwndFocus;
+}
+
+// Presses `key` on the focused control as the keyboard would, and gives the
+// window time to take it (a Tab: until the focus has moved).
+void Press(HWND window, WPARAM key) {
+    const HWND before = FocusOf(window);
+    PostMessageW(before, WM_KEYDOWN, key, 0);
+    const auto deadline = Clock::now() + (key == VK_TAB ? kWait : kPoll * 5);
+    while (Clock::now() < deadline && !(key == VK_TAB && FocusOf(window) != before)) {
+        std::this_thread::sleep_for(kPoll);
+    }
+}
+
+std::string ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return Narrow(name);
+}
+
+// A Unix path as Wine shows it to Windows programs.
+fs::path OnUnixRoot(const char* path) { return fs::path("Z:\\") / fs::path(path).relative_path(); }
+
+// The installer, started from a folder of its own with the registry script
+// beside it, as players get it.
+class Installer {
+public:
+    Installer() {
+        fs::copy_file(OnUnixRoot(VARNHOLT_INSTALLER_EXE), folder_ / "VarnholtInstall.exe");
+        fs::copy_file(OnUnixRoot(VARNHOLT_SOURCE_DIR) / "scripts" / "varnholtinstall.reg",
+                      folder_ / "varnholtinstall.reg");
+        std::wstring command = (folder_ / "VarnholtInstall.exe").wstring();
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process_)) {
+            throw std::runtime_error("cannot start the installer");
+        }
+    }
+    ~Installer() {
+        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.hProcess, 99);
+            WaitForSingleObject(process_.hProcess, INFINITE);
+        }
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+
+    // The first visible top-level window of `className` the installer shows
+    // within `wait`, or null.
+    HWND WaitForWindow(const char* className, Clock::duration wait = kWait) const {
+        const auto deadline = Clock::now() + wait;
+        do {
+            if (HWND found = Find(className)) {
+                return found;
+            }
+            std::this_thread::sleep_for(kPoll);
+        } while (Clock::now() < deadline);
+        return nullptr;
+    }
+
+    // The message box shown now (waiting for one), as "<text>", pressed with
+    // `button`; "" when none came.
+    std::string Answer(int button, Clock::duration wait = kWait) const {
+        const HWND box = WaitForWindow("#32770", wait);
+        if (box == nullptr) {
+            return "";
+        }
+        const std::string text = TextOf(GetDlgItem(box, kMessageBoxTextId));
+        EXPECT_EQ(TextOf(box), "VarnholtInstall");
+        EXPECT_NE(GetDlgItem(box, button), nullptr) << text;
+        SendMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
+        return text;
+    }
+
+    // The exit status once the program has ended, or -1 when it goes on.
+    int ExitStatus(Clock::duration wait = kWait) const {
+        if (WaitForSingleObject(process_.hProcess, static_cast<DWORD>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(wait).count())) != WAIT_OBJECT_0) {
+            return -1;
+        }
+        DWORD status = 0;
+        GetExitCodeProcess(process_.hProcess, &status);
+        return static_cast<int>(status);
+    }
+
+    HWND MainWindow() const { return WaitForWindow("VarnholtInstallMain"); }
+
+private:
+    HWND Find(const char* className) const {
+        struct Search {
+            DWORD process;
+            const char* className;
+            HWND found;
+        } search{process_.dwProcessId, className, nullptr};
+        EnumWindows(
+            [](HWND window, LPARAM context) -> BOOL {
+                auto& s = *reinterpret_cast<Search*>(context);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(window, &owner);
+                // Its own WS_VISIBLE: IsWindowVisible also asks the desktop,
+                // which a fresh prefix's first program may see hidden.
+                if (owner == s.process && (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0 &&
+                    ClassOf(window) == s.className) {
+                    s.found = window;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    testsupport::TempDir folder_;
+    PROCESS_INFORMATION process_{};
+};
+
+// A fresh prefix makes its desktop when the first window is created, and a
+// loaded machine can take longer than Wine waits for it: that window then
+// fails, and a message box returns at once. Make the desktop here first.
+class WineDesktop : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const auto deadline = Clock::now() + kInstallWait;
+        while (Clock::now() < deadline) {
+            if (const HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                                   GetModuleHandleW(nullptr), nullptr)) {
+                DestroyWindow(probe);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+        // A failed environment would only skip the tests.
+        std::fprintf(stderr, "Wine's desktop did not come up\n");
+        std::exit(1);
+    }
+};
+const auto* const kDesktop = ::testing::AddGlobalTestEnvironment(new WineDesktop);
+
+TEST(FrontEnd, NoToEitherPromptEndsTheProgramWithoutAWindow) {
+    struct Case {
+        const char* what;
+        std::vector<int> answers;
+        std::vector<std::string> prompts;
+    };
+    const Case cases[] = {
+        {"no to the licence", {IDNO}, {kLicence}},
+        {"yes, then no to the disclaimer", {IDYES, IDNO}, {kLicence, kLiability}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Installer installer;
+        std::vector<std::string> prompts;
+        for (int answer : c.answers) {
+            prompts.push_back(installer.Answer(answer));
+        }
+        EXPECT_EQ(prompts, c.prompts);
+        EXPECT_EQ(installer.ExitStatus(), 0);
+        EXPECT_EQ(installer.WaitForWindow("VarnholtInstallMain", std::chrono::milliseconds(0)), nullptr);
+    }
+}
+
+TEST(FrontEnd, TheWindowShowsTheTableWithItsTabOrderAndKeys) {
+    Installer installer;
+    installer.Answer(IDYES);
+    installer.Answer(IDYES);
+    const HWND window = installer.MainWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(TextOf(window), "VarnholtInstall 1.0.0");
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 425);  // 6375 x 2940 twips at 96 DPI
+    EXPECT_EQ(client.bottom, 196);
+    const LONG style = GetWindowLongW(window, GWL_STYLE);
+    EXPECT_TRUE((style & WS_SYSMENU) && !(style & WS_THICKFRAME) && !(style & WS_MINIMIZEBOX) &&
+                !(style & WS_MAXIMIZEBOX));
+
+    std::vector<std::string> tabOrder{TextOf(FocusOf(window))};
+    for (int i = 0; i < 6; ++i) {
+        Press(window, VK_TAB);
+        tabOrder.push_back(TextOf(FocusOf(window)));
+    }
+    EXPECT_EQ(tabOrder, (std::vector<std::string>{"C:\\Ostmere\\Varnholt\\", "Install", "?", "D", "?", "Go!",
+                                                  "C:\\Ostmere\\Varnholt\\"}));
+
+    // Enter and Escape in a text box do nothing; Enter on a button presses it.
+    Press(window, VK_RETURN);
+    Press(window, VK_ESCAPE);
+    EXPECT_EQ(installer.WaitForWindow("#32770", kNothingHappens), nullptr);
+    EXPECT_NE(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE, 0);
+    Press(window, VK_TAB);
+    Press(window, VK_TAB);
+    Press(window, VK_RETURN);
+    EXPECT_EQ(installer.Answer(IDOK), "Enter the path where you want Varnholt to be installed to. All nonexistent "
+                                      "directories will be created.");
+
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(installer.ExitStatus(), 0);
+}
+
+// The prefix's own D: while the object lives.
+class CdDrive {
+public:
+    explicit CdDrive(const fs::path& cd) {
+        Link("ln -sfn " + testsupport::ShellQuote(cd.string()));
+    }
+    ~CdDrive() { Link("rm -f"); }
+
+private:
+    static void Link(const std::string& command) {
+        testsupport::Run(command + " \"$WINEPREFIX/dosdevices/d:\"");
+    }
+};
+
+std::string ValueOf(const wchar_t* name) {
+    wchar_t value[256] = {};
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ostmere\\Varnholt", name, RRF_RT_REG_SZ, nullptr, value,
+                     &size) != ERROR_SUCCESS) {
+        return "";
+    }
+    return Narrow(value);
+}
+
+TEST(FrontEnd, InstallsTheDemoCdIntoThePrefixAndMergesTheRegistryScript) {
+    const CdDrive cd(testsupport::DemoCd());
+    const fs::path installed = "C:\\Ostmere\\Varnholt";
+    fs::remove_all(installed);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ostmere");
+
+    Installer installer;
+    installer.Answer(IDYES);
+    installer.Answer(IDYES);
+    const HWND window = installer.MainWindow();
+    ASSERT_NE(window, nullptr);
+    std::vector<HWND> buttons;
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (TextOf(child) == "Install") {
+            buttons.push_back(child);
+        }
+    }
+    ASSERT_EQ(buttons.size(), 1u);
+    PostMessageW(buttons[0], BM_CLICK, 0, 0);
+    EXPECT_EQ(installer.Answer(IDYES), "Are you sure you want to install Varnholt to C:\\Ostmere\\Varnholt\\?");
+    EXPECT_EQ(installer.Answer(IDOK).rfind("Some files may take a long time to copy", 0), 0u);
+    EXPECT_EQ(installer.Answer(IDOK, kInstallWait),
+              "Varnholt installation complete! Run C:\\Ostmere\\Varnholt\\ to start the game. No shortcuts have been "
+              "created.");
+    EXPECT_EQ(installer.ExitStatus(), 0);
+
+    EXPECT_EQ(testsupport::ReadTree(installed), testsupport::ExpectedInstall(testsupport::DemoCd()));
+    // The script went to the system, which merged it into the prefix.
+    const auto deadline = Clock::now() + kWait;
+    while (ValueOf(L"Version").empty() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(kPoll);
+    }
+    EXPECT_EQ(ValueOf(L"InstallPath"), "C:\\Ostmere\\Varnholt\\");
+    EXPECT_EQ(ValueOf(L"Version"), "1.00");
+}
+
+TEST(FrontEnd, AFailedInstallShowsTheRuntimeReportAndEnds) {
+    Installer installer;
+    installer.Answer(IDYES);
+    installer.Answer(IDYES);
+    const HWND window = installer.MainWindow();
+    ASSERT_NE(window, nullptr);
+    HWND cdBox = nullptr;
+    HWND install = nullptr;
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (TextOf(child) == "D") {
+            cdBox = child;
+        } else if (TextOf(child) == "Install") {
+            install = child;
+        }
+    }
+    ASSERT_TRUE(cdBox != nullptr && install != nullptr);
+    SendMessageW(cdBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Q"));
+    PostMessageW(install, BM_CLICK, 0, 0);
+    installer.Answer(IDYES);
+    installer.Answer(IDOK);
+    EXPECT_EQ(installer.Answer(IDOK), "Run-time error '3':\n\nThe system cannot find the path specified.");
+    EXPECT_EQ(installer.ExitStatus(), 1);
+}
+
+}  // namespace
