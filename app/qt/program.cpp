@@ -2,6 +2,8 @@
 // report of the Qt front end.
 #include "app/qt/program.h"
 
+#include "app/handler_run.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -19,8 +21,6 @@ namespace app::qt {
 namespace {
 
 // The runtime's own number and text for memory running out.
-constexpr int32_t kOutOfMemoryNumber = 7;
-constexpr std::u16string_view kOutOfMemoryText = u"Out of memory";
 
 QFont WindowFont() {
     return ToQFont(FrmMain::Properties.Font);
@@ -127,14 +127,9 @@ void Program::Dispatch(const std::function<void()>& handler) {
     if (ending_) {
         return;
     }
-    try {
-        handler();
-    } catch (const platform::RaisedError& error) {
-        ReportError(error.Number(), error.Description());
-        ending_ = true;
-        exitStatus_ = kErrorExitStatus;
-    } catch (const std::bad_alloc&) {
-        ReportError(kOutOfMemoryNumber, kOutOfMemoryText);
+    if (!RunHandler(handler, [this](int32_t number, std::u16string_view description) {
+            ReportError(number, description);
+        })) {
         ending_ = true;
         exitStatus_ = kErrorExitStatus;
     }

@@ -166,11 +166,11 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void MainWindow::OnCreate() {
-    const FontSpec& spec = FrmMain::Properties.Font;
-    const int height = -static_cast<int>(std::lround(spec.Size * dotsPerInchY_ / kPointsPerInch));
-    font_ = ::CreateFontW(height, 0, 0, 0, spec.Weight, spec.Italic, spec.Underline, spec.Strikethrough,
-                          static_cast<DWORD>(spec.Charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_DONTCARE, ToWide(spec.Name).c_str());
+    const FontSpec& face = FrmMain::Properties.Font;
+    const int height = -static_cast<int>(std::lround(face.Size * dotsPerInchY_ / kPointsPerInch));
+    font_ = ::CreateFontW(height, 0, 0, 0, face.Weight, face.Italic, face.Underline, face.Strikethrough,
+                          static_cast<DWORD>(face.Charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_DONTCARE, ToWide(face.Name).c_str());
     ::SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     int id = kFirstControlId;
     for (Control* control : model_.Controls()) {

@@ -2,6 +2,8 @@
 // and the message loop of the Win32 front end.
 #include "app/win32/program.h"
 
+#include "app/handler_run.h"
+
 #include <shellapi.h>
 
 #include <new>
@@ -11,10 +13,6 @@
 
 namespace app::win32 {
 namespace {
-
-// The runtime's own number and text for memory running out.
-constexpr int32_t kOutOfMemoryNumber = 7;
-constexpr std::u16string_view kOutOfMemoryText = u"Out of memory";
 
 std::wstring ToWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
@@ -55,13 +53,10 @@ void Program::Dispatch(const std::function<void()>& handler) {
     if (ending_) {
         return;
     }
-    try {
-        handler();
-    } catch (const platform::RaisedError& error) {
-        ReportError(error.Number(), error.Description());
-    } catch (const std::bad_alloc&) {
-        ReportError(kOutOfMemoryNumber, kOutOfMemoryText);
-    }
+    // ReportError ends the program.
+    RunHandler(handler, [this](int32_t number, std::u16string_view description) {
+        ReportError(number, description);
+    });
     if (ending_ && window_ != nullptr && window_->Handle() != nullptr) {
         ::ShowWindow(window_->Handle(), SW_HIDE);
     }
