@@ -2,6 +2,8 @@
 // entries written only into the file the service opened for them.
 #include "platform/posix/cabinet/io.h"
 
+#include "platform/posix/safe_output.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -132,21 +134,10 @@ int CabinetIo::Write(mspack_file* file, void* buffer, int bytes) noexcept {
         return -1;
     }
     CabinetIo* io = handle->io;
+    // After a failure the entry is lost anyway; only the error counts.
     if (io->result_.writeError == 0) {
-        const auto* from = static_cast<const char*>(buffer);
-        int done = 0;
-        while (done < bytes) {
-            const ssize_t put = ::write(handle->fd, from + done, static_cast<size_t>(bytes - done));
-            if (put < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                io->result_.writeError = errno;
-                break;
-            }
-            done += static_cast<int>(put);
-        }
-        io->result_.bytesWritten += static_cast<uint64_t>(done);
+        io->result_.writeError = WriteAll(handle->fd, buffer, static_cast<std::size_t>(bytes));
+        io->result_.bytesWritten += static_cast<uint64_t>(bytes);
     }
     return bytes;  // see armOutput: a failed entry must not stop the folder
 }
