@@ -3,7 +3,7 @@
 // half-written file, never destroys an older one, and does not fail the
 // entries after it.
 #include "platform/kernel.h"
-#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/win32_codes.h"
 #include "platform/setupapi.h"
 #include "tests/platform/cabinet_fixture.h"
 #include "tests/support/cab_writer.h"
@@ -559,7 +559,7 @@ TEST_F(CabinetFailureTest, EachFolderIsDecompressedOnceWhateverTheHandlerSkips) 
 }
 
 TEST(CabinetErrorCodes, HostErrorsMapToWin32Codes) {
-    using cabinet::IoOperation;
+    using cabservice::IoOperation;
     struct Case {
         const char* what;
         int error;
@@ -577,19 +577,19 @@ TEST(CabinetErrorCodes, HostErrorsMapToWin32Codes) {
         {"disk full", ENOSPC, IoOperation::Write, ERROR_DISK_FULL},
         {"quota", EDQUOT, IoOperation::Close, ERROR_DISK_FULL},
         {"too many files", EMFILE, IoOperation::Open, ERROR_TOO_MANY_OPEN_FILES},
-        {"name too long", ENAMETOOLONG, IoOperation::Create, cabinet::ERROR_FILENAME_EXCED_RANGE},
+        {"name too long", ENAMETOOLONG, IoOperation::Create, cabservice::ERROR_FILENAME_EXCED_RANGE},
         {"read fault", EIO, IoOperation::Read, ERROR_READ_FAULT},
         {"write fault", EIO, IoOperation::Write, ERROR_WRITE_FAULT},
         {"not a regular file", EINVAL, IoOperation::Open, ERROR_INVALID_DATA},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(cabinet::Win32FromErrno(c.error, c.operation), c.expected);
+        EXPECT_EQ(cabservice::Win32FromErrno(c.error, c.operation), c.expected);
     }
 }
 
 TEST(CabinetErrorCodes, LibmspackErrorsMapToWin32Codes) {
-    using cabinet::IoOperation;
+    using cabservice::IoOperation;
     struct Case {
         const char* what;
         int mspack;
@@ -609,7 +609,7 @@ TEST(CabinetErrorCodes, LibmspackErrorsMapToWin32Codes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(cabinet::Win32FromMspack(c.mspack, c.error, c.operation), c.expected);
+        EXPECT_EQ(cabservice::Win32FromMspack(c.mspack, c.error, c.operation), c.expected);
     }
 }
 

@@ -2,7 +2,7 @@
 #include "platform/posix/cabinet/blocks.h"
 
 #include "platform/kernel.h"
-#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/win32_codes.h"
 #include "platform/posix/cabinet/format.h"
 #include "platform/posix/cabinet/io.h"
 
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 namespace {
 
@@ -181,4 +181,4 @@ uint32_t BlockReader::next(DataBlock& block, bool& end) {
     }
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

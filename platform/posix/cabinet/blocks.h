@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 // Where a folder's data lies in one cabinet of the set.
 struct DataSegment {
@@ -70,4 +70,4 @@ private:
     std::vector<unsigned char> joined_;  // the pieces of a split block
 };
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

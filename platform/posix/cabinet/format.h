@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace platform::cabinet::format {
+namespace platform::cabservice::format {
 
 // CFHEADER, at offset 0 of the file (this service never searches further in).
 constexpr uint32_t kSignature = 0x4643534D;  // "MSCF", little-endian
@@ -73,4 +73,4 @@ constexpr uint16_t kContinuedPrevAndNext = 0xFFFF;  // the only folder, spanning
 // Attribute bit: the name is UTF-8 rather than the ANSI code page.
 constexpr uint16_t kAttribUtf8Name = 0x80;
 
-}  // namespace platform::cabinet::format
+}  // namespace platform::cabservice::format

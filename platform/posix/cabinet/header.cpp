@@ -2,7 +2,7 @@
 #include "platform/posix/cabinet/header.h"
 
 #include "platform/kernel.h"
-#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/win32_codes.h"
 #include "platform/posix/cabinet/format.h"
 #include "platform/posix/cabinet/io.h"
 
@@ -13,7 +13,7 @@
 #include <memory>
 #include <unistd.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 namespace {
 
@@ -252,4 +252,4 @@ HeaderResult ReadCabinetHeader(const std::string& hostPath) {
     return result;
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

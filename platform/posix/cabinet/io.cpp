@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 int OpenForReading(const std::string& hostPath, int* error) noexcept {
     // O_NONBLOCK so that opening a pipe cannot wait for a writer; regular
@@ -190,4 +190,4 @@ void CabinetIo::Copy(void* source, void* destination, size_t bytes) noexcept {
     std::memmove(destination, source, bytes);
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

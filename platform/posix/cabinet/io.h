@@ -7,13 +7,13 @@
 // exception ever crosses libmspack's C frames.
 #pragma once
 
-#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/win32_codes.h"
 
 #include <cstdint>
 #include <mspack.h>
 #include <string>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 // Opens a cabinet file for reading. Returns the descriptor, or -1 with
 // *error set: the open's errno, EISDIR for a folder, EINVAL for anything
@@ -89,4 +89,4 @@ private:
     IoFailure failure_;
 };
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

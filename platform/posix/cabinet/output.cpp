@@ -2,9 +2,9 @@
 #include "platform/posix/cabinet/output.h"
 
 #include "platform/kernel.h"
-#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/win32_codes.h"
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 namespace {
 
@@ -66,4 +66,4 @@ uint32_t TempOutput::commit(std::optional<std::time_t> modified) {
     return error == 0 ? NO_ERROR : Win32FromErrno(error, IoOperation::Rename);
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

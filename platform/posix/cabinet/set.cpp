@@ -8,7 +8,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 namespace {
 
@@ -32,7 +32,7 @@ private:
 };
 
 uint32_t Win32FromMspack(int mspackError, const IoFailure& failure) {
-    return cabinet::Win32FromMspack(mspackError, failure.error, failure.operation);
+    return cabservice::Win32FromMspack(mspackError, failure.error, failure.operation);
 }
 
 }  // namespace
@@ -260,4 +260,4 @@ mscabd_folder* CabinetSet::folderFor(std::size_t index, const FileRecord& file, 
     }
     return parts_[index]->folders[parts_[index]->header.folderOf(file)];
 }
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -27,7 +27,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 // One cabinet of the walk.
 struct Part {
@@ -137,4 +137,4 @@ private:
     std::set<std::pair<uint64_t, uint64_t>> seen_;
 };
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 // Not in kernel.h: the code Windows gives for a name component too long.
 constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
@@ -34,4 +34,4 @@ struct WalkFailure {
     uint32_t code;
 };
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

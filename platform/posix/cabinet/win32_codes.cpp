@@ -1,5 +1,5 @@
-// Win32 codes for the cabinet service's failures (see errors.h).
-#include "platform/posix/cabinet/errors.h"
+// Win32 codes for the cabinet service's failures (see win32_codes.h).
+#include "platform/posix/cabinet/win32_codes.h"
 
 #include "platform/kernel.h"
 
@@ -7,7 +7,7 @@
 #include <mspack.h>
 #include <sys/stat.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 uint32_t Win32FromErrno(int error, IoOperation operation) {
     const bool reading =
@@ -74,4 +74,4 @@ uint32_t Win32ForMissingFile(const std::string& hostPath) {
     return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice
