@@ -7,6 +7,7 @@
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 #include "platform/posix/drive_listings.h"
+#include "platform/posix/host_io.h"
 
 #include <climits>
 #include <cstdlib>
@@ -52,8 +53,7 @@ std::string DosDeviceEntry(char drive) { return WinePrefix() + "/dosdevices/" + 
 // The host folder of a drive's root, or nothing when the drive is not mapped.
 std::optional<std::string> DriveRoot(char drive) {
     std::string entry = DosDeviceEntry(drive);
-    struct stat info {};
-    if (stat(entry.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (IsHostDirectory(entry)) {
         return entry;
     }
     if (drive == kFallbackDrive) {
@@ -123,15 +123,11 @@ const FolderListing* CurrentListing(const std::string& folder) {
     return &listing;
 }
 
-std::string JoinHost(const std::string& folder, const std::string& name) {
-    return folder + (folder.ends_with('/') ? "" : "/") + name;
-}
-
 // `name` inside `folder`: the exact name when it exists, else the first entry
 // (in sorted order, so the choice is stable) that differs only in case, else
 // the name as given.
 std::string FindComponent(const std::string& folder, const std::string& name) {
-    const std::string exact = JoinHost(folder, name);
+    const std::string exact = JoinHostPath(folder, name);
     if (Exists(exact)) {
         return exact;
     }
@@ -141,7 +137,7 @@ std::string FindComponent(const std::string& folder, const std::string& name) {
         return exact;
     }
     const auto match = listing->byFoldedName.find(FoldTextCase(Utf8ToText(name)));
-    return match == listing->byFoldedName.end() ? exact : JoinHost(folder, match->second);
+    return match == listing->byFoldedName.end() ? exact : JoinHostPath(folder, match->second);
 }
 
 }  // namespace
@@ -228,13 +224,12 @@ std::string HostPathToDosPath(std::string_view HostPath) {
     std::string tail;
     char resolved[PATH_MAX];
     while (realpath(existing.c_str(), resolved) == nullptr) {
-        const std::size_t slash = existing.find_last_of('/');
-        if (slash == std::string::npos || existing == "/") {
+        if (existing == "/") {
             resolved[0] = '\0';
             break;
         }
-        tail = existing.substr(slash) + tail;
-        existing = slash == 0 ? "/" : existing.substr(0, slash);
+        tail = std::string("/").append(LastComponent(existing)).append(tail);
+        existing = ParentFolder(existing);
     }
     std::string full = std::string(resolved) + tail;
     if (full.empty()) {
@@ -272,11 +267,7 @@ std::string HostPathToDosPath(std::string_view HostPath) {
 namespace platform {
 
 void NoteHostEntryCreated(const std::string& hostPath) {
-    const std::size_t slash = hostPath.find_last_of('/');
-    if (slash == std::string::npos) {
-        return;
-    }
-    const std::string folder = slash == 0 ? "/" : hostPath.substr(0, slash);
+    const std::string folder = ParentFolder(hostPath);
     std::lock_guard<std::mutex> hold(listingsLock);
     auto found = listings.find(folder);
     struct stat info {};
@@ -288,7 +279,7 @@ void NoteHostEntryCreated(const std::string& hostPath) {
         return;
     }
     found->second.modified = info.st_mtim;
-    AddName(found->second, hostPath.substr(slash + 1));
+    AddName(found->second, LastComponent(hostPath));
 }
 
 }  // namespace platform

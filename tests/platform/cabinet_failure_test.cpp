@@ -609,7 +609,7 @@ TEST(CabinetErrorCodes, LibmspackErrorsMapToWin32Codes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(cabservice::Win32FromMspack(c.mspack, c.error, c.operation), c.expected);
+        EXPECT_EQ(cabservice::Win32FromMspack(c.mspack, {c.error, c.operation}), c.expected);
     }
 }
 

@@ -3,6 +3,8 @@
 // block's checksum verified where the cabinet stores one.
 #pragma once
 
+#include "platform/posix/host_io.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -42,7 +44,6 @@ struct DataBlock {
 class BlockReader {
 public:
     explicit BlockReader(const FolderData& data);
-    ~BlockReader();
     BlockReader(const BlockReader&) = delete;
     BlockReader& operator=(const BlockReader&) = delete;
 
@@ -62,7 +63,7 @@ private:
     const FolderData& data_;
     uint64_t blocksLeft_;
     std::size_t segment_ = 0;
-    int fd_ = -1;
+    UniqueFd fd_;
     uint64_t bufferAt_ = 0;  // file offset of buffer_[0]
     std::vector<unsigned char> buffer_;
     std::size_t next_ = 0;

@@ -2,29 +2,25 @@
 #include "platform/posix/cabinet/header.h"
 
 #include "platform/kernel.h"
-#include "platform/posix/cabinet/win32_codes.h"
 #include "platform/posix/cabinet/format.h"
 #include "platform/posix/cabinet/io.h"
+#include "platform/posix/cabinet/win32_codes.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <unistd.h>
 
 namespace platform::cabservice {
 
 namespace {
 
-uint16_t U16(const unsigned char* at) {
-    return static_cast<uint16_t>(at[0] | at[1] << 8);
-}
+using format::U16;
+using format::U32;
 
-uint32_t U32(const unsigned char* at) {
-    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
-           static_cast<uint32_t>(at[3]) << 24;
-}
+// Bytes read at a time: a typical header in one read.
+constexpr std::size_t kBufferSize = 64 * 1024;
 
 // Sequential reads through a buffer; a failure is kept as a Win32 code.
 class Reader {
@@ -33,32 +29,25 @@ public:
 
     uint32_t error() const { return error_; }
 
-    // Reads exactly `size` bytes, or fails (a short file is damaged data).
+    // Reads exactly `size` bytes into `into`, or past them when `into` is
+    // nullptr, or fails (a short file is damaged data).
     bool read(unsigned char* into, std::size_t size) {
         while (size > 0) {
             if (!fill()) {
                 return false;
             }
             const std::size_t take = std::min(size, end_ - next_);
-            std::memcpy(into, buffer_.data() + next_, take);
+            if (into != nullptr) {
+                std::memcpy(into, buffer_.data() + next_, take);
+                into += take;
+            }
             next_ += take;
-            into += take;
             size -= take;
         }
         return true;
     }
 
-    bool skip(std::size_t size) {
-        while (size > 0) {
-            if (!fill()) {
-                return false;
-            }
-            const std::size_t take = std::min(size, end_ - next_);
-            next_ += take;
-            size -= take;
-        }
-        return true;
-    }
+    bool skip(std::size_t size) { return read(nullptr, size); }
 
     // A zero-terminated string of at most format::kMaxStringSize bytes, the
     // terminator included.
@@ -95,10 +84,7 @@ private:
         if (next_ < end_) {
             return true;
         }
-        ssize_t got = 0;
-        do {
-            got = ::read(fd_, buffer_.data(), buffer_.size());
-        } while (got < 0 && errno == EINTR);
+        const ssize_t got = ReadAtLeast(fd_, buffer_.data(), 1, buffer_.size());
         if (got < 0) {
             return fail(Win32FromErrno(errno, IoOperation::Read));
         }
@@ -111,26 +97,10 @@ private:
     }
 
     int fd_;
-    std::array<unsigned char, 65536> buffer_{};
+    std::array<unsigned char, kBufferSize> buffer_{};
     std::size_t next_ = 0;
     std::size_t end_ = 0;
     uint32_t error_ = 0;
-};
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
 };
 
 bool ReadHeader(Reader& in, CabinetHeader& header) {
@@ -240,8 +210,8 @@ std::size_t CabinetHeader::folderOf(const FileRecord& file) const {
 HeaderResult ReadCabinetHeader(const std::string& hostPath) {
     HeaderResult result;
     int error = 0;
-    Descriptor fd(OpenForReading(hostPath, &error));
-    if (fd.get() < 0) {
+    const UniqueFd fd = OpenForReading(hostPath, &error);
+    if (!fd.valid()) {
         result.error = error == ENOENT ? Win32ForMissingFile(hostPath) : Win32FromErrno(error, IoOperation::Open);
         return result;
     }

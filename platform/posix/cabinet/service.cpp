@@ -14,14 +14,14 @@
 #include "platform/drives.h"
 #include "platform/kernel.h"
 #include "platform/posix/cabinet/decoders.h"
-#include "platform/posix/cabinet/win32_codes.h"
 #include "platform/posix/cabinet/format.h"
 #include "platform/posix/cabinet/io.h"
 #include "platform/posix/cabinet/names.h"
 #include "platform/posix/cabinet/output.h"
 #include "platform/posix/cabinet/readahead.h"
 #include "platform/posix/cabinet/set.h"
-#include "platform/posix/safe_output.h"
+#include "platform/posix/cabinet/win32_codes.h"
+#include "platform/posix/host_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -234,7 +234,7 @@ private:
         if (status != MSPACK_ERR_OK) {
             const cabservice::IoFailure& failure = io_.failure();
             if (failure.error != 0) {
-                const uint32_t code = cabservice::Win32FromMspack(status, failure.error, failure.operation);
+                const uint32_t code = cabservice::Win32FromMspack(status, failure);
                 readFaults_.emplace(folder, code);
                 return code;
             }
@@ -243,7 +243,7 @@ private:
             const auto fault = readFaults_.find(folder);
             return status == MSPACK_ERR_READ && fault != readFaults_.end()
                        ? fault->second
-                       : cabservice::Win32FromMspack(status, 0, failure.operation);
+                       : cabservice::Win32FromMspack(status, failure);
         }
         if (written.writeError != 0) {
             return cabservice::Win32FromErrno(written.writeError, cabservice::IoOperation::Write);

@@ -31,10 +31,6 @@ private:
     mscabd_cabinet* cabinet_;
 };
 
-uint32_t Win32FromMspack(int mspackError, const IoFailure& failure) {
-    return cabservice::Win32FromMspack(mspackError, failure.error, failure.operation);
-}
-
 }  // namespace
 
 void CabinetSet::DecompressorDeleter::operator()(mscab_decompressor* decompressor) const {
@@ -123,12 +119,7 @@ void CabinetSet::openFirst(const std::string& dosPath) {
     }
     DosPathParts parts = SplitDosPath(dosPath);
     parts_.reserve(1);
-    std::unique_ptr<Part> first =
-        load(std::move(parts.folder), std::move(parts.file), std::move(*hostPath), std::move(read.header));
-    PendingCabinet pending(decompressor_.get(), first->cabinet);
-    parts_.push_back(std::move(first));
-    pending.release();
-    events_.cabinetOpened(*parts_.back());
+    append(load(std::move(parts.folder), std::move(parts.file), std::move(*hostPath), std::move(read.header)));
 }
 
 CabinetSet::Candidate CabinetSet::findNext(const Part& current) {
@@ -178,9 +169,13 @@ void CabinetSet::openNext() {
     Candidate found = findNext(current);
     std::unique_ptr<Part> next =
         load(std::move(found.dosFolder), current.header.nextName, std::move(found.hostPath), std::move(found.header));
-    PendingCabinet pending(decompressor_.get(), next->cabinet);
     next->diskName = current.header.nextDisk;
-    parts_.push_back(std::move(next));
+    append(std::move(next));
+}
+
+void CabinetSet::append(std::unique_ptr<Part> part) {
+    PendingCabinet pending(decompressor_.get(), part->cabinet);
+    parts_.push_back(std::move(part));
     pending.release();
     events_.cabinetOpened(*parts_.back());
 }
