@@ -103,7 +103,9 @@ private:
     uint32_t error_ = 0;
 };
 
-bool ReadHeader(Reader& in, CabinetHeader& header) {
+// CFHEADER: the signature, the counts, the flags and the place in the set.
+// The file count goes to `fileCount`: the header keeps the records instead.
+bool ReadFixedHeader(Reader& in, CabinetHeader& header, uint16_t& fileCount) {
     std::array<unsigned char, format::kHeaderSize> fixed{};
     if (!in.read(fixed.data(), fixed.size())) {
         return false;
@@ -112,72 +114,100 @@ bool ReadHeader(Reader& in, CabinetHeader& header) {
         return in.fail(ERROR_INVALID_DATA);
     }
     header.folderCount = U16(&fixed[format::kHeaderFolderCount]);
-    const uint16_t fileCount = U16(&fixed[format::kHeaderFileCount]);
+    fileCount = U16(&fixed[format::kHeaderFileCount]);
     header.flags = U16(&fixed[format::kHeaderFlags]);
     header.setId = U16(&fixed[format::kHeaderSetId]);
     header.cabinetIndex = U16(&fixed[format::kHeaderCabinetIndex]);
-    if (header.folderCount == 0 && fileCount != 0) {
-        return in.fail(ERROR_INVALID_DATA);
-    }
+    // Entries need a folder to hold their data.
+    return header.folderCount != 0 || fileCount == 0 || in.fail(ERROR_INVALID_DATA);
+}
 
-    std::size_t folderReserve = 0;
-    if (header.flags & format::kFlagReservePresent) {
-        std::array<unsigned char, format::kReserveSizesSize> sizes{};
-        if (!in.read(sizes.data(), sizes.size()) || !in.skip(U16(&sizes[format::kReserveHeaderBytes]))) {
-            return false;
-        }
-        folderReserve = sizes[format::kReserveFolderBytes];
-        header.dataReserve = sizes[format::kReserveDataBytes];
+// The reserve sizes, when the flags say they follow, and past the header's
+// own reserve. Each folder record carries `folderReserve` bytes after it.
+bool ReadReserveSizes(Reader& in, CabinetHeader& header, std::size_t& folderReserve) {
+    folderReserve = 0;
+    if ((header.flags & format::kFlagReservePresent) == 0) {
+        return true;
     }
-    if (header.flags & format::kFlagPrevCabinet) {
-        if (!in.string(header.prevName, false) || !in.string(header.prevDisk, true)) {
-            return false;
-        }
+    std::array<unsigned char, format::kReserveSizesSize> sizes{};
+    if (!in.read(sizes.data(), sizes.size()) || !in.skip(U16(&sizes[format::kReserveHeaderBytes]))) {
+        return false;
     }
-    if (header.flags & format::kFlagNextCabinet) {
-        if (!in.string(header.nextName, false) || !in.string(header.nextDisk, true)) {
-            return false;
-        }
+    folderReserve = sizes[format::kReserveFolderBytes];
+    header.dataReserve = sizes[format::kReserveDataBytes];
+    return true;
+}
+
+// The names of the cabinets before and after this one, and of their disks,
+// when the flags say they follow.
+bool ReadNeighbours(Reader& in, CabinetHeader& header) {
+    if (header.hasPrev() && (!in.string(header.prevName, false) || !in.string(header.prevDisk, true))) {
+        return false;
     }
+    return !header.hasNext() || (in.string(header.nextName, false) && in.string(header.nextDisk, true));
+}
+
+// The CFFOLDER records, each with `reserve` bytes after it.
+bool ReadFolderRecords(Reader& in, std::size_t reserve, CabinetHeader& header) {
     header.folders.resize(header.folderCount);
     for (FolderRecord& folder : header.folders) {
         std::array<unsigned char, format::kFolderSize> record{};
-        if (!in.read(record.data(), record.size()) || !in.skip(folderReserve)) {
+        if (!in.read(record.data(), record.size()) || !in.skip(reserve)) {
             return false;
         }
         folder.dataOffset = U32(&record[format::kFolderDataOffset]);
         folder.blockCount = U16(&record[format::kFolderBlockCount]);
         folder.compression = U16(&record[format::kFolderCompression]);
     }
+    return true;
+}
+
+// One CFFILE record and the name after it. Its folder index names one of
+// the cabinet's `folderCount` folders or is a continuation mark.
+bool ReadFileRecord(Reader& in, uint16_t folderCount, FileRecord& file) {
+    std::array<unsigned char, format::kFileSize> record{};
+    if (!in.read(record.data(), record.size())) {
+        return false;
+    }
+    file.length = U32(&record[format::kFileLength]);
+    file.folderOffset = U32(&record[format::kFileFolderOffset]);
+    file.folderIndex = U16(&record[format::kFileFolderIndex]);
+    file.dosDate = U16(&record[format::kFileDate]);
+    file.dosTime = U16(&record[format::kFileTime]);
+    file.attribs = U16(&record[format::kFileAttribs]);
+    if (file.folderIndex < format::kContinuedFromPrev && file.folderIndex >= folderCount) {
+        return in.fail(ERROR_INVALID_DATA);
+    }
+    return in.string(file.name, false);
+}
+
+// The `fileCount` CFFILE records, and which of the folders they show to
+// continue from or into the cabinets beside this one.
+bool ReadFileRecords(Reader& in, uint16_t fileCount, CabinetHeader& header) {
     if (fileCount == 0) {
         // Nothing to extract is fine; data that belongs to no entry is not.
         const bool noData = std::all_of(header.folders.begin(), header.folders.end(),
                                         [](const FolderRecord& folder) { return folder.blockCount == 0; });
         return noData || in.fail(ERROR_INVALID_DATA);
     }
-
     header.files.resize(fileCount);
     for (FileRecord& file : header.files) {
-        std::array<unsigned char, format::kFileSize> record{};
-        if (!in.read(record.data(), record.size())) {
-            return false;
-        }
-        file.length = U32(&record[format::kFileLength]);
-        file.folderOffset = U32(&record[format::kFileFolderOffset]);
-        file.folderIndex = U16(&record[format::kFileFolderIndex]);
-        file.dosDate = U16(&record[format::kFileDate]);
-        file.dosTime = U16(&record[format::kFileTime]);
-        file.attribs = U16(&record[format::kFileAttribs]);
-        if (file.folderIndex < format::kContinuedFromPrev && file.folderIndex >= header.folderCount) {
-            return in.fail(ERROR_INVALID_DATA);
-        }
-        if (!in.string(file.name, false)) {
+        if (!ReadFileRecord(in, header.folderCount, file)) {
             return false;
         }
         header.firstFolderContinued = header.firstFolderContinued || file.continuedFromPrev();
         header.lastFolderContinues = header.lastFolderContinues || file.continuedToNext();
     }
     return true;
+}
+
+// The records in the order they stand in the file.
+bool ReadHeader(Reader& in, CabinetHeader& header) {
+    uint16_t fileCount = 0;
+    std::size_t folderReserve = 0;
+    return ReadFixedHeader(in, header, fileCount) && ReadReserveSizes(in, header, folderReserve) &&
+           ReadNeighbours(in, header) && ReadFolderRecords(in, folderReserve, header) &&
+           ReadFileRecords(in, fileCount, header);
 }
 
 }  // namespace
