@@ -7,33 +7,18 @@
 namespace platform {
 
 struct DosStamp {
-    int year;
-    int month;  // 1-12 when valid
-    int day;    // 1-31 when valid
-    int hour;
-    int minute;
-    int second;  // even: the time word keeps seconds / 2
+    int year, month, day, hour, minute, second;
 };
 
-namespace dosword {
-// Date word: bits 15-9 year - 1980, 8-5 month, 4-0 day.
-constexpr int kEpochYear = 1980;
-constexpr int kYearShift = 9;
-constexpr int kMonthShift = 5;
-constexpr int kMonthMask = 0x0F;
-constexpr int kDayMask = 0x1F;
-// Time word: bits 15-11 hour, 10-5 minute, 4-0 seconds / 2.
-constexpr int kHourShift = 11;
-constexpr int kMinuteShift = 5;
-constexpr int kMinuteMask = 0x3F;
-constexpr int kHalfSecondsMask = 0x1F;
-constexpr int kSecondsPerUnit = 2;
-}  // namespace dosword
-
-// The fields as the words hold them, unchecked: month 0 or hour 31 come back
-// as they are.
+// The fields as the words hold them, unchecked (month 0 or hour 31 come back
+// as they are). The date word holds the year since 1980 in bits 15-9, the
+// month in 8-5, the day in 4-0; the time word the hour in 15-11, the minute
+// in 10-5, the seconds halved in 4-0.
 constexpr DosStamp UnpackDosStamp(uint16_t date, uint16_t time) {
-    using namespace dosword;
+    constexpr int kEpochYear = 1980;
+    constexpr int kYearShift = 9, kMonthShift = 5, kHourShift = 11, kMinuteShift = 5;
+    constexpr int kMonthMask = 0x0F, kDayMask = 0x1F, kMinuteMask = 0x3F, kHalfSecondsMask = 0x1F;
+    constexpr int kSecondsPerUnit = 2;
     return {kEpochYear + (date >> kYearShift),
             (date >> kMonthShift) & kMonthMask,
             date & kDayMask,
