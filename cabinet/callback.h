@@ -1,10 +1,9 @@
 // The bridge from the setup library's cabinet callback to the CabFile that
-// started the walk, and the path and folder routines the handlers share.
+// started the walk.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <string>
 
 namespace cabinet {
 
@@ -31,19 +30,6 @@ void DiscardParkedError();
 // Rethrows the error a handler parked during the last walk, if any, and
 // clears the slot.
 void TakeParkedError();
-
-// `text` with a '\' appended unless it already ends in one; "\" for "".
-std::u16string AddBackslash(const std::u16string& text);
-
-// Splits at the last '\': `folder` gets everything up to and including it
-// and `fileName` the rest; without a '\', the folder is empty and the file
-// name is the whole path.
-void SplitPath(const std::u16string& path, std::u16string& folder, std::u16string& fileName);
-
-// Creates `folder` and every missing folder on the way, one level at a
-// time. Drops one trailing '\' from the caller's text. True when the folder
-// exists at the end; no error ever leaves it.
-bool MakeDirectoryTree(std::u16string& folder);
 
 }  // namespace Callback
 }  // namespace cabinet
