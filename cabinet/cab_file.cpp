@@ -2,7 +2,6 @@
 // for the walk, stores its inputs, walks the cabinet once and finishes.
 #include "cabinet/cab_file.h"
 
-#include "app/frm_main.h"
 #include "cabinet/callback.h"
 #include "cabinet/errors.h"
 #include "cabinet/xml.h"
@@ -69,7 +68,9 @@ bool CabFile::Extract(const std::u16string& FileToExtract, const std::u16string&
     fileToMatch_ = FileToExtract;
     extractPath_ = OutputPath;
     extractFile_ = OutputFile;
-    app::FrmMain::Instance().LblCurrentFile.SetCaption(u"Current File: " + FileToExtract);
+    if (currentFileHook_) {
+        currentFileHook_(FileToExtract);
+    }
     Walk(IterationMode::ModeExtract);
     return true;
 }

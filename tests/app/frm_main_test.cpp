@@ -1,13 +1,16 @@
 // The window model against a scripted person: the start-up prompts, the help
-// messages, the link, the initial texts, the control table and the tab order.
+// messages, the link, the initial texts, the control table and the tab order,
+// and the current-file label.
 #include "app/frm_main.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "cabinet/cab_file.h"
 #include "platform/runtime.h"
 #include "tests/app/scripted_person.h"
 
@@ -155,21 +158,23 @@ TEST(FrmMainControls, TabOrderIncludesFrameAndLabelsButFocusStopsOnInputsAndButt
                                                "CmdCDHelp", "CmdGo"}));
 }
 
-TEST(FrmMainInstance, IsOneObjectWhoseLabelNotifiesTheFrontEnd) {
-    FrmMain& form = FrmMain::Instance();
-    EXPECT_EQ(&form, &FrmMain::Instance());
-    EXPECT_EQ(form.LblCurrentFile.Caption(), u"Current File:");
-
+TEST(FrmMainCab, EachExtractShowsItsEntryInTheWindowsOwnLabel) {
+    auto form = std::make_unique<FrmMain>();
+    const std::shared_ptr<cabinet::CabFile> cab = form->cab();
+    EXPECT_EQ(form->cab(), cab);  // one object, kept
+    EXPECT_EQ(form->LblCurrentFile.Caption(), u"Current File:");
     int notices = 0;
-    form.LblCurrentFile.SetObserver([&] { ++notices; });
-    const std::u16string name = u"data\\maps\\a.map";
-    FrmMain::Instance().LblCurrentFile.SetCaption(u"Current File: " + name);
-    FrmMain::Instance().LblCurrentFile.SetCaption(u"Current File: " + name);  // same again
-    form.LblCurrentFile.SetObserver({});
-    form.LblCurrentFile.SetCaption(u"Current File:");
-
+    form->LblCurrentFile.SetObserver([&] { ++notices; });
+    cab->SetCabName(u"Q:\\missing.cab");
+    for (int i = 0; i < 2; ++i) {  // the same caption again is no change
+        EXPECT_THROW(cab->Extract(u"data\\maps\\a.map", u"", u""), platform::RaisedError);
+    }
     EXPECT_EQ(notices, 1);
-    EXPECT_EQ(form.LblCurrentFile.Caption(), u"Current File:");
+    EXPECT_EQ(form->LblCurrentFile.Caption(), u"Current File: data\\maps\\a.map");
+    // The object outlives the window (the last walk's registration keeps
+    // it), and then reaches no window.
+    form.reset();
+    EXPECT_THROW(cab->Extract(u"b.txt", u"", u""), platform::RaisedError);
 }
 
 TEST(FrmMainInstance, CreatingAWindowAsksNothing) {

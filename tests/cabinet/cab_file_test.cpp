@@ -1,6 +1,5 @@
 // CabFile end to end on real cabinets made with gcab: counting, extracting,
-// reporting and listing entries, its events, its errors and the label.
-#include "app/frm_main.h"
+// reporting and listing entries, its events, its errors and its hook.
 #include "cabinet/cab_file.h"
 #include "cabinet/callback.h"
 #include "cabinet/errors.h"
@@ -47,7 +46,7 @@ protected:
         testsupport::MakeCabWithGcab(prefix.root() / "cd" / "Install" / "Game1.cab", scratch / "game1",
                                      {{"a.txt", "alpha"}, {"sub/b.txt", "bravo!"}}, true);
         cab->SetCabName(u"D:\\Install\\Game1.cab");
-        app::FrmMain::Instance().LblCurrentFile.SetCaption(u"Current File:");
+        cab->SetCurrentFileHook([this](const std::u16string& file) { toldCurrentFile.push_back(file); });
     }
 
     fs::path OnC(const std::string& rest) const { return prefix.driveC() / rest; }
@@ -56,10 +55,12 @@ protected:
     testsupport::WinePrefix prefix;
     testsupport::TempDir scratch;
     std::shared_ptr<CabFile> cab = CabFile::Create();
+    std::vector<std::u16string> toldCurrentFile;  // what the current-file hook was told
 };
 
 TEST_F(CabFileTest, EveryOperationNeedsACabinetName) {
     auto empty = CabFile::Create();
+    empty->SetCurrentFileHook([this](const std::u16string& file) { toldCurrentFile.push_back(file); });
     Callback::SetActiveCabFile(cab);
     struct Case {
         const char* what;
@@ -80,7 +81,7 @@ TEST_F(CabFileTest, EveryOperationNeedsACabinetName) {
         EXPECT_EQ(Utf8(error.Description()),
                   "You must set the CabName property before taking any action on the CabFile object.");
         EXPECT_EQ(Callback::ActiveCabFile(), cab);
-        EXPECT_EQ(app::FrmMain::Instance().LblCurrentFile.Caption(), u"Current File:");
+        EXPECT_TRUE(toldCurrentFile.empty());
     }
     EXPECT_FALSE(fs::exists(OnC("Out")));
 }
@@ -160,14 +161,18 @@ TEST_F(CabFileTest, CancellingKeepsTheEntrysFolderUnmade) {
     EXPECT_FALSE(fs::exists(OnC("Out")));
 }
 
-TEST_F(CabFileTest, TheLabelShowsTheRequestedEntryDuringAndAfterExtract) {
-    auto& label = app::FrmMain::Instance().LblCurrentFile;
-    std::vector<std::u16string> seen;
-    cab->BeforeExtract.Subscribe([&](const std::u16string&, bool&) { seen.push_back(label.Caption()); });
+TEST_F(CabFileTest, TheCurrentFileHookHearsEachExtractOnceBeforeItsWalk) {
+    std::vector<std::size_t> heardBeforeEntry;
+    cab->BeforeExtract.Subscribe([&](const std::u16string&, bool&) { heardBeforeEntry.push_back(toldCurrentFile.size()); });
     cab->Extract(u"", u"C:\\Out", u"");
-    EXPECT_EQ(seen, (std::vector<std::u16string>{u"Current File: ", u"Current File: "}));
+    EXPECT_EQ(heardBeforeEntry, (std::vector<std::size_t>{1, 1}));
     cab->Extract(u"SUB\\B.TXT", u"C:\\Out", u"");
-    EXPECT_EQ(label.Caption(), u"Current File: SUB\\B.TXT");
+    cab->FileCount();
+    cab->GetXML(u"");
+    EXPECT_EQ(toldCurrentFile, (std::vector<std::u16string>{u"", u"SUB\\B.TXT"}));
+    cab->SetCurrentFileHook({});
+    EXPECT_TRUE(cab->Extract(u"", u"C:\\Out", u""));
+    EXPECT_EQ(toldCurrentFile.size(), 2u);
 }
 
 TEST_F(CabFileTest, GetInfoReportsEntriesAndLooksUpFullNames) {
