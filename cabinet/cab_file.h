@@ -14,7 +14,7 @@
 
 namespace cabinet {
 
-// What a walk is for; travels to the handlers as the walk's context.
+// What a walk is for; travels to the handlers in the walk's context record.
 enum class IterationMode : int32_t {
     ModeCount = 0,
     ModeInfo = 1,

@@ -13,8 +13,6 @@ using namespace cabinet;
 
 namespace {
 
-void* ContextOf(IterationMode mode) { return reinterpret_cast<void*>(static_cast<intptr_t>(mode)); }
-
 platform::FILE_IN_CABINET_INFO_A Entry(const char* name) {
     platform::FILE_IN_CABINET_INFO_A info{};
     info.NameInCabinet = name;
@@ -24,31 +22,33 @@ platform::FILE_IN_CABINET_INFO_A Entry(const char* name) {
     return info;
 }
 
-uint32_t Notify(IterationMode mode, uint32_t notification, const void* param1, uintptr_t param2 = 0) {
-    return Callback::CabFileCallback(ContextOf(mode), notification, reinterpret_cast<uintptr_t>(param1), param2);
+uint32_t Notify(Callback::WalkContext& walk, uint32_t notification, const void* param1, uintptr_t param2 = 0) {
+    return Callback::CabFileCallback(&walk, notification, reinterpret_cast<uintptr_t>(param1), param2);
 }
 
 TEST(Dispatch, FileExtractedRaisesAfterExtractOnlyWithoutError) {
     auto cab = CabFile::Create();
     Callback::SetActiveCabFile(cab);
+    Callback::WalkContext walk{cab.get(), IterationMode::ModeExtract, nullptr};
     std::vector<std::u16string> after;
     cab->AfterExtract.Subscribe([&](const std::u16string& path) { after.push_back(path); });
 
     platform::FILEPATHS_A written{"C:\\Out\\a.txt", "D:\\Install\\Game1.cab", 0, 0};
-    EXPECT_EQ(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
+    EXPECT_EQ(Notify(walk, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
     platform::FILEPATHS_A denied{"C:\\Out\\b.txt", "D:\\Install\\Game1.cab", 5, 0};
-    EXPECT_EQ(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEEXTRACTED, &denied), 5u);
+    EXPECT_EQ(Notify(walk, platform::SPFILENOTIFY_FILEEXTRACTED, &denied), 5u);
     EXPECT_EQ(after, (std::vector<std::u16string>{u"C:\\Out\\a.txt"}));
 }
 
 TEST(Dispatch, OtherNotificationsAreAnsweredZeroAndWriteNothing) {
     auto cab = CabFile::Create();
     Callback::SetActiveCabFile(cab);
+    Callback::WalkContext walk{cab.get(), IterationMode::ModeExtract, nullptr};
     platform::CABINET_INFO_A info{"D:\\Install\\", "Game7.cab", "", 1, 1};
     char newPath[platform::MAX_PATH];
     std::memset(newPath, 'X', sizeof newPath);
     for (uint32_t notification : {platform::SPFILENOTIFY_CABINETINFO, platform::SPFILENOTIFY_NEEDNEWCABINET, 0x99u}) {
-        EXPECT_EQ(Notify(IterationMode::ModeExtract, notification, &info, reinterpret_cast<uintptr_t>(newPath)), 0u)
+        EXPECT_EQ(Notify(walk, notification, &info, reinterpret_cast<uintptr_t>(newPath)), 0u)
             << notification;
     }
     EXPECT_EQ(std::string(newPath, sizeof newPath), std::string(sizeof newPath, 'X'));
@@ -87,8 +87,9 @@ TEST(Dispatch, AnswersPerModeAndLookUp) {
         } catch (const platform::RaisedError&) {
         }
         Callback::SetActiveCabFile(cab);
+        Callback::WalkContext walk{cab.get(), c.mode, nullptr};
         auto info = Entry(c.name);
-        EXPECT_EQ(Notify(c.mode, platform::SPFILENOTIFY_FILEINCABINET, &info), c.answer);
+        EXPECT_EQ(Notify(walk, platform::SPFILENOTIFY_FILEINCABINET, &info), c.answer);
     }
 }
 
@@ -96,30 +97,37 @@ TEST(Dispatch, UnknownModesEndTheWalkAndNoObjectMeansZero) {
     auto cab = CabFile::Create();
     Callback::SetActiveCabFile(cab);
     auto info = Entry("a.txt");
-    EXPECT_EQ(Callback::CabFileCallback(reinterpret_cast<void*>(intptr_t{7}), platform::SPFILENOTIFY_FILEINCABINET,
+    Callback::WalkContext unknown{cab.get(), static_cast<IterationMode>(7), nullptr};
+    EXPECT_EQ(Notify(unknown, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_ABORT);
+    EXPECT_EQ(Callback::CabFileCallback(nullptr, platform::SPFILENOTIFY_FILEINCABINET,
                                         reinterpret_cast<uintptr_t>(&info), 0),
-              platform::FILEOP_ABORT);
+              0u);
+    Callback::WalkContext count{cab.get(), IterationMode::ModeCount, nullptr};
     Callback::SetActiveCabFile(nullptr);
-    EXPECT_EQ(Notify(IterationMode::ModeCount, platform::SPFILENOTIFY_FILEINCABINET, &info), 0u);
+    EXPECT_EQ(Notify(count, platform::SPFILENOTIFY_FILEINCABINET, &info), 0u);
 }
 
-TEST(Dispatch, ARaisedErrorIsParkedAndTheWalkEnded) {
+TEST(Dispatch, ARaisedErrorIsParkedInItsWalksRecordAndTheWalkEnded) {
     auto cab = CabFile::Create();
     Callback::SetActiveCabFile(cab);
+    Callback::WalkContext walk{cab.get(), IterationMode::ModeExtract, nullptr};
+    Callback::WalkContext otherWalk{cab.get(), IterationMode::ModeCount, nullptr};
     cab->AfterExtract.Subscribe([](const std::u16string&) { throw platform::RaisedError(61, u"Listener", u"Disk full"); });
     platform::FILEPATHS_A written{"C:\\Out\\a.txt", "D:\\Install\\Game1.cab", 0, 0};
-    EXPECT_NE(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
-    // A service that goes on regardless is told to stop again.
+    EXPECT_NE(Notify(walk, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
+    // A service that goes on regardless is told to stop again; another walk
+    // is not touched.
     auto info = Entry("b.txt");
-    EXPECT_EQ(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_ABORT);
+    EXPECT_EQ(Notify(walk, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_ABORT);
+    EXPECT_EQ(Notify(otherWalk, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_SKIP);
+    EXPECT_FALSE(otherWalk.parkedError);
+    ASSERT_TRUE(walk.parkedError);
     try {
-        Callback::TakeParkedError();
-        ADD_FAILURE() << "nothing was parked";
+        std::rethrow_exception(walk.parkedError);
     } catch (const platform::RaisedError& error) {
         EXPECT_EQ(error.Number(), 61);
         EXPECT_EQ(platform::TextToUtf8(error.Source()), "CabFile.CabCallBack");
     }
-    EXPECT_NO_THROW(Callback::TakeParkedError());
 }
 
 TEST(ErrorTexts, DescribeKnownCodesAndNothingElse) {
