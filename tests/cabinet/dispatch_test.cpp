@@ -2,7 +2,6 @@
 // directly: answers, events and the cases a real cabinet cannot produce.
 #include "cabinet/cab_file.h"
 #include "cabinet/callback.h"
-#include "cabinet/errors.h"
 #include "platform/runtime.h"
 
 #include <gtest/gtest.h>
@@ -128,18 +127,6 @@ TEST(Dispatch, ARaisedErrorIsParkedInItsWalksRecordAndTheWalkEnded) {
         EXPECT_EQ(error.Number(), 61);
         EXPECT_EQ(platform::TextToUtf8(error.Source()), "CabFile.CabCallBack");
     }
-}
-
-TEST(ErrorTexts, DescribeKnownCodesAndNothingElse) {
-    for (int32_t unknown : {0, 1, 6, 124, -1, 183, CabErrNoCabName}) {
-        EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(unknown)), "Unknown error.") << unknown;
-    }
-    EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(39)), "The disk is full.");
-    EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(112)), "There is not enough space on the disk.");
-    EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(32)),
-              "The process cannot access the file because it is being used by another process.");
-    EXPECT_EQ(platform::TextToUtf8(CabErrorText(5)), "Unknown error.");
-    EXPECT_EQ(CabErrNoCabName, -2147219548);
 }
 
 }  // namespace
