@@ -5,6 +5,7 @@
 #pragma once
 
 #include "cabinet/event.h"
+#include "platform/runtime.h"  // RaisedError, which every operation may raise
 #include "platform/setupapi.h"
 
 #include <cstdint>
