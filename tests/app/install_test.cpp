@@ -65,8 +65,7 @@ public:
 };
 
 TEST_F(InstallTest, InstallsEveryFileStartsTheScriptAndEnds) {
-    // While each cabinet is extracted, the label names the entry asked for:
-    // none, every entry.
+    // While each cabinet is extracted the label names the entry asked for: none.
     std::set<std::u16string> captions;
     const auto watch = form.cab()->BeforeExtract.Subscribe(
         [&](const std::u16string&, bool&) { captions.insert(form.LblCurrentFile.Caption()); });

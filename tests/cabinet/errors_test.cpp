@@ -14,8 +14,6 @@ TEST(ErrorTexts, DescribeKnownCodesAndNothingElse) {
     }
     EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(39)), "The disk is full.");
     EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(112)), "There is not enough space on the disk.");
-    EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(32)),
-              "The process cannot access the file because it is being used by another process.");
     EXPECT_EQ(platform::TextToUtf8(CabErrorText(5)), "Unknown error.");
 }
 
