@@ -29,7 +29,7 @@ std::shared_ptr<CabFile> ActiveCabFile() { return activeCabFile; }
 
 void SetActiveCabFile(std::shared_ptr<CabFile> cabFile) { activeCabFile = std::move(cabFile); }
 
-uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2) {
+uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2) noexcept {
     auto* walk = static_cast<WalkContext*>(Context);
     if (!activeCabFile || walk == nullptr || walk->cabFile == nullptr) {
         return 0;

@@ -33,7 +33,7 @@ struct WalkContext {
 // gives. Answers 0 and does nothing while no object is registered. A raised
 // error never leaves it: it is parked in the record and the walk is told to
 // end, and told again should the service go on.
-uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2);
+uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2) noexcept;
 
 }  // namespace Callback
 }  // namespace cabinet
