@@ -64,6 +64,7 @@ public:
     // A window model with its initial texts and no user interface attached.
     // The program uses Instance(); separate objects serve tests.
     FrmMain();
+    ~FrmMain();
     FrmMain(const FrmMain&) = delete;
     FrmMain& operator=(const FrmMain&) = delete;
 
@@ -105,7 +106,8 @@ public:
 
     // The window's one cabinet object, created when first read and kept
     // until the program ends; the install procedure uses it for every
-    // cabinet. Its events have no listener here.
+    // cabinet. Its events have no listener here; each Extract shows the
+    // entry it works on in LblCurrentFile.
     const std::shared_ptr<cabinet::CabFile>& cab();
 
 private:

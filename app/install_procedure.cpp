@@ -37,8 +37,20 @@ constexpr std::u16string_view kWarning =
 const std::shared_ptr<cabinet::CabFile>& FrmMain::cab() {
     if (!cab_) {
         cab_ = cabinet::CabFile::Create();
+        // Each Extract shows the entry it works on as it starts.
+        cab_->SetCurrentFileHook([this](const std::u16string& fileToExtract) {
+            LblCurrentFile.SetCaption(u"Current File: " + fileToExtract);
+        });
     }
     return cab_;
+}
+
+FrmMain::~FrmMain() {
+    // The object may outlive the window (the Callback module keeps the one
+    // that walked last); it must not reach a window that is gone.
+    if (cab_) {
+        cab_->SetCurrentFileHook({});
+    }
 }
 
 // Nothing here is trapped: the first failure leaves the handler for the

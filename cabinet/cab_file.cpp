@@ -2,7 +2,6 @@
 // for the walk, stores its inputs, walks the cabinet once and finishes.
 #include "cabinet/cab_file.h"
 
-#include "app/frm_main.h"
 #include "cabinet/callback.h"
 #include "cabinet/errors.h"
 #include "cabinet/xml.h"
@@ -40,13 +39,14 @@ void CabFile::CheckCabName() const {
 
 void CabFile::Walk(IterationMode mode) {
     std::string cabinet = platform::TextToAnsi(cabName_);
-    void* context = reinterpret_cast<void*>(static_cast<intptr_t>(mode));
-    Callback::DiscardParkedError();
-    const int32_t completed = platform::SetupIterateCabinetA(cabinet.c_str(), 0, &Callback::CabFileCallback, context);
+    Callback::WalkContext walk{this, mode, nullptr};
+    const int32_t completed = platform::SetupIterateCabinetA(cabinet.c_str(), 0, &Callback::CabFileCallback, &walk);
     const uint32_t code = platform::GetLastError();
     // The name went to the platform in its 8-bit form; keep what came back.
     cabName_ = platform::AnsiToText(cabinet);
-    Callback::TakeParkedError();
+    if (walk.parkedError) {
+        std::rethrow_exception(walk.parkedError);
+    }
     if (!completed) {
         const auto number = static_cast<int32_t>(code);
         throw platform::RaisedError(number != 0 ? number : CabErrWalkFailedWithoutCode, kSourceCabFile,
@@ -69,7 +69,9 @@ bool CabFile::Extract(const std::u16string& FileToExtract, const std::u16string&
     fileToMatch_ = FileToExtract;
     extractPath_ = OutputPath;
     extractFile_ = OutputFile;
-    app::FrmMain::Instance().LblCurrentFile.SetCaption(u"Current File: " + FileToExtract);
+    if (currentFileHook_) {
+        currentFileHook_(FileToExtract);
+    }
     Walk(IterationMode::ModeExtract);
     return true;
 }

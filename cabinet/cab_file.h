@@ -5,15 +5,17 @@
 #pragma once
 
 #include "cabinet/event.h"
+#include "platform/runtime.h"  // RaisedError, which every operation may raise
 #include "platform/setupapi.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace cabinet {
 
-// What a walk is for; travels to the handlers as the walk's context.
+// What a walk is for; travels to the handlers in the walk's context record.
 enum class IterationMode : int32_t {
     ModeCount = 0,
     ModeInfo = 1,
@@ -42,6 +44,13 @@ public:
     // cabinet's folder) under OutputFile (else the entry's own name).
     bool Extract(const std::u16string& FileToExtract, const std::u16string& OutputPath,
                  const std::u16string& OutputFile);
+
+    // Told FileToExtract once per Extract, after its inputs are stored and
+    // before the walk: where a program shows the entry being extracted (the
+    // installer's window sets its current-file label). One per object; an
+    // empty function removes it. What it raises leaves Extract unchanged.
+    using CurrentFileHook = std::function<void(const std::u16string& FileToExtract)>;
+    void SetCurrentFileHook(CurrentFileHook hook) { currentFileHook_ = std::move(hook); }
 
     // Raises FileFound for every entry, or for the first whose full name
     // equals FileToInvestigate ignoring case.
@@ -85,6 +94,7 @@ private:
     std::u16string extractFile_;
     int32_t filesCounted_ = 0;
     std::u16string xmlText_;
+    CurrentFileHook currentFileHook_;
 };
 
 }  // namespace cabinet

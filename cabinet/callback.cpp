@@ -6,18 +6,15 @@
 #include "platform/kernel.h"
 #include "platform/setupapi.h"
 
-#include <exception>
-
 namespace cabinet::Callback {
 
 namespace {
 
+// The module's one piece of global state, because the class promises it:
+// every operation registers its object here, the next registration replaces
+// it and nothing clears it (so the object that walked last lives on), and the
+// handler answers 0 while it is empty. All else a walk needs is in its record.
 std::shared_ptr<CabFile> activeCabFile;
-
-// An error raised while a notification was handled. It must not unwind
-// through the setup library's frames, so it waits here until the walk has
-// returned.
-std::exception_ptr parkedError;
 
 // The answer that ends a walk at once for each notification that can carry
 // a raised error back.
@@ -32,29 +29,20 @@ std::shared_ptr<CabFile> ActiveCabFile() { return activeCabFile; }
 
 void SetActiveCabFile(std::shared_ptr<CabFile> cabFile) { activeCabFile = std::move(cabFile); }
 
-uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2) {
-    if (!activeCabFile) {
+uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2) noexcept {
+    auto* walk = static_cast<WalkContext*>(Context);
+    if (!activeCabFile || walk == nullptr || walk->cabFile == nullptr) {
         return 0;
     }
-    if (parkedError) {
+    if (walk->parkedError) {
         // The service went on after being told to stop; keep it stopping.
         return AnswerThatEndsTheWalk(Notification);
     }
     try {
-        const auto mode = static_cast<int32_t>(reinterpret_cast<intptr_t>(Context));
-        return activeCabFile->CabCallBack(mode, Notification, Param1, Param2);
+        return walk->cabFile->CabCallBack(static_cast<int32_t>(walk->mode), Notification, Param1, Param2);
     } catch (...) {
-        parkedError = std::current_exception();
+        walk->parkedError = std::current_exception();
         return AnswerThatEndsTheWalk(Notification);
-    }
-}
-
-void DiscardParkedError() { parkedError = nullptr; }
-
-void TakeParkedError() {
-    if (parkedError) {
-        std::exception_ptr error = std::exchange(parkedError, nullptr);
-        std::rethrow_exception(error);
     }
 }
 

@@ -1,14 +1,15 @@
 // The bridge from the setup library's cabinet callback to the CabFile that
-// started the walk, and the path and folder routines the handlers share.
+// started the walk.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
-#include <string>
 
 namespace cabinet {
 
 class CabFile;
+enum class IterationMode : int32_t;
 
 namespace Callback {
 
@@ -17,33 +18,22 @@ namespace Callback {
 std::shared_ptr<CabFile> ActiveCabFile();
 void SetActiveCabFile(std::shared_ptr<CabFile> cabFile);
 
-// The handler given to SetupIterateCabinetA. Context carries the walk's
-// iteration mode. A raised error never leaves it towards the service: it is
-// parked, the walk is ended, and TakeParkedError hands it back once the
-// service has returned.
-uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2);
+// One walk's own record, handed to the service as the walk's Context: the
+// object that started the walk, what the walk is for, and an error a handler
+// raised, parked here because it must not unwind through the service's
+// frames; the object raises it again once the service has returned.
+struct WalkContext {
+    CabFile* cabFile = nullptr;
+    IterationMode mode{};
+    std::exception_ptr parkedError;
+};
 
-// Empties the slot before a walk begins: an error parked where no walk took
-// it back (a notification after its walk, a service call that never
-// returned) must not end a later walk or surface after it.
-void DiscardParkedError();
-
-// Rethrows the error a handler parked during the last walk, if any, and
-// clears the slot.
-void TakeParkedError();
-
-// `text` with a '\' appended unless it already ends in one; "\" for "".
-std::u16string AddBackslash(const std::u16string& text);
-
-// Splits at the last '\': `folder` gets everything up to and including it
-// and `fileName` the rest; without a '\', the folder is empty and the file
-// name is the whole path.
-void SplitPath(const std::u16string& path, std::u16string& folder, std::u16string& fileName);
-
-// Creates `folder` and every missing folder on the way, one level at a
-// time. Drops one trailing '\' from the caller's text. True when the folder
-// exists at the end; no error ever leaves it.
-bool MakeDirectoryTree(std::u16string& folder);
+// The handler given to SetupIterateCabinetA, with a WalkContext as Context:
+// forwards each notification to the record's object and answers what it
+// gives. Answers 0 and does nothing while no object is registered. A raised
+// error never leaves it: it is parked in the record and the walk is told to
+// end, and told again should the service go on.
+uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2) noexcept;
 
 }  // namespace Callback
 }  // namespace cabinet

@@ -1,8 +1,8 @@
 // CabFile's handling of a walk's notifications: the dispatcher and one
 // handler per operation that looks at entries.
 #include "cabinet/cab_file.h"
-#include "cabinet/callback.h"
 #include "cabinet/errors.h"
+#include "cabinet/paths.h"
 #include "cabinet/support.h"
 #include "cabinet/xml.h"
 #include "platform/kernel.h"
@@ -30,7 +30,7 @@ struct EntryName {
 EntryName SplitEntryName(const platform::FILE_IN_CABINET_INFO_A& info) {
     EntryName entry;
     entry.full = support::AnsiPointerToString(info.NameInCabinet);
-    Callback::SplitPath(entry.full, entry.folder, entry.last);
+    paths::SplitPath(entry.full, entry.folder, entry.last);
     return entry;
 }
 
@@ -150,8 +150,8 @@ uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
     const std::u16string target = BuildTargetPath(fullName);
     std::u16string folder;
     std::u16string file;
-    Callback::SplitPath(target, folder, file);
-    if (!Callback::MakeDirectoryTree(folder)) {
+    paths::SplitPath(target, folder, file);
+    if (!paths::MakeDirectoryTree(folder)) {
         // Skipping the entry would let the extraction, and an install built
         // on it, report success with files missing (a full disk, a drive
         // that is not there): raise what kept the folder from being made.

@@ -1,7 +1,7 @@
 // Support routines of the cabinet object; see support.h.
 #include "cabinet/support.h"
 
-#include "cabinet/callback.h"
+#include "cabinet/paths.h"
 #include "platform/runtime.h"
 
 namespace cabinet::support {
@@ -60,19 +60,16 @@ void StringToAnsiBuffer(char (&buffer)[platform::MAX_PATH], const std::u16string
     put(bytes.size(), '\0');
 }
 
-std::u16string FolderPart(const std::u16string& path) {
-    const std::size_t last = path.rfind(u'\\');
-    if (last == std::u16string::npos) {
-        return {};
-    }
-    return path.substr(0, last + 1);
-}
-
 std::u16string BuildTargetPath(const std::u16string& cabName, const std::u16string& extractPath,
                                const std::u16string& extractFile, const std::u16string& nameInCabinet) {
-    const std::u16string folder = extractPath.empty() ? FolderPart(cabName) : extractPath;
+    std::u16string folder = extractPath;
+    if (folder.empty()) {
+        // The folder that holds the cabinet.
+        std::u16string cabinetFile;
+        paths::SplitPath(cabName, folder, cabinetFile);
+    }
     const std::u16string& file = extractFile.empty() ? nameInCabinet : extractFile;
-    return Callback::AddBackslash(folder) + file;
+    return paths::AddBackslash(folder) + file;
 }
 
 }  // namespace cabinet::support

@@ -32,9 +32,6 @@ std::u16string AnsiPointerToString(const char* address);
 // bytes and raises error 9; nothing is written outside the field.
 void StringToAnsiBuffer(char (&buffer)[platform::MAX_PATH], const std::u16string& text);
 
-// The path of `path` up to and including its last '\'; empty when it has none.
-std::u16string FolderPart(const std::u16string& path);
-
 // Where an entry named `nameInCabinet` is written: `extractPath` (else the
 // folder of `cabName`) with a '\' appended when missing, followed by
 // `extractFile` (else the entry's name with its folders).

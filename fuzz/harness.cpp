@@ -167,7 +167,7 @@ std::string WalkAsCabinet(const uint8_t* data, std::size_t size) {
 std::string ReadAsHeader(const uint8_t* data, std::size_t size) {
     const Scratch& scratch = TheScratch();
     scratch.place(data, size);
-    const auto read = platform::cabinet::ReadCabinetHeader((scratch.driveC() / "in.cab").string());
+    const auto read = platform::cabservice::ReadCabinetHeader((scratch.driveC() / "in.cab").string());
     if (read.error != NO_ERROR) {
         return "";
     }

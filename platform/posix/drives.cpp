@@ -7,6 +7,7 @@
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 #include "platform/posix/drive_listings.h"
+#include "platform/posix/host_io.h"
 
 #include <climits>
 #include <cstdlib>
@@ -52,8 +53,7 @@ std::string DosDeviceEntry(char drive) { return WinePrefix() + "/dosdevices/" + 
 // The host folder of a drive's root, or nothing when the drive is not mapped.
 std::optional<std::string> DriveRoot(char drive) {
     std::string entry = DosDeviceEntry(drive);
-    struct stat info {};
-    if (stat(entry.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (IsHostDirectory(entry)) {
         return entry;
     }
     if (drive == kFallbackDrive) {
@@ -65,6 +65,111 @@ std::optional<std::string> DriveRoot(char drive) {
 std::string CurrentFolder() {
     char buffer[PATH_MAX];
     return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string("/");
+}
+
+// The host folder of the current drive's root: the drive that holds the
+// current folder, else C:.
+std::optional<std::string> CurrentDriveRoot() {
+    const std::string current = HostPathToDosPath(CurrentFolder());
+    std::optional<std::string> root = DriveRoot(ToLower(current[0]));
+    return root ? root : DriveRoot(kDefaultDrive);
+}
+
+// Where a drive path starts, and what follows: "X:rest" starts at drive X's
+// root, "\rest" at the current drive's root, "rest" in the current folder.
+struct PathStart {
+    uint32_t error = NO_ERROR;        // ERROR_PATH_NOT_FOUND: it starts nowhere
+    std::optional<std::string> root;  // the host folder; nothing for the current folder
+    std::string_view rest;
+};
+
+PathStart StartOf(std::string_view dosPath) {
+    if (dosPath.empty()) {
+        return {ERROR_PATH_NOT_FOUND, std::nullopt, {}};
+    }
+    if (dosPath.size() >= 2 && IsDriveLetter(dosPath[0]) && dosPath[1] == ':') {
+        std::optional<std::string> root = DriveRoot(ToLower(dosPath[0]));
+        return {root ? NO_ERROR : ERROR_PATH_NOT_FOUND, std::move(root), dosPath.substr(2)};
+    }
+    if (dosPath.size() >= 2 && IsSeparator(dosPath[0]) && IsSeparator(dosPath[1])) {
+        return {ERROR_PATH_NOT_FOUND, std::nullopt, {}};  // network paths lead nowhere on this host
+    }
+    if (IsSeparator(dosPath[0])) {
+        std::optional<std::string> root = CurrentDriveRoot();
+        return {root ? NO_ERROR : ERROR_PATH_NOT_FOUND, std::move(root), dosPath};
+    }
+    return {NO_ERROR, std::nullopt, dosPath};
+}
+
+// The components of `rest` in the host's encoding, with "." dropped and ".."
+// taking one back (never above the root), as Windows normalises a path
+// before it looks at the disk. ERROR_INVALID_NAME for a component that no
+// Windows name can be.
+uint32_t NormalisedComponents(std::string_view rest, std::vector<std::string>& components) {
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        std::size_t end = start;
+        while (end < rest.size() && !IsSeparator(rest[end])) {
+            ++end;
+        }
+        const std::string_view component = rest.substr(start, end - start);
+        if (component == "..") {
+            if (!components.empty()) {
+                components.pop_back();
+            }
+        } else if (!component.empty() && component != ".") {
+            if (!IsValidComponent(component)) {
+                return ERROR_INVALID_NAME;
+            }
+            components.push_back(TextToUtf8(AnsiToText(component)));
+        }
+        start = end + 1;
+    }
+    return NO_ERROR;
+}
+
+// `absolute` with its longest existing ancestor resolved, so that links
+// (dosdevices entries among them) compare by their targets; the rest is kept
+// as written.
+std::string WithExistingPartResolved(const std::string& absolute) {
+    std::string existing = absolute;
+    std::string tail;
+    char resolved[PATH_MAX];
+    while (realpath(existing.c_str(), resolved) == nullptr) {
+        if (existing == "/") {
+            resolved[0] = '\0';
+            break;
+        }
+        tail = std::string("/").append(LastComponent(existing)).append(tail);
+        existing = ParentFolder(existing);
+    }
+    const std::string full = std::string(resolved) + tail;
+    return full.empty() ? absolute : full;
+}
+
+// A mapped drive and the host folder of its root.
+struct HoldingDrive {
+    char letter;
+    std::string root;
+};
+
+// The mapped drive whose root holds `full` (resolved), the innermost where
+// several do; Z: at "/" where none does.
+HoldingDrive DriveHolding(const std::string& full) {
+    HoldingDrive best{kFallbackDrive, "/"};
+    char resolved[PATH_MAX];
+    for (char drive = 'a'; drive < kFallbackDrive; ++drive) {
+        const std::string entry = DosDeviceEntry(drive);
+        if (realpath(entry.c_str(), resolved) == nullptr) {
+            continue;
+        }
+        std::string target = resolved;
+        const bool inside = full == target || (full.rfind(target, 0) == 0 && (target == "/" || full[target.size()] == '/'));
+        if (inside && (best.letter == kFallbackDrive || target.size() > best.root.size())) {
+            best = {drive, std::move(target)};
+        }
+    }
+    return best;
 }
 
 // Folder listings by host path, each keyed by case-folded name, so that a
@@ -123,15 +228,11 @@ const FolderListing* CurrentListing(const std::string& folder) {
     return &listing;
 }
 
-std::string JoinHost(const std::string& folder, const std::string& name) {
-    return folder + (folder.ends_with('/') ? "" : "/") + name;
-}
-
 // `name` inside `folder`: the exact name when it exists, else the first entry
 // (in sorted order, so the choice is stable) that differs only in case, else
 // the name as given.
 std::string FindComponent(const std::string& folder, const std::string& name) {
-    const std::string exact = JoinHost(folder, name);
+    const std::string exact = JoinHostPath(folder, name);
     if (Exists(exact)) {
         return exact;
     }
@@ -141,7 +242,7 @@ std::string FindComponent(const std::string& folder, const std::string& name) {
         return exact;
     }
     const auto match = listing->byFoldedName.find(FoldTextCase(Utf8ToText(name)));
-    return match == listing->byFoldedName.end() ? exact : JoinHost(folder, match->second);
+    return match == listing->byFoldedName.end() ? exact : JoinHostPath(folder, match->second);
 }
 
 }  // namespace
@@ -155,62 +256,16 @@ std::string WinePrefix() {
 }
 
 std::optional<std::string> DosPathToHostPath(std::string_view DosPath, uint32_t* Error) {
-    auto fail = [Error](uint32_t code) -> std::optional<std::string> {
+    PathStart start = StartOf(DosPath);
+    std::vector<std::string> components;
+    const uint32_t error = start.error != NO_ERROR ? start.error : NormalisedComponents(start.rest, components);
+    if (error != NO_ERROR) {
         if (Error != nullptr) {
-            *Error = code;
+            *Error = error;
         }
         return std::nullopt;
-    };
-    if (DosPath.empty()) {
-        return fail(ERROR_PATH_NOT_FOUND);
     }
-
-    std::optional<std::string> root;
-    std::string_view rest = DosPath;
-    if (DosPath.size() >= 2 && IsDriveLetter(DosPath[0]) && DosPath[1] == ':') {
-        root = DriveRoot(ToLower(DosPath[0]));
-        if (!root) {
-            return fail(ERROR_PATH_NOT_FOUND);
-        }
-        rest.remove_prefix(2);
-    } else if (DosPath.size() >= 2 && IsSeparator(DosPath[0]) && IsSeparator(DosPath[1])) {
-        // Network paths lead nowhere on this host.
-        return fail(ERROR_PATH_NOT_FOUND);
-    } else if (IsSeparator(DosPath[0])) {
-        const std::string current = HostPathToDosPath(CurrentFolder());
-        root = DriveRoot(ToLower(current[0]));
-        if (!root) {
-            root = DriveRoot(kDefaultDrive);
-        }
-        if (!root) {
-            return fail(ERROR_PATH_NOT_FOUND);
-        }
-    }
-
-    // Components, with "." dropped and ".." taking one back (never above the
-    // root), as Windows normalises a path before it looks at the disk.
-    std::vector<std::string> components;
-    std::size_t start = 0;
-    while (start <= rest.size()) {
-        std::size_t end = start;
-        while (end < rest.size() && !IsSeparator(rest[end])) {
-            ++end;
-        }
-        std::string_view component = rest.substr(start, end - start);
-        if (component == "..") {
-            if (!components.empty()) {
-                components.pop_back();
-            }
-        } else if (!component.empty() && component != ".") {
-            if (!IsValidComponent(component)) {
-                return fail(ERROR_INVALID_NAME);
-            }
-            components.push_back(TextToUtf8(AnsiToText(component)));
-        }
-        start = end + 1;
-    }
-
-    std::string host = root ? *root : CurrentFolder();
+    std::string host = start.root ? std::move(*start.root) : CurrentFolder();
     for (const auto& component : components) {
         host = FindComponent(host, component);
     }
@@ -222,42 +277,10 @@ std::string HostPathToDosPath(std::string_view HostPath) {
     if (absolute.empty() || absolute[0] != '/') {
         absolute = CurrentFolder() + "/" + absolute;
     }
-    // Resolve the longest existing ancestor, so links (dosdevices entries
-    // among them) compare by their targets; keep the rest as written.
-    std::string existing = absolute;
-    std::string tail;
-    char resolved[PATH_MAX];
-    while (realpath(existing.c_str(), resolved) == nullptr) {
-        const std::size_t slash = existing.find_last_of('/');
-        if (slash == std::string::npos || existing == "/") {
-            resolved[0] = '\0';
-            break;
-        }
-        tail = existing.substr(slash) + tail;
-        existing = slash == 0 ? "/" : existing.substr(0, slash);
-    }
-    std::string full = std::string(resolved) + tail;
-    if (full.empty()) {
-        full = absolute;
-    }
-
-    char bestDrive = kFallbackDrive;
-    std::string bestRoot = "/";
-    for (char drive = 'a'; drive <= 'y'; ++drive) {
-        const std::string entry = DosDeviceEntry(drive);
-        if (realpath(entry.c_str(), resolved) == nullptr) {
-            continue;
-        }
-        std::string target = resolved;
-        const bool inside = full == target || (full.rfind(target, 0) == 0 && (target == "/" || full[target.size()] == '/'));
-        if (inside && (bestDrive == kFallbackDrive || target.size() > bestRoot.size())) {
-            bestDrive = drive;
-            bestRoot = target;
-        }
-    }
-
-    std::string rest = full.substr(bestRoot == "/" ? 0 : bestRoot.size());
-    std::string dos = std::string(1, static_cast<char>(bestDrive - 'a' + 'A')) + ":";
+    const std::string full = WithExistingPartResolved(absolute);
+    const HoldingDrive drive = DriveHolding(full);
+    const std::string rest = full.substr(drive.root == "/" ? 0 : drive.root.size());
+    std::string dos = std::string(1, static_cast<char>(drive.letter - 'a' + 'A')) + ":";
     for (char c : TextToAnsi(Utf8ToText(rest))) {
         dos += c == '/' ? '\\' : c;
     }
@@ -272,11 +295,7 @@ std::string HostPathToDosPath(std::string_view HostPath) {
 namespace platform {
 
 void NoteHostEntryCreated(const std::string& hostPath) {
-    const std::size_t slash = hostPath.find_last_of('/');
-    if (slash == std::string::npos) {
-        return;
-    }
-    const std::string folder = slash == 0 ? "/" : hostPath.substr(0, slash);
+    const std::string folder = ParentFolder(hostPath);
     std::lock_guard<std::mutex> hold(listingsLock);
     auto found = listings.find(folder);
     struct stat info {};
@@ -288,7 +307,7 @@ void NoteHostEntryCreated(const std::string& hostPath) {
         return;
     }
     found->second.modified = info.st_mtim;
-    AddName(found->second, hostPath.substr(slash + 1));
+    AddName(found->second, LastComponent(hostPath));
 }
 
 }  // namespace platform

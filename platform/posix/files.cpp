@@ -4,6 +4,7 @@
 #include "platform/drives.h"
 #include "platform/kernel.h"
 #include "platform/common/file_errors.h"
+#include "platform/posix/host_io.h"
 #include "platform/posix/safe_output.h"
 #include "platform/runtime.h"
 
@@ -58,30 +59,10 @@ std::string HostPath(const std::u16string& path) {
     return *host;
 }
 
-std::string ParentOf(const std::string& hostPath) {
-    const std::size_t slash = hostPath.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : hostPath.substr(0, slash);
-}
-
+// The launch helpers below ask through this name.
 bool IsDirectory(const std::string& hostPath) {
-    struct stat info {};
-    return stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return IsHostDirectory(hostPath);
 }
-
-// Closes a descriptor when it goes out of scope.
-class ScopedFd {
-public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() { close(fd_); }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-
-private:
-    int fd_;
-};
 
 // A destination that exists and may not be written: a read-only file (which
 // even root must not replace, as on Windows) or one this user may not write.
@@ -190,19 +171,19 @@ int SpawnDetached(const std::vector<std::string>& arguments) {
 
 void FileCopy(const std::u16string& source, const std::u16string& destination) {
     const std::string from = HostPath(source);
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
+    const UniqueFd input(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!input.valid()) {
         const int error = errno;
-        RaiseFileError(error == ENOENT && IsDirectory(ParentOf(from)) ? kErrFileNotFound : NumberForErrno(error));
+        RaiseFileError(error == ENOENT && IsHostDirectory(ParentFolder(from)) ? kErrFileNotFound
+                                                                              : NumberForErrno(error));
     }
-    ScopedFd input(in);
     struct stat sourceInfo {};
-    if (fstat(in, &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode)) {
+    if (fstat(input.get(), &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode)) {
         RaiseFileError(kErrPathFileAccess);
     }
 
     const std::string to = HostPath(destination);
-    if (IsDirectory(to)) {
+    if (IsHostDirectory(to)) {
         RaiseFileError(kErrPathFileAccess);
     }
     if (IsReadOnlyFile(to)) {
@@ -215,10 +196,7 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
 
     std::vector<char> buffer(kCopyChunk);
     for (;;) {
-        const ssize_t got = read(in, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t got = ReadAtLeast(input.get(), buffer.data(), 1, buffer.size());
         if (got < 0) {
             RaiseFileError(kErrDeviceIo);
         }
@@ -244,7 +222,7 @@ std::u16string InstallerFolder() {
         RaiseFileError(kErrPathNotFound);
     }
     const std::string executable(buffer, static_cast<std::size_t>(length));
-    return AnsiToText(HostPathToDosPath(ParentOf(executable)));
+    return AnsiToText(HostPathToDosPath(ParentFolder(executable)));
 }
 
 void StartDocument(const std::u16string& path) {

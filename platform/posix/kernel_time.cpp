@@ -2,6 +2,8 @@
 // no time zone takes part anywhere.
 #include "platform/kernel.h"
 
+#include "platform/posix/dos_stamp.h"
+
 namespace platform {
 
 namespace {
@@ -9,7 +11,6 @@ namespace {
 constexpr uint64_t kTicksPerSecond = 10'000'000;
 constexpr uint64_t kTicksPerMillisecond = 10'000;
 constexpr int64_t kSecondsPerDay = 86'400;
-constexpr int kDosEpochYear = 1980;
 // Days from 1601-01-01 (the file time epoch) to 1970-01-01.
 constexpr int64_t kDaysFrom1601To1970 = 134'774;
 
@@ -64,8 +65,8 @@ bool MomentToFileTime(int64_t year, int month, int day, int hour, int minute, in
 }  // namespace
 
 int32_t DosDateTimeToFileTime(uint16_t FatDate, uint16_t FatTime, FILETIME* FileTime) {
-    return MomentToFileTime(kDosEpochYear + (FatDate >> 9), (FatDate >> 5) & 0x0F, FatDate & 0x1F, FatTime >> 11,
-                            (FatTime >> 5) & 0x3F, (FatTime & 0x1F) * 2, 0, FileTime)
+    const DosStamp stamp = UnpackDosStamp(FatDate, FatTime);
+    return MomentToFileTime(stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute, stamp.second, 0, FileTime)
                ? 1
                : 0;
 }

@@ -51,16 +51,23 @@ std::string TemporaryName() {
     return name;
 }
 
-std::string FolderOf(const std::string& hostPath) {
-    const std::size_t slash = hostPath.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
+// Makes the temporary under a fresh name in `folder`: `place` makes it
+// under the name it is given and returns 0, or the errno of its failure
+// (EEXIST: the name is taken, so another is tried). On success `named` is
+// the name. Returns 0 or the errno of the last failure.
+template <typename Place>
+int PlaceUnderFreshName(const std::string& folder, std::string& named, Place place) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string candidate = JoinHostPath(folder, TemporaryName());
+        const int error = place(candidate);
+        if (error != EEXIST) {
+            if (error == 0) {
+                named = std::move(candidate);
+            }
+            return error;
+        }
     }
-    return slash == 0 ? "/" : hostPath.substr(0, slash);
-}
-
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder + (folder.ends_with('/') ? "" : "/") + name;
+    return EEXIST;
 }
 
 // Removes the temporaries in `folder` that no live writer holds locked:
@@ -86,15 +93,12 @@ void RemoveStaleTemporaries(const std::string& folder) {
         if (!IsSafeOutputTemporaryName(item->d_name)) {
             continue;
         }
-        const int fd = openat(at, item->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            continue;
-        }
+        const UniqueFd fd(openat(at, item->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat info {};
-        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (fd.valid() && fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+            flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
             unlinkat(at, item->d_name, 0);
         }
-        ::close(fd);
     }
     closedir(listing);
 }
@@ -133,7 +137,7 @@ bool IsSafeOutputTemporaryName(const std::string& name) {
     return true;
 }
 
-SafeOutput::SafeOutput(std::string hostTarget) : target_(std::move(hostTarget)), folder_(FolderOf(target_)) {}
+SafeOutput::SafeOutput(std::string hostTarget) : target_(std::move(hostTarget)), folder_(ParentFolder(target_)) {}
 
 SafeOutput::~SafeOutput() {
     if (!committed_) {
@@ -146,56 +150,46 @@ void SafeOutput::discard() noexcept {
         ::unlink(named_.c_str());  // while still locked, so no sweep takes it for stale
         named_.clear();
     }
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    fd_.reset();
 }
 
 int SafeOutput::create() {
     RemoveStaleTemporaries(folder_);
-    int fd = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
-    if (fd >= 0) {
-        fd_ = fd;
-        flock(fd_, LOCK_EX);  // held for the name the file may get in publish()
+    const int unnamed = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+    if (unnamed >= 0) {
+        fd_.reset(unnamed);
+        flock(unnamed, LOCK_EX);  // held for the name the file may get in publish()
         return 0;
     }
     // EOPNOTSUPP: a file system without O_TMPFILE; EISDIR: a kernel without it.
     if (errno != EOPNOTSUPP && errno != EISDIR) {
         return errno;
     }
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::string candidate = Join(folder_, TemporaryName());
-        fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
-        if (fd >= 0) {
-            fd_ = fd;
-            named_ = std::move(candidate);
-            // A sweep running between the open and here could take the file
-            // for stale; the commit then fails cleanly with ENOENT.
-            flock(fd_, LOCK_EX);
-            return 0;
-        }
-        if (errno != EEXIST) {
+    return PlaceUnderFreshName(folder_, named_, [this](const std::string& candidate) {
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+        if (fd < 0) {
             return errno;
         }
-    }
-    return EEXIST;
+        fd_.reset(fd);
+        // A sweep running between the open and here could take the file for
+        // stale; the commit then fails cleanly with ENOENT.
+        flock(fd, LOCK_EX);
+        return 0;
+    });
 }
 
 int SafeOutput::commit(const std::optional<Times>& times, bool durable) {
     if (times) {
         const timespec both[2] = {times->accessed, times->modified};
-        futimens(fd_, both);
+        futimens(fd_.get(), both);
     }
-    int error = durable && fsync(fd_) != 0 ? errno : publish();
+    int error = durable && fsync(fd_.get()) != 0 ? errno : publish();
     if (error != 0) {
         discard();
         return error;
     }
     committed_ = true;
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR && errno != EINPROGRESS) {
+    if (::close(fd_.release()) != 0 && errno != EINTR && errno != EINPROGRESS) {
         // Only a network file system reports a lost write this late, when the
         // file already stands under its name; it must not stay there.
         error = errno;
@@ -209,44 +203,22 @@ int SafeOutput::commit(const std::optional<Times>& times, bool durable) {
 // Puts the complete temporary in place of the target.
 int SafeOutput::publish() {
     if (named_.empty()) {
-        const int linked = LinkUnnamed(fd_, target_);
+        const int linked = LinkUnnamed(fd_.get(), target_);
         if (linked != EEXIST) {
             return linked;  // placed at once, with no moment of a second name
         }
         // An older target: only a rename replaces it in one step, and a
         // rename needs a name to move.
-        for (int attempt = 0;; ++attempt) {
-            std::string candidate = Join(folder_, TemporaryName());
-            const int error = LinkUnnamed(fd_, candidate);
-            if (error == 0) {
-                named_ = std::move(candidate);
-                break;
-            }
-            if (error != EEXIST || attempt + 1 == kNameAttempts) {
-                return error;
-            }
+        const int named = PlaceUnderFreshName(
+            folder_, named_, [this](const std::string& candidate) { return LinkUnnamed(fd_.get(), candidate); });
+        if (named != 0) {
+            return named;
         }
     }
     if (::rename(named_.c_str(), target_.c_str()) != 0) {
         return errno;
     }
     named_.clear();
-    return 0;
-}
-
-int WriteAll(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t put = ::write(fd, bytes, size);
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes += put;
-        size -= static_cast<std::size_t>(put);
-    }
     return 0;
 }
 

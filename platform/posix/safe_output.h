@@ -4,7 +4,8 @@
 // or interrupted write leaves nothing behind and never touches an older file.
 #pragma once
 
-#include <cstddef>
+#include "platform/posix/host_io.h"
+
 #include <ctime>
 #include <optional>
 #include <string>
@@ -14,10 +15,6 @@ namespace platform {
 // Whether `name` is one of the temporary names SafeOutput gives
 // (".vh" + 16 hex digits + ".part").
 bool IsSafeOutputTemporaryName(const std::string& name);
-
-// Writes all `size` bytes to `fd`, going on after interruptions and short
-// writes. Returns 0 or the errno of the failure.
-int WriteAll(int fd, const void* data, std::size_t size);
 
 class SafeOutput {
 public:
@@ -32,7 +29,7 @@ public:
     // the temporaries an interrupted earlier run left in that folder (once
     // per folder and process). Returns 0 or the errno of the failure.
     int create();
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
     struct Times {
         timespec accessed;
@@ -52,7 +49,7 @@ private:
     std::string target_;
     std::string folder_;
     std::string named_;  // the temporary's name, while it has one
-    int fd_ = -1;
+    UniqueFd fd_;
     bool committed_ = false;
 };
 

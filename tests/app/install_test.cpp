@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 #include <cstdlib>
 #include <thread>
 
@@ -64,8 +65,14 @@ public:
 };
 
 TEST_F(InstallTest, InstallsEveryFileStartsTheScriptAndEnds) {
+    // While each cabinet is extracted the label names the entry asked for: none.
+    std::set<std::u16string> captions;
+    const auto watch = form.cab()->BeforeExtract.Subscribe(
+        [&](const std::u16string&, bool&) { captions.insert(form.LblCurrentFile.Caption()); });
     ScriptedPerson person({Yes});
     EXPECT_FALSE(Install(person).has_value());
+    form.cab()->BeforeExtract.Unsubscribe(watch);
+    EXPECT_EQ(captions, std::set<std::u16string>{u"Current File: "});
 
     EXPECT_EQ(person.log, (std::vector<std::string>{Confirmation(kDefaultPath), kWarning,
                                                     Completion(kDefaultPath), "end"}));

@@ -2,7 +2,6 @@
 // directly: answers, events and the cases a real cabinet cannot produce.
 #include "cabinet/cab_file.h"
 #include "cabinet/callback.h"
-#include "cabinet/errors.h"
 #include "platform/runtime.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +12,6 @@ using namespace cabinet;
 
 namespace {
 
-void* ContextOf(IterationMode mode) { return reinterpret_cast<void*>(static_cast<intptr_t>(mode)); }
-
 platform::FILE_IN_CABINET_INFO_A Entry(const char* name) {
     platform::FILE_IN_CABINET_INFO_A info{};
     info.NameInCabinet = name;
@@ -24,37 +21,42 @@ platform::FILE_IN_CABINET_INFO_A Entry(const char* name) {
     return info;
 }
 
-uint32_t Notify(IterationMode mode, uint32_t notification, const void* param1, uintptr_t param2 = 0) {
-    return Callback::CabFileCallback(ContextOf(mode), notification, reinterpret_cast<uintptr_t>(param1), param2);
+uint32_t Notify(Callback::WalkContext& walk, uint32_t notification, const void* param1, uintptr_t param2 = 0) {
+    return Callback::CabFileCallback(&walk, notification, reinterpret_cast<uintptr_t>(param1), param2);
 }
 
-TEST(Dispatch, FileExtractedRaisesAfterExtractOnlyWithoutError) {
-    auto cab = CabFile::Create();
-    Callback::SetActiveCabFile(cab);
+// A registered object and the record of an extraction walk of it.
+class Dispatch : public ::testing::Test {
+protected:
+    void SetUp() override { Callback::SetActiveCabFile(cab); }
+
+    std::shared_ptr<CabFile> cab = CabFile::Create();
+    Callback::WalkContext walk{cab.get(), IterationMode::ModeExtract, nullptr};
+};
+
+TEST_F(Dispatch, FileExtractedRaisesAfterExtractOnlyWithoutError) {
     std::vector<std::u16string> after;
     cab->AfterExtract.Subscribe([&](const std::u16string& path) { after.push_back(path); });
 
     platform::FILEPATHS_A written{"C:\\Out\\a.txt", "D:\\Install\\Game1.cab", 0, 0};
-    EXPECT_EQ(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
+    EXPECT_EQ(Notify(walk, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
     platform::FILEPATHS_A denied{"C:\\Out\\b.txt", "D:\\Install\\Game1.cab", 5, 0};
-    EXPECT_EQ(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEEXTRACTED, &denied), 5u);
+    EXPECT_EQ(Notify(walk, platform::SPFILENOTIFY_FILEEXTRACTED, &denied), 5u);
     EXPECT_EQ(after, (std::vector<std::u16string>{u"C:\\Out\\a.txt"}));
 }
 
-TEST(Dispatch, OtherNotificationsAreAnsweredZeroAndWriteNothing) {
-    auto cab = CabFile::Create();
-    Callback::SetActiveCabFile(cab);
+TEST_F(Dispatch, OtherNotificationsAreAnsweredZeroAndWriteNothing) {
     platform::CABINET_INFO_A info{"D:\\Install\\", "Game7.cab", "", 1, 1};
     char newPath[platform::MAX_PATH];
     std::memset(newPath, 'X', sizeof newPath);
     for (uint32_t notification : {platform::SPFILENOTIFY_CABINETINFO, platform::SPFILENOTIFY_NEEDNEWCABINET, 0x99u}) {
-        EXPECT_EQ(Notify(IterationMode::ModeExtract, notification, &info, reinterpret_cast<uintptr_t>(newPath)), 0u)
+        EXPECT_EQ(Notify(walk, notification, &info, reinterpret_cast<uintptr_t>(newPath)), 0u)
             << notification;
     }
     EXPECT_EQ(std::string(newPath, sizeof newPath), std::string(sizeof newPath, 'X'));
 }
 
-TEST(Dispatch, AnswersPerModeAndLookUp) {
+TEST_F(Dispatch, AnswersPerModeAndLookUp) {
     struct Case {
         const char* what;
         IterationMode mode;
@@ -74,64 +76,47 @@ TEST(Dispatch, AnswersPerModeAndLookUp) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        auto cab = CabFile::Create();
+        auto looking = CabFile::Create();
         // Store the look-up the way the operation does: a walk of a missing
         // cabinet stores it and then fails.
-        cab->SetCabName(u"Q:\\missing.cab");
+        looking->SetCabName(u"Q:\\missing.cab");
         try {
             if (c.mode == IterationMode::ModeInfo) {
-                cab->GetInfo(c.lookUp);
+                looking->GetInfo(c.lookUp);
             } else if (c.mode == IterationMode::ModeXml) {
-                cab->GetXML(c.lookUp);
+                looking->GetXML(c.lookUp);
             }
         } catch (const platform::RaisedError&) {
         }
-        Callback::SetActiveCabFile(cab);
+        Callback::WalkContext lookUp{looking.get(), c.mode, nullptr};
         auto info = Entry(c.name);
-        EXPECT_EQ(Notify(c.mode, platform::SPFILENOTIFY_FILEINCABINET, &info), c.answer);
+        EXPECT_EQ(Notify(lookUp, platform::SPFILENOTIFY_FILEINCABINET, &info), c.answer);
     }
 }
 
-TEST(Dispatch, UnknownModesEndTheWalkAndNoObjectMeansZero) {
-    auto cab = CabFile::Create();
-    Callback::SetActiveCabFile(cab);
+TEST_F(Dispatch, UnknownModesEndTheWalkAndNoObjectMeansZero) {
     auto info = Entry("a.txt");
-    EXPECT_EQ(Callback::CabFileCallback(reinterpret_cast<void*>(intptr_t{7}), platform::SPFILENOTIFY_FILEINCABINET,
-                                        reinterpret_cast<uintptr_t>(&info), 0),
-              platform::FILEOP_ABORT);
+    Callback::WalkContext unknown{cab.get(), static_cast<IterationMode>(7), nullptr};
+    EXPECT_EQ(Notify(unknown, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_ABORT);
+    Callback::WalkContext withoutObject{};
+    EXPECT_EQ(Notify(withoutObject, platform::SPFILENOTIFY_FILEINCABINET, &info), 0u);
+    Callback::WalkContext count{cab.get(), IterationMode::ModeCount, nullptr};
     Callback::SetActiveCabFile(nullptr);
-    EXPECT_EQ(Notify(IterationMode::ModeCount, platform::SPFILENOTIFY_FILEINCABINET, &info), 0u);
+    EXPECT_EQ(Notify(count, platform::SPFILENOTIFY_FILEINCABINET, &info), 0u);
 }
 
-TEST(Dispatch, ARaisedErrorIsParkedAndTheWalkEnded) {
-    auto cab = CabFile::Create();
-    Callback::SetActiveCabFile(cab);
+TEST_F(Dispatch, ARaisedErrorIsParkedInItsWalksRecordAndTheWalkEnded) {
+    Callback::WalkContext otherWalk{cab.get(), IterationMode::ModeCount, nullptr};
     cab->AfterExtract.Subscribe([](const std::u16string&) { throw platform::RaisedError(61, u"Listener", u"Disk full"); });
     platform::FILEPATHS_A written{"C:\\Out\\a.txt", "D:\\Install\\Game1.cab", 0, 0};
-    EXPECT_NE(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
-    // A service that goes on regardless is told to stop again.
+    EXPECT_NE(Notify(walk, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
+    // A service that goes on regardless is told to stop again; another walk
+    // is not touched.
     auto info = Entry("b.txt");
-    EXPECT_EQ(Notify(IterationMode::ModeExtract, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_ABORT);
-    try {
-        Callback::TakeParkedError();
-        ADD_FAILURE() << "nothing was parked";
-    } catch (const platform::RaisedError& error) {
-        EXPECT_EQ(error.Number(), 61);
-        EXPECT_EQ(platform::TextToUtf8(error.Source()), "CabFile.CabCallBack");
-    }
-    EXPECT_NO_THROW(Callback::TakeParkedError());
-}
-
-TEST(ErrorTexts, DescribeKnownCodesAndNothingElse) {
-    for (int32_t unknown : {0, 1, 6, 124, -1, 183, CabErrNoCabName}) {
-        EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(unknown)), "Unknown error.") << unknown;
-    }
-    EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(39)), "The disk is full.");
-    EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(112)), "There is not enough space on the disk.");
-    EXPECT_EQ(platform::TextToUtf8(Win32ErrorText(32)),
-              "The process cannot access the file because it is being used by another process.");
-    EXPECT_EQ(platform::TextToUtf8(CabErrorText(5)), "Unknown error.");
-    EXPECT_EQ(CabErrNoCabName, -2147219548);
+    EXPECT_EQ(Notify(walk, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_ABORT);
+    EXPECT_EQ(Notify(otherWalk, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_SKIP);
+    EXPECT_FALSE(otherWalk.parkedError);
+    EXPECT_TRUE(walk.parkedError);  // for the operation to raise once the service returns
 }
 
 }  // namespace

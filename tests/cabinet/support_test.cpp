@@ -1,5 +1,4 @@
-// The cabinet support routines: dates, 8-bit strings, paths, folder trees.
-#include "cabinet/callback.h"
+// The cabinet support routines: dates, 8-bit strings, target paths.
 #include "cabinet/support.h"
 #include "platform/runtime.h"
 #include "tests/support/fixtures.h"
@@ -7,11 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <unistd.h>
 
 using namespace cabinet;
-using testsupport::WinePrefix;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -76,32 +72,7 @@ TEST(TargetNameField, HoldsAtMost259BytesAndATerminator) {
     }
 }
 
-TEST(Paths, FolderPartAddBackslashAndSplitPath) {
-    struct Case {
-        std::u16string path, folder, file;
-    };
-    const Case splits[] = {
-        {u"Data\\Maps\\map01.dat", u"Data\\Maps\\", u"map01.dat"},
-        {u"map01.dat", u"", u"map01.dat"},
-        {u"C:\\", u"C:\\", u""},
-        {u"\\a.cab", u"\\", u"a.cab"},
-        {u"", u"", u""},
-        {u"dir/with/slashes.txt", u"", u"dir/with/slashes.txt"},
-    };
-    for (const auto& c : splits) {
-        SCOPED_TRACE(platform::TextToUtf8(c.path));
-        std::u16string folder = u"junk", file = u"junk";
-        Callback::SplitPath(c.path, folder, file);
-        EXPECT_EQ(folder, c.folder);
-        EXPECT_EQ(file, c.file);
-        EXPECT_EQ(support::FolderPart(c.path), c.folder);
-    }
-    EXPECT_EQ(Callback::AddBackslash(u""), u"\\");
-    EXPECT_EQ(Callback::AddBackslash(u"C:\\"), u"C:\\");
-    EXPECT_EQ(Callback::AddBackslash(u"C:\\Games"), u"C:\\Games\\");
-}
-
-TEST(Paths, BuildTargetPathFromItsThreeValues) {
+TEST(TargetPaths, BuildTargetPathFromItsThreeValues) {
     struct Case {
         const char* what;
         std::u16string cabName, extractPath, extractFile, name, target;
@@ -121,57 +92,6 @@ TEST(Paths, BuildTargetPathFromItsThreeValues) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(support::BuildTargetPath(c.cabName, c.extractPath, c.extractFile, c.name), c.target);
     }
-}
-
-class DirectoryTreeTest : public ::testing::Test {
-protected:
-    WinePrefix prefix;
-};
-
-TEST_F(DirectoryTreeTest, CreatesEveryMissingLevel) {
-    fs::create_directories(prefix.driveC() / "A");
-    testsupport::WriteFile(prefix.driveC() / "file", "x");
-    struct Case {
-        const char* what;
-        std::u16string folder;
-        bool exists;
-        std::u16string afterCall;
-        const char* created;  // relative to drive C, or nullptr
-    };
-    const Case cases[] = {
-        {"two missing levels", u"C:\\A\\B\\C", true, u"C:\\A\\B\\C", "A/B/C"},
-        {"trailing separator is dropped", u"C:\\A\\D\\", true, u"C:\\A\\D", "A/D"},
-        {"existing folder", u"C:\\A", true, u"C:\\A", "A"},
-        {"a file counts as there", u"C:\\file", true, u"C:\\file", nullptr},
-        {"many levels from the drive root", u"C:\\x\\y\\z\\w", true, u"C:\\x\\y\\z\\w", "x/y/z/w"},
-        {"unmapped drive", u"Q:\\a\\b", false, u"Q:\\a\\b", nullptr},
-        {"below a file", u"C:\\file\\sub", false, u"C:\\file\\sub", nullptr},
-        {"empty", u"", false, u"", nullptr},
-        {"separator alone", u"\\", false, u"", nullptr},
-        {"network path", u"\\\\server\\share\\x", false, u"\\\\server\\share\\x", nullptr},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::u16string folder = c.folder;
-        EXPECT_EQ(Callback::MakeDirectoryTree(folder), c.exists);
-        EXPECT_EQ(folder, c.afterCall);
-        if (c.created != nullptr) {
-            EXPECT_TRUE(fs::is_directory(prefix.driveC() / c.created));
-        }
-    }
-}
-
-TEST_F(DirectoryTreeTest, RootedPathsUseTheCurrentDrive) {
-    if (testsupport::kFixtureFoldersOnAnotherDrive.applies) {
-        GTEST_SKIP() << testsupport::kFixtureFoldersOnAnotherDrive.why;
-    }
-    const fs::path previous = fs::current_path();
-    fs::current_path(prefix.driveC());
-    std::u16string folder = u"\\rooted\\deeper";
-    const bool made = Callback::MakeDirectoryTree(folder);
-    fs::current_path(previous);
-    EXPECT_TRUE(made);
-    EXPECT_TRUE(fs::is_directory(prefix.driveC() / "rooted" / "deeper"));
 }
 
 }  // namespace

@@ -43,8 +43,8 @@ struct WalkOutcome {
 // Every folder goes to libmspack while this lives.
 class LibmspackDecodesAll {
 public:
-    LibmspackDecodesAll() { platform::cabinet::SetNativeDecoding(false); }
-    ~LibmspackDecodesAll() { platform::cabinet::SetNativeDecoding(true); }
+    LibmspackDecodesAll() { platform::cabservice::SetNativeDecoding(false); }
+    ~LibmspackDecodesAll() { platform::cabservice::SetNativeDecoding(true); }
     LibmspackDecodesAll(const LibmspackDecodesAll&) = delete;
     LibmspackDecodesAll& operator=(const LibmspackDecodesAll&) = delete;
 };

@@ -2,6 +2,7 @@
 // that steer it, names in the ANSI code page and entry dates.
 #include "platform/drives.h"
 #include "platform/kernel.h"
+#include "platform/posix/cabinet/win32_codes.h"
 #include "platform/setupapi.h"
 #include "tests/platform/cabinet_fixture.h"
 #include "tests/support/cab_writer.h"
@@ -268,6 +269,9 @@ TEST_F(CabinetServiceTest, TargetNamesThatCannotBeWrittenFailTheirEntryWithTheir
         {"drive missing", "Q:\\x.txt", ERROR_PATH_NOT_FOUND},
         {"a folder stands there", "C:\\a folder", ERROR_ACCESS_DENIED},
         {"a character Windows forbids", "C:\\what?.txt", ERROR_INVALID_NAME},
+        {"a file stands where a folder should", "C:\\t.cab\\x.txt", ERROR_PATH_NOT_FOUND},
+        {"a name longer than the file system holds", "C:\\" + std::string(256, 'n'),
+         cabservice::ERROR_FILENAME_EXCED_RANGE},
         {"no terminator", "", ERROR_INVALID_NAME},
         {"empty name", std::string(1, '\0'), ERROR_PATH_NOT_FOUND},
     };
@@ -298,9 +302,10 @@ TEST_F(CabinetServiceTest, CallsThatCannotWalkFailWithTheirCodeAndReportNothing)
     noEntries[28] = 0;  // the file count: data that belongs to nobody
     Place("no entries.cab", noEntries);
     fs::create_directories(C("folder.cab"));
+    ASSERT_EQ(mkfifo(C("pipe.cab").c_str(), 0600), 0);
     struct Case {
         const char* what;
-        const char* path;
+        std::string path;
         uint32_t expected;
     };
     const Case cases[] = {
@@ -312,6 +317,9 @@ TEST_F(CabinetServiceTest, CallsThatCannotWalkFailWithTheirCodeAndReportNothing)
         {"header cut short", "C:\\header only.cab", ERROR_INVALID_DATA},
         {"no entries, but data", "C:\\no entries.cab", ERROR_INVALID_DATA},
         {"a folder", "C:\\folder.cab", ERROR_ACCESS_DENIED},
+        {"a pipe, which could block a read for ever", "C:\\pipe.cab", ERROR_INVALID_DATA},
+        {"a name longer than the file system holds", "C:\\" + std::string(256, 'n'),
+         cabservice::ERROR_FILENAME_EXCED_RANGE},
         {"empty path", "", ERROR_PATH_NOT_FOUND},
     };
     for (const auto& c : cases) {

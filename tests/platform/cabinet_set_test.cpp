@@ -159,7 +159,7 @@ TEST_F(CabinetSetTest, EachHeaderTellsWhetherItsFirstAndLastFoldersContinue) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cabinet);
-        const platform::cabinet::HeaderResult read = platform::cabinet::ReadCabinetHeader(C(c.cabinet));
+        const platform::cabservice::HeaderResult read = platform::cabservice::ReadCabinetHeader(C(c.cabinet));
         ASSERT_EQ(read.error, NO_ERROR);
         EXPECT_EQ(read.header.continuesFromPrev(), c.fromPrev);
         EXPECT_EQ(read.header.continuesToNext(), c.toNext);

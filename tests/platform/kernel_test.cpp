@@ -1,16 +1,11 @@
-// The kernel services: dates, the ANSI code page, drive paths and directories.
-#include "platform/drives.h"
+// The kernel services: dates, 8-bit strings and the ANSI code page.
 #include "platform/kernel.h"
-#include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 using namespace platform;
-
 
 namespace {
 
@@ -131,122 +126,6 @@ TEST(CodePage, SizeQueriesAndShortBuffers) {
     SetLastError(kSentinel);
     EXPECT_EQ(MultiByteToWideChar(65001, 0, "abc", -1, small, 2), 0);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
-
-class DrivesTest : public ::testing::Test {
-protected:
-    testsupport::WinePrefix prefix;
-};
-
-TEST_F(DrivesTest, ResolvesDrivePathsThroughTheDosDevices) {
-    prefix.mapDrive('d', prefix.root() / "cd");
-    testsupport::WriteFile(prefix.root() / "cd" / "Install" / "GAME1.CAB", "x");
-    const std::string c = (prefix.root() / "dosdevices" / "c:").string();
-    const std::string d = (prefix.root() / "dosdevices" / "d:").string();
-    struct Case {
-        const char* what;
-        std::string dos;
-        std::string host;
-    };
-    const Case cases[] = {
-        {"backslashes", "C:\\Ostmere\\Varnholt\\", c + "/Ostmere/Varnholt"},
-        {"forward slashes and a lower-case letter", "c:/a/b.txt", c + "/a/b.txt"},
-        {"drive root", "C:\\", c},
-        {"doubled separators collapse", "C:\\a\\\\b", c + "/a/b"},
-        {"dot and dot-dot", "C:\\a\\.\\b\\..\\c", c + "/a/c"},
-        {"dot-dot never leaves the drive", "C:\\..\\..\\etc\\passwd", c + "/etc/passwd"},
-        {"case-insensitive lookup of existing names", "D:\\install\\game1.cab", d + "/Install/GAME1.CAB"},
-        {"missing names keep their case", "D:\\Install\\New\\X.dat", d + "/Install/New/X.dat"},
-        {"ANSI bytes become UTF-8", "C:\\caf\xe9", c + "/caf\xc3\xa9"},
-        {"Z: falls back to the root", "Z:\\tmp", "/tmp"},
-    };
-    for (const auto& item : cases) {
-        SCOPED_TRACE(item.what);
-        uint32_t error = kSentinel;
-        const auto host = DosPathToHostPath(item.dos, &error);
-        ASSERT_TRUE(host.has_value());
-        EXPECT_EQ(*host, item.host);
-    }
-}
-
-TEST_F(DrivesTest, ReportsMissingDrivesAndBadNames) {
-    prefix.mapDrive('d', prefix.root() / "cd");
-    struct Case {
-        const char* what;
-        std::string dos;
-        uint32_t error;
-    };
-    const Case cases[] = {
-        {"unmapped drive", "Q:\\x", ERROR_PATH_NOT_FOUND},
-        {"empty path", "", ERROR_PATH_NOT_FOUND},
-        {"network path", "\\\\server\\share\\x", ERROR_PATH_NOT_FOUND},
-        {"doubled colon", "D::\\Install\\Game1.cab", ERROR_INVALID_NAME},
-        {"wildcard", "C:\\a*b", ERROR_INVALID_NAME},
-        {"substituted character", "C:\\?mega", ERROR_INVALID_NAME},
-        {"control character", "C:\\a\tb", ERROR_INVALID_NAME},
-    };
-    for (const auto& item : cases) {
-        SCOPED_TRACE(item.what);
-        uint32_t error = kSentinel;
-        EXPECT_FALSE(DosPathToHostPath(item.dos, &error).has_value());
-        EXPECT_EQ(error, item.error);
-    }
-}
-
-TEST_F(DrivesTest, HostPathsTakeTheDriveThatHoldsThem) {
-    testsupport::TempDir outside;
-    EXPECT_EQ(HostPathToDosPath((prefix.driveC() / "Games" / "x.dat").string()), "C:\\Games\\x.dat");
-    EXPECT_EQ(HostPathToDosPath(prefix.driveC().string()), "C:\\");
-    const std::string dos = HostPathToDosPath((outside / "a").string());
-    EXPECT_EQ(dos.substr(0, 3), "Z:\\");
-    uint32_t error = 0;
-    const auto back = DosPathToHostPath(dos, &error);
-    ASSERT_TRUE(back.has_value());
-    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(*back).parent_path(), outside.path()));
-}
-
-TEST_F(DrivesTest, CaseInsensitiveLookUpsSeeEveryChangeToAFolder) {
-    const std::filesystem::path folder = prefix.driveC() / "dir";
-    std::filesystem::create_directories(folder);
-    uint32_t error = 0;
-    EXPECT_EQ(*DosPathToHostPath("C:\\dir\\new.txt", &error), (prefix.root() / "dosdevices/c:/dir/new.txt").string());
-
-    // Another program adds the name in another case: the folder's time moves
-    // on (set here, so that no clock tick decides), and the look-up sees it.
-    testsupport::WriteFile(folder / "NEW.TXT", "x");
-    const timespec times[2] = {{978307200, 0}, {978307200, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, folder.c_str(), times, 0), 0);
-    EXPECT_EQ(*DosPathToHostPath("C:\\dir\\new.txt", &error), (prefix.root() / "dosdevices/c:/dir/NEW.TXT").string());
-
-    // What this process creates is seen at once.
-    ASSERT_EQ(CreateDirectoryLevel("C:\\dir\\Made"), DirectoryOutcome::Created);
-    EXPECT_EQ(*DosPathToHostPath("C:\\DIR\\made\\", &error), (prefix.root() / "dosdevices/c:/dir/Made").string());
-}
-
-TEST_F(DrivesTest, CreatingOneLevelReportsFourOutcomes) {
-    testsupport::WriteFile(prefix.driveC() / "file", "x");
-    std::filesystem::create_directories(prefix.driveC() / "there");
-    struct Case {
-        const char* what;
-        const char* path;
-        DirectoryOutcome outcome;
-    };
-    const Case cases[] = {
-        {"new folder", "C:\\new", DirectoryOutcome::Created},
-        {"existing folder", "C:\\there", DirectoryOutcome::Exists},
-        {"existing file", "C:\\file", DirectoryOutcome::Exists},
-        {"drive root", "C:\\", DirectoryOutcome::Exists},
-        {"missing parent", "C:\\a\\b", DirectoryOutcome::ParentMissing},
-        {"parent is a file", "C:\\file\\b", DirectoryOutcome::ParentMissing},
-        {"unmapped drive", "Q:\\a", DirectoryOutcome::ParentMissing},
-        {"empty name", "", DirectoryOutcome::ParentMissing},
-        {"bad name", "C:\\a|b", DirectoryOutcome::Other},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(CreateDirectoryLevel(c.path), c.outcome);
-    }
-    EXPECT_TRUE(std::filesystem::is_directory(prefix.driveC() / "new"));
 }
 
 }  // namespace

@@ -2,16 +2,15 @@
 #include "platform/posix/cabinet/blocks.h"
 
 #include "platform/kernel.h"
-#include "platform/posix/cabinet/errors.h"
 #include "platform/posix/cabinet/format.h"
 #include "platform/posix/cabinet/io.h"
+#include "platform/posix/cabinet/win32_codes.h"
 
 #include <bit>
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 namespace {
 
@@ -22,18 +21,8 @@ constexpr int kShiftByte1 = 8;
 constexpr int kShiftByte2 = 16;
 constexpr int kShiftHigh = 32;
 
-uint16_t U16(const unsigned char* at) {
-    return static_cast<uint16_t>(at[0] | at[1] << kShiftByte1);
-}
-
-uint32_t U32(const unsigned char* at) {
-    uint32_t value = 0;
-    std::memcpy(&value, at, sizeof value);
-    if constexpr (std::endian::native == std::endian::big) {
-        value = __builtin_bswap32(value);
-    }
-    return value;
-}
+using format::U16;
+using format::U32;
 
 }  // namespace
 
@@ -77,24 +66,15 @@ uint32_t BlockChecksum(const unsigned char* data, std::size_t size, uint32_t see
 BlockReader::BlockReader(const FolderData& data)
     : data_(data), blocksLeft_(data.blockCount()), buffer_(kReadBufferSize) {}
 
-BlockReader::~BlockReader() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
 uint32_t BlockReader::openSegment(std::size_t index) {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    fd_.reset();
     if (index >= data_.segments.size()) {
         return ERROR_INVALID_DATA;  // a block goes on, but the folder has no next cabinet
     }
     segment_ = index;
     int error = 0;
     fd_ = OpenForReading(data_.segments[index].hostPath, &error);
-    if (fd_ < 0) {
+    if (!fd_.valid()) {
         return Win32FromErrno(error, IoOperation::Open);
     }
     bufferAt_ = data_.segments[index].dataOffset;
@@ -111,21 +91,13 @@ uint32_t BlockReader::need(std::size_t size) {
     bufferAt_ += next_;
     end_ -= next_;
     next_ = 0;
-    while (end_ < size) {
-        const ssize_t got = ::pread(fd_, buffer_.data() + end_, buffer_.size() - end_,
+    const ssize_t got = ReadAtLeast(fd_.get(), buffer_.data() + end_, size - end_, buffer_.size() - end_,
                                     static_cast<off_t>(bufferAt_ + end_));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Win32FromErrno(errno, IoOperation::Read);
-        }
-        if (got == 0) {
-            return ERROR_INVALID_DATA;  // the cabinet ends inside the block
-        }
-        end_ += static_cast<std::size_t>(got);
+    if (got < 0) {
+        return Win32FromErrno(errno, IoOperation::Read);
     }
-    return NO_ERROR;
+    end_ += static_cast<std::size_t>(got);
+    return end_ < size ? ERROR_INVALID_DATA : NO_ERROR;  // short: the cabinet ends inside the block
 }
 
 uint32_t BlockReader::next(DataBlock& block, bool& end) {
@@ -135,7 +107,7 @@ uint32_t BlockReader::next(DataBlock& block, bool& end) {
         return NO_ERROR;
     }
     --blocksLeft_;
-    if (fd_ < 0) {
+    if (!fd_.valid()) {
         if (const uint32_t opened = openSegment(0); opened != NO_ERROR) {
             return opened;
         }
@@ -181,4 +153,4 @@ uint32_t BlockReader::next(DataBlock& block, bool& end) {
     }
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -3,12 +3,14 @@
 // block's checksum verified where the cabinet stores one.
 #pragma once
 
+#include "platform/posix/host_io.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 // Where a folder's data lies in one cabinet of the set.
 struct DataSegment {
@@ -42,7 +44,6 @@ struct DataBlock {
 class BlockReader {
 public:
     explicit BlockReader(const FolderData& data);
-    ~BlockReader();
     BlockReader(const BlockReader&) = delete;
     BlockReader& operator=(const BlockReader&) = delete;
 
@@ -62,7 +63,7 @@ private:
     const FolderData& data_;
     uint64_t blocksLeft_;
     std::size_t segment_ = 0;
-    int fd_ = -1;
+    UniqueFd fd_;
     uint64_t bufferAt_ = 0;  // file offset of buffer_[0]
     std::vector<unsigned char> buffer_;
     std::size_t next_ = 0;
@@ -70,4 +71,4 @@ private:
     std::vector<unsigned char> joined_;  // the pieces of a split block
 };
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <isa-l/igzip_lib.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 namespace {
 
@@ -85,4 +85,4 @@ void SetNativeDecoding(bool enabled) {
     g_native.store(enabled, std::memory_order_relaxed);
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 // Room a decoder needs for one block's output: a stored block's bytes are
 // its packed bytes, which may be a little more than an unpacked block.
@@ -36,4 +36,4 @@ std::unique_ptr<BlockDecoder> MakeBlockDecoder(uint16_t compression);
 // goes to libmspack. On by default.
 void SetNativeDecoding(bool enabled);
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

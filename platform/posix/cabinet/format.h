@@ -1,11 +1,14 @@
 // The cabinet file format's on-disk layout ([MS-CAB] 2.1-2.4): record sizes,
-// field offsets, flags and the special folder indices. Plain constants only.
+// field offsets, flags and the special folder indices, and the two readers
+// of its little-endian fields.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
-namespace platform::cabinet::format {
+namespace platform::cabservice::format {
 
 // CFHEADER, at offset 0 of the file (this service never searches further in).
 constexpr uint32_t kSignature = 0x4643534D;  // "MSCF", little-endian
@@ -73,4 +76,18 @@ constexpr uint16_t kContinuedPrevAndNext = 0xFFFF;  // the only folder, spanning
 // Attribute bit: the name is UTF-8 rather than the ANSI code page.
 constexpr uint16_t kAttribUtf8Name = 0x80;
 
-}  // namespace platform::cabinet::format
+// The little-endian field that begins at `at`.
+inline uint16_t U16(const unsigned char* at) {
+    return static_cast<uint16_t>(at[0] | at[1] << 8);
+}
+
+inline uint32_t U32(const unsigned char* at) {
+    uint32_t value = 0;
+    std::memcpy(&value, at, sizeof value);
+    if constexpr (std::endian::native == std::endian::big) {
+        value = __builtin_bswap32(value);
+    }
+    return value;
+}
+
+}  // namespace platform::cabservice::format

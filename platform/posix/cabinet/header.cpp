@@ -2,29 +2,25 @@
 #include "platform/posix/cabinet/header.h"
 
 #include "platform/kernel.h"
-#include "platform/posix/cabinet/errors.h"
 #include "platform/posix/cabinet/format.h"
 #include "platform/posix/cabinet/io.h"
+#include "platform/posix/cabinet/win32_codes.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <unistd.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 namespace {
 
-uint16_t U16(const unsigned char* at) {
-    return static_cast<uint16_t>(at[0] | at[1] << 8);
-}
+using format::U16;
+using format::U32;
 
-uint32_t U32(const unsigned char* at) {
-    return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
-           static_cast<uint32_t>(at[3]) << 24;
-}
+// Bytes read at a time: a typical header in one read.
+constexpr std::size_t kBufferSize = 64 * 1024;
 
 // Sequential reads through a buffer; a failure is kept as a Win32 code.
 class Reader {
@@ -33,32 +29,25 @@ public:
 
     uint32_t error() const { return error_; }
 
-    // Reads exactly `size` bytes, or fails (a short file is damaged data).
+    // Reads exactly `size` bytes into `into`, or past them when `into` is
+    // nullptr, or fails (a short file is damaged data).
     bool read(unsigned char* into, std::size_t size) {
         while (size > 0) {
             if (!fill()) {
                 return false;
             }
             const std::size_t take = std::min(size, end_ - next_);
-            std::memcpy(into, buffer_.data() + next_, take);
+            if (into != nullptr) {
+                std::memcpy(into, buffer_.data() + next_, take);
+                into += take;
+            }
             next_ += take;
-            into += take;
             size -= take;
         }
         return true;
     }
 
-    bool skip(std::size_t size) {
-        while (size > 0) {
-            if (!fill()) {
-                return false;
-            }
-            const std::size_t take = std::min(size, end_ - next_);
-            next_ += take;
-            size -= take;
-        }
-        return true;
-    }
+    bool skip(std::size_t size) { return read(nullptr, size); }
 
     // A zero-terminated string of at most format::kMaxStringSize bytes, the
     // terminator included.
@@ -95,10 +84,7 @@ private:
         if (next_ < end_) {
             return true;
         }
-        ssize_t got = 0;
-        do {
-            got = ::read(fd_, buffer_.data(), buffer_.size());
-        } while (got < 0 && errno == EINTR);
+        const ssize_t got = ReadAtLeast(fd_, buffer_.data(), 1, buffer_.size());
         if (got < 0) {
             return fail(Win32FromErrno(errno, IoOperation::Read));
         }
@@ -111,29 +97,15 @@ private:
     }
 
     int fd_;
-    std::array<unsigned char, 65536> buffer_{};
+    std::array<unsigned char, kBufferSize> buffer_{};
     std::size_t next_ = 0;
     std::size_t end_ = 0;
     uint32_t error_ = 0;
 };
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-bool ReadHeader(Reader& in, CabinetHeader& header) {
+// CFHEADER: the signature, the counts, the flags and the place in the set.
+// The file count goes to `fileCount`: the header keeps the records instead.
+bool ReadFixedHeader(Reader& in, CabinetHeader& header, uint16_t& fileCount) {
     std::array<unsigned char, format::kHeaderSize> fixed{};
     if (!in.read(fixed.data(), fixed.size())) {
         return false;
@@ -142,72 +114,100 @@ bool ReadHeader(Reader& in, CabinetHeader& header) {
         return in.fail(ERROR_INVALID_DATA);
     }
     header.folderCount = U16(&fixed[format::kHeaderFolderCount]);
-    const uint16_t fileCount = U16(&fixed[format::kHeaderFileCount]);
+    fileCount = U16(&fixed[format::kHeaderFileCount]);
     header.flags = U16(&fixed[format::kHeaderFlags]);
     header.setId = U16(&fixed[format::kHeaderSetId]);
     header.cabinetIndex = U16(&fixed[format::kHeaderCabinetIndex]);
-    if (header.folderCount == 0 && fileCount != 0) {
-        return in.fail(ERROR_INVALID_DATA);
-    }
+    // Entries need a folder to hold their data.
+    return header.folderCount != 0 || fileCount == 0 || in.fail(ERROR_INVALID_DATA);
+}
 
-    std::size_t folderReserve = 0;
-    if (header.flags & format::kFlagReservePresent) {
-        std::array<unsigned char, format::kReserveSizesSize> sizes{};
-        if (!in.read(sizes.data(), sizes.size()) || !in.skip(U16(&sizes[format::kReserveHeaderBytes]))) {
-            return false;
-        }
-        folderReserve = sizes[format::kReserveFolderBytes];
-        header.dataReserve = sizes[format::kReserveDataBytes];
+// The reserve sizes, when the flags say they follow, and past the header's
+// own reserve. Each folder record carries `folderReserve` bytes after it.
+bool ReadReserveSizes(Reader& in, CabinetHeader& header, std::size_t& folderReserve) {
+    folderReserve = 0;
+    if ((header.flags & format::kFlagReservePresent) == 0) {
+        return true;
     }
-    if (header.flags & format::kFlagPrevCabinet) {
-        if (!in.string(header.prevName, false) || !in.string(header.prevDisk, true)) {
-            return false;
-        }
+    std::array<unsigned char, format::kReserveSizesSize> sizes{};
+    if (!in.read(sizes.data(), sizes.size()) || !in.skip(U16(&sizes[format::kReserveHeaderBytes]))) {
+        return false;
     }
-    if (header.flags & format::kFlagNextCabinet) {
-        if (!in.string(header.nextName, false) || !in.string(header.nextDisk, true)) {
-            return false;
-        }
+    folderReserve = sizes[format::kReserveFolderBytes];
+    header.dataReserve = sizes[format::kReserveDataBytes];
+    return true;
+}
+
+// The names of the cabinets before and after this one, and of their disks,
+// when the flags say they follow.
+bool ReadNeighbours(Reader& in, CabinetHeader& header) {
+    if (header.hasPrev() && (!in.string(header.prevName, false) || !in.string(header.prevDisk, true))) {
+        return false;
     }
+    return !header.hasNext() || (in.string(header.nextName, false) && in.string(header.nextDisk, true));
+}
+
+// The CFFOLDER records, each with `reserve` bytes after it.
+bool ReadFolderRecords(Reader& in, std::size_t reserve, CabinetHeader& header) {
     header.folders.resize(header.folderCount);
     for (FolderRecord& folder : header.folders) {
         std::array<unsigned char, format::kFolderSize> record{};
-        if (!in.read(record.data(), record.size()) || !in.skip(folderReserve)) {
+        if (!in.read(record.data(), record.size()) || !in.skip(reserve)) {
             return false;
         }
         folder.dataOffset = U32(&record[format::kFolderDataOffset]);
         folder.blockCount = U16(&record[format::kFolderBlockCount]);
         folder.compression = U16(&record[format::kFolderCompression]);
     }
+    return true;
+}
+
+// One CFFILE record and the name after it. Its folder index names one of
+// the cabinet's `folderCount` folders or is a continuation mark.
+bool ReadFileRecord(Reader& in, uint16_t folderCount, FileRecord& file) {
+    std::array<unsigned char, format::kFileSize> record{};
+    if (!in.read(record.data(), record.size())) {
+        return false;
+    }
+    file.length = U32(&record[format::kFileLength]);
+    file.folderOffset = U32(&record[format::kFileFolderOffset]);
+    file.folderIndex = U16(&record[format::kFileFolderIndex]);
+    file.dosDate = U16(&record[format::kFileDate]);
+    file.dosTime = U16(&record[format::kFileTime]);
+    file.attribs = U16(&record[format::kFileAttribs]);
+    if (file.folderIndex < format::kContinuedFromPrev && file.folderIndex >= folderCount) {
+        return in.fail(ERROR_INVALID_DATA);
+    }
+    return in.string(file.name, false);
+}
+
+// The `fileCount` CFFILE records, and which of the folders they show to
+// continue from or into the cabinets beside this one.
+bool ReadFileRecords(Reader& in, uint16_t fileCount, CabinetHeader& header) {
     if (fileCount == 0) {
         // Nothing to extract is fine; data that belongs to no entry is not.
         const bool noData = std::all_of(header.folders.begin(), header.folders.end(),
                                         [](const FolderRecord& folder) { return folder.blockCount == 0; });
         return noData || in.fail(ERROR_INVALID_DATA);
     }
-
     header.files.resize(fileCount);
     for (FileRecord& file : header.files) {
-        std::array<unsigned char, format::kFileSize> record{};
-        if (!in.read(record.data(), record.size())) {
-            return false;
-        }
-        file.length = U32(&record[format::kFileLength]);
-        file.folderOffset = U32(&record[format::kFileFolderOffset]);
-        file.folderIndex = U16(&record[format::kFileFolderIndex]);
-        file.dosDate = U16(&record[format::kFileDate]);
-        file.dosTime = U16(&record[format::kFileTime]);
-        file.attribs = U16(&record[format::kFileAttribs]);
-        if (file.folderIndex < format::kContinuedFromPrev && file.folderIndex >= header.folderCount) {
-            return in.fail(ERROR_INVALID_DATA);
-        }
-        if (!in.string(file.name, false)) {
+        if (!ReadFileRecord(in, header.folderCount, file)) {
             return false;
         }
         header.firstFolderContinued = header.firstFolderContinued || file.continuedFromPrev();
         header.lastFolderContinues = header.lastFolderContinues || file.continuedToNext();
     }
     return true;
+}
+
+// The records in the order they stand in the file.
+bool ReadHeader(Reader& in, CabinetHeader& header) {
+    uint16_t fileCount = 0;
+    std::size_t folderReserve = 0;
+    return ReadFixedHeader(in, header, fileCount) && ReadReserveSizes(in, header, folderReserve) &&
+           ReadNeighbours(in, header) && ReadFolderRecords(in, folderReserve, header) &&
+           ReadFileRecords(in, fileCount, header);
 }
 
 }  // namespace
@@ -240,8 +240,8 @@ std::size_t CabinetHeader::folderOf(const FileRecord& file) const {
 HeaderResult ReadCabinetHeader(const std::string& hostPath) {
     HeaderResult result;
     int error = 0;
-    Descriptor fd(OpenForReading(hostPath, &error));
-    if (fd.get() < 0) {
+    const UniqueFd fd = OpenForReading(hostPath, &error);
+    if (!fd.valid()) {
         result.error = error == ENOENT ? Win32ForMissingFile(hostPath) : Win32FromErrno(error, IoOperation::Open);
         return result;
     }
@@ -252,4 +252,4 @@ HeaderResult ReadCabinetHeader(const std::string& hostPath) {
     return result;
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

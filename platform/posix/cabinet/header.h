@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 struct FileRecord {
     std::string name;           // raw bytes, as stored
@@ -65,4 +65,4 @@ struct HeaderResult {
 // else is ERROR_INVALID_DATA; a file that cannot be read gives its host error.
 HeaderResult ReadCabinetHeader(const std::string& hostPath);
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -2,8 +2,6 @@
 // entries written only into the file the service opened for them.
 #include "platform/posix/cabinet/io.h"
 
-#include "platform/posix/safe_output.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,21 +10,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
-int OpenForReading(const std::string& hostPath, int* error) noexcept {
+UniqueFd OpenForReading(const std::string& hostPath, int* error) noexcept {
     // O_NONBLOCK so that opening a pipe cannot wait for a writer; regular
     // files ignore it.
-    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    UniqueFd fd(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
         *error = errno;
-        return -1;
+        return fd;
     }
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         *error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return -1;
+        return UniqueFd();
     }
     return fd;
 }
@@ -79,17 +76,17 @@ mspack_file* CabinetIo::Open(mspack_system* self, const char* filename, int mode
         return nullptr;
     }
     int error = 0;
-    const int fd = OpenForReading(filename, &error);
-    if (fd < 0) {
+    UniqueFd fd = OpenForReading(filename, &error);
+    if (!fd.valid()) {
         io->recordFailure(error, IoOperation::Open);
         return nullptr;
     }
-    auto* handle = new (std::nothrow) Handle{io, fd, false};
+    auto* handle = new (std::nothrow) Handle{io, fd.get(), false};
     if (handle == nullptr) {
-        ::close(fd);
         io->recordFailure(ENOMEM, IoOperation::Open);
         return nullptr;
     }
+    fd.release();  // closed in Close()
     return reinterpret_cast<mspack_file*>(handle);
 }
 
@@ -109,23 +106,12 @@ int CabinetIo::Read(mspack_file* file, void* buffer, int bytes) noexcept {
     }
     // libmspack takes a short read for the end of the file, so read on
     // until the count is met or the file ends.
-    auto* into = static_cast<char*>(buffer);
-    int total = 0;
-    while (total < bytes) {
-        const ssize_t got = ::read(handle->fd, into + total, static_cast<size_t>(bytes - total));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            handle->io->recordFailure(errno, IoOperation::Read);
-            return -1;
-        }
-        if (got == 0) {
-            break;
-        }
-        total += static_cast<int>(got);
+    const ssize_t got = ReadFull(handle->fd, buffer, static_cast<std::size_t>(bytes));
+    if (got < 0) {
+        handle->io->recordFailure(errno, IoOperation::Read);
+        return -1;
     }
-    return total;
+    return static_cast<int>(got);
 }
 
 int CabinetIo::Write(mspack_file* file, void* buffer, int bytes) noexcept {
@@ -190,4 +176,4 @@ void CabinetIo::Copy(void* source, void* destination, size_t bytes) noexcept {
     std::memmove(destination, source, bytes);
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

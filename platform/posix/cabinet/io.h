@@ -7,23 +7,19 @@
 // exception ever crosses libmspack's C frames.
 #pragma once
 
-#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/win32_codes.h"
+#include "platform/posix/host_io.h"
 
 #include <cstdint>
 #include <mspack.h>
 #include <string>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
-// Opens a cabinet file for reading. Returns the descriptor, or -1 with
+// Opens a cabinet file for reading. Returns the descriptor, or none with
 // *error set: the open's errno, EISDIR for a folder, EINVAL for anything
 // else that is not a regular file (a pipe could block a read forever).
-int OpenForReading(const std::string& hostPath, int* error) noexcept;
-
-struct IoFailure {
-    int error = 0;  // errno; 0 when no host call failed
-    IoOperation operation = IoOperation::Read;
-};
+UniqueFd OpenForReading(const std::string& hostPath, int* error) noexcept;
 
 // What happened to the bytes of one entry.
 struct OutputResult {
@@ -89,4 +85,4 @@ private:
     IoFailure failure_;
 };
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -4,7 +4,7 @@
 #include "platform/posix/cabinet/format.h"
 #include "platform/runtime.h"
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 std::string AnsiEntryName(std::string_view storedName, uint16_t attribs) {
     if (attribs & format::kAttribUtf8Name) {
@@ -28,4 +28,4 @@ std::string WithTrailingSeparator(std::string folder) {
     return folder;
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 // An entry's name in the ANSI code page: converted from UTF-8 when the
 // attributes carry the UTF-8 flag (characters the code page lacks, and
@@ -24,4 +24,4 @@ DosPathParts SplitDosPath(std::string_view dosPath);
 // `folder` ending in a separator: '\' is added unless it ends in '\' or '/'.
 std::string WithTrailingSeparator(std::string folder);
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

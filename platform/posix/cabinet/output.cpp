@@ -2,24 +2,13 @@
 #include "platform/posix/cabinet/output.h"
 
 #include "platform/kernel.h"
-#include "platform/posix/cabinet/errors.h"
+#include "platform/posix/cabinet/win32_codes.h"
+#include "platform/posix/dos_stamp.h"
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 namespace {
 
-// MS-DOS date word: bits 15-9 year - 1980, 8-5 month, 4-0 day; time word:
-// bits 15-11 hour, 10-5 minute, 4-0 seconds / 2.
-constexpr int kDosEpochYear = 1980;
-constexpr int kDosYearShift = 9;
-constexpr int kDosMonthShift = 5;
-constexpr int kDosMonthMask = 0x0F;
-constexpr int kDosDayMask = 0x1F;
-constexpr int kDosHourShift = 11;
-constexpr int kDosMinuteShift = 5;
-constexpr int kDosMinuteMask = 0x3F;
-constexpr int kDosHalfSecondsMask = 0x1F;
-constexpr int kDosSecondsPerUnit = 2;
 constexpr int kTmEpochYear = 1900;
 constexpr int kLastHour = 23;
 constexpr int kLastMinute = 59;
@@ -28,13 +17,14 @@ constexpr int kLastSecond = 59;
 }  // namespace
 
 std::optional<std::time_t> LocalTimeOfDosStamp(uint16_t dosDate, uint16_t dosTime) {
+    const DosStamp stamp = UnpackDosStamp(dosDate, dosTime);
     std::tm fields{};
-    fields.tm_year = kDosEpochYear + (dosDate >> kDosYearShift) - kTmEpochYear;
-    fields.tm_mon = ((dosDate >> kDosMonthShift) & kDosMonthMask) - 1;
-    fields.tm_mday = dosDate & kDosDayMask;
-    fields.tm_hour = dosTime >> kDosHourShift;
-    fields.tm_min = (dosTime >> kDosMinuteShift) & kDosMinuteMask;
-    fields.tm_sec = (dosTime & kDosHalfSecondsMask) * kDosSecondsPerUnit;
+    fields.tm_year = stamp.year - kTmEpochYear;
+    fields.tm_mon = stamp.month - 1;
+    fields.tm_mday = stamp.day;
+    fields.tm_hour = stamp.hour;
+    fields.tm_min = stamp.minute;
+    fields.tm_sec = stamp.second;
     fields.tm_isdst = -1;  // whatever the zone says for that day
     if (fields.tm_hour > kLastHour || fields.tm_min > kLastMinute || fields.tm_sec > kLastSecond) {
         return std::nullopt;
@@ -66,4 +56,4 @@ uint32_t TempOutput::commit(std::optional<std::time_t> modified) {
     return error == 0 ? NO_ERROR : Win32FromErrno(error, IoOperation::Rename);
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 // The moment an entry's MS-DOS date and time words name, read as local time;
 // nothing when they name no real moment (month 0, 31 February, hour 24...).
@@ -36,4 +36,4 @@ private:
     SafeOutput output_;
 };
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -12,7 +12,7 @@
 
 #include <new>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 ReadAhead::ReadAhead() = default;
 
@@ -172,4 +172,4 @@ void ReadAhead::consume(std::size_t bytes) {
     toDecoder_.notify_one();
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

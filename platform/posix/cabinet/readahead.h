@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 class ReadAhead {
 public:
@@ -72,4 +72,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

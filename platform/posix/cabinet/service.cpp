@@ -14,14 +14,14 @@
 #include "platform/drives.h"
 #include "platform/kernel.h"
 #include "platform/posix/cabinet/decoders.h"
-#include "platform/posix/cabinet/errors.h"
 #include "platform/posix/cabinet/format.h"
 #include "platform/posix/cabinet/io.h"
 #include "platform/posix/cabinet/names.h"
 #include "platform/posix/cabinet/output.h"
 #include "platform/posix/cabinet/readahead.h"
 #include "platform/posix/cabinet/set.h"
-#include "platform/posix/safe_output.h"
+#include "platform/posix/cabinet/win32_codes.h"
+#include "platform/posix/host_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -36,10 +36,10 @@ namespace platform {
 
 namespace {
 
-using cabinet::FileRecord;
-using cabinet::FolderSpan;
-using cabinet::Part;
-using cabinet::WalkFailure;
+using cabservice::FileRecord;
+using cabservice::FolderSpan;
+using cabservice::Part;
+using cabservice::WalkFailure;
 
 constexpr int32_t kTrue = 1;
 constexpr int32_t kFalse = 0;
@@ -49,7 +49,7 @@ struct HandlerException {
     std::exception_ptr exception;
 };
 
-class Walk final : public cabinet::SetEvents {
+class Walk final : public cabservice::SetEvents {
 public:
     Walk(const char* cabinetFile, PSP_FILE_CALLBACK_A handler, void* context)
         : cabinetFile_(cabinetFile), handler_(handler), context_(context), set_(io_, *this) {}
@@ -104,7 +104,7 @@ private:
             if (file.continuedFromPrev()) {
                 continue;  // reported with the cabinet it begins in
             }
-            const std::string name = cabinet::AnsiEntryName(file.name, file.attribs);
+            const std::string name = cabservice::AnsiEntryName(file.name, file.attribs);
             FILE_IN_CABINET_INFO_A info{};
             info.NameInCabinet = name.c_str();
             info.FileSize = file.length;
@@ -149,11 +149,11 @@ private:
             return ERROR_INVALID_DATA;  // its data begins in a cabinet before this walk's first
         }
         const Part& first = set_.part(span->firstPart);
-        const bool native = cabinet::DecodesNatively(first.header.folders[span->firstFolder].compression);
+        const bool native = cabservice::DecodesNatively(first.header.folders[span->firstFolder].compression);
         // Joined in libmspack either way: the join refuses a set whose
         // cabinets disagree about the folder they share.
         mscabd_folder* folder = set_.folderFor(index, file, *span);
-        cabinet::TempOutput output(*hostTarget);
+        cabservice::TempOutput output(*hostTarget);
         if (const uint32_t created = output.create(); created != NO_ERROR) {
             return created;
         }
@@ -162,16 +162,16 @@ private:
         if (written != NO_ERROR) {
             return written;
         }
-        return output.commit(cabinet::LocalTimeOfDosStamp(file.dosDate, file.dosTime));
+        return output.commit(cabservice::LocalTimeOfDosStamp(file.dosDate, file.dosTime));
     }
 
     // Writes the entry's bytes from the decoder thread to `fd`.
     uint32_t writeDecoded(const FolderSpan& span, const FileRecord& file, int fd) {
         const bool sameFolder = decoding_ && *decoding_ == span;
-        cabinet::FolderData data = sameFolder ? cabinet::FolderData{} : set_.dataOf(span);
+        cabservice::FolderData data = sameFolder ? cabservice::FolderData{} : set_.dataOf(span);
         const uint64_t blocks = sameFolder ? decodingBlocks_ : data.blockCount();
         const uint64_t end = uint64_t{file.folderOffset} + file.length;
-        if (end > cabinet::format::kMaxFolderSize || end > blocks * cabinet::format::kMaxBlockSize) {
+        if (end > cabservice::format::kMaxFolderSize || end > blocks * cabservice::format::kMaxBlockSize) {
             return ERROR_INVALID_DATA;  // more than the folder can hold
         }
         if (file.length == 0) {
@@ -213,7 +213,7 @@ private:
             readAhead_.consume(take);
             position_ += take;
         }
-        return writeError != 0 ? cabinet::Win32FromErrno(writeError, cabinet::IoOperation::Write) : NO_ERROR;
+        return writeError != 0 ? cabservice::Win32FromErrno(writeError, cabservice::IoOperation::Write) : NO_ERROR;
     }
 
     // Writes the entry through libmspack, which decodes the folder itself.
@@ -230,11 +230,11 @@ private:
         io_.clearFailure();
         io_.armOutput(fd);
         const int status = decompressor->extract(decompressor, &entry, hostTarget.c_str());
-        const cabinet::OutputResult written = io_.disarmOutput();
+        const cabservice::OutputResult written = io_.disarmOutput();
         if (status != MSPACK_ERR_OK) {
-            const cabinet::IoFailure& failure = io_.failure();
+            const cabservice::IoFailure& failure = io_.failure();
             if (failure.error != 0) {
-                const uint32_t code = cabinet::Win32FromMspack(status, failure.error, failure.operation);
+                const uint32_t code = cabservice::Win32FromMspack(status, failure);
                 readFaults_.emplace(folder, code);
                 return code;
             }
@@ -243,10 +243,10 @@ private:
             const auto fault = readFaults_.find(folder);
             return status == MSPACK_ERR_READ && fault != readFaults_.end()
                        ? fault->second
-                       : cabinet::Win32FromMspack(status, 0, failure.operation);
+                       : cabservice::Win32FromMspack(status, failure);
         }
         if (written.writeError != 0) {
-            return cabinet::Win32FromErrno(written.writeError, cabinet::IoOperation::Write);
+            return cabservice::Win32FromErrno(written.writeError, cabservice::IoOperation::Write);
         }
         if (written.bytesWritten != file.length) {
             return ERROR_INVALID_DATA;
@@ -257,13 +257,13 @@ private:
     std::string cabinetFile_;
     PSP_FILE_CALLBACK_A handler_;
     void* context_;
-    cabinet::CabinetIo io_;
-    cabinet::CabinetSet set_;
+    cabservice::CabinetIo io_;
+    cabservice::CabinetSet set_;
     // The folder the decoder thread is on, and where the walk is in its data.
     std::optional<FolderSpan> decoding_;
     uint64_t decodingBlocks_ = 0;
     uint64_t position_ = 0;
-    cabinet::ReadAhead readAhead_;
+    cabservice::ReadAhead readAhead_;
     // The code of the host read fault that broke a libmspack folder.
     std::map<const mscabd_folder*, uint32_t> readFaults_;
 };

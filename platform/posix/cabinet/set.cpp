@@ -8,7 +8,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 namespace {
 
@@ -30,10 +30,6 @@ private:
     mscab_decompressor* decompressor_;
     mscabd_cabinet* cabinet_;
 };
-
-uint32_t Win32FromMspack(int mspackError, const IoFailure& failure) {
-    return cabinet::Win32FromMspack(mspackError, failure.error, failure.operation);
-}
 
 }  // namespace
 
@@ -123,12 +119,7 @@ void CabinetSet::openFirst(const std::string& dosPath) {
     }
     DosPathParts parts = SplitDosPath(dosPath);
     parts_.reserve(1);
-    std::unique_ptr<Part> first =
-        load(std::move(parts.folder), std::move(parts.file), std::move(*hostPath), std::move(read.header));
-    PendingCabinet pending(decompressor_.get(), first->cabinet);
-    parts_.push_back(std::move(first));
-    pending.release();
-    events_.cabinetOpened(*parts_.back());
+    append(load(std::move(parts.folder), std::move(parts.file), std::move(*hostPath), std::move(read.header)));
 }
 
 CabinetSet::Candidate CabinetSet::findNext(const Part& current) {
@@ -178,9 +169,13 @@ void CabinetSet::openNext() {
     Candidate found = findNext(current);
     std::unique_ptr<Part> next =
         load(std::move(found.dosFolder), current.header.nextName, std::move(found.hostPath), std::move(found.header));
-    PendingCabinet pending(decompressor_.get(), next->cabinet);
     next->diskName = current.header.nextDisk;
-    parts_.push_back(std::move(next));
+    append(std::move(next));
+}
+
+void CabinetSet::append(std::unique_ptr<Part> part) {
+    PendingCabinet pending(decompressor_.get(), part->cabinet);
+    parts_.push_back(std::move(part));
     pending.release();
     events_.cabinetOpened(*parts_.back());
 }
@@ -260,4 +255,4 @@ mscabd_folder* CabinetSet::folderFor(std::size_t index, const FileRecord& file, 
     }
     return parts_[index]->folders[parts_[index]->header.folderOf(file)];
 }
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -27,7 +27,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 // One cabinet of the walk.
 struct Part {
@@ -121,6 +121,8 @@ private:
     // records of `header` as they are. Throws WalkFailure; on success the
     // cabinet is the part's, not yet joined to the set.
     std::unique_ptr<Part> load(std::string dosFolder, std::string fileName, std::string hostPath, CabinetHeader header);
+    // Makes `part` (from load()) the set's last and tells the handler.
+    void append(std::unique_ptr<Part> part);
     // Joins part `index` to the part before it.
     void join(std::size_t index);
     // Looks for the cabinet `current` names as next: in its folder, then
@@ -137,4 +139,4 @@ private:
     std::set<std::pair<uint64_t, uint64_t>> seen_;
 };
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -1,13 +1,12 @@
-// The path routines of the Callback module: completing a folder name,
-// splitting a path, and creating a folder tree one level at a time.
-#include "cabinet/callback.h"
+// The path routines; see paths.h.
+#include "cabinet/paths.h"
 
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 
 #include <vector>
 
-namespace cabinet::Callback {
+namespace cabinet::paths {
 
 namespace {
 
@@ -111,4 +110,4 @@ bool MakeDirectoryTree(std::u16string& folder) {
     return true;
 }
 
-}  // namespace cabinet::Callback
+}  // namespace cabinet::paths

@@ -1,13 +1,13 @@
-// Win32 codes for the cabinet service's failures (see errors.h).
-#include "platform/posix/cabinet/errors.h"
+// Win32 codes for the cabinet service's failures (see win32_codes.h).
+#include "platform/posix/cabinet/win32_codes.h"
 
 #include "platform/kernel.h"
+#include "platform/posix/host_io.h"
 
 #include <cerrno>
 #include <mspack.h>
-#include <sys/stat.h>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 uint32_t Win32FromErrno(int error, IoOperation operation) {
     const bool reading =
@@ -45,14 +45,14 @@ uint32_t Win32FromErrno(int error, IoOperation operation) {
     return ERROR_GEN_FAILURE;
 }
 
-uint32_t Win32FromMspack(int mspackError, int ioError, IoOperation ioOperation) {
+uint32_t Win32FromMspack(int mspackError, const IoFailure& io) {
     switch (mspackError) {
         case MSPACK_ERR_OPEN:
         case MSPACK_ERR_READ:
         case MSPACK_ERR_SEEK:
         case MSPACK_ERR_WRITE:
-            if (ioError != 0) {
-                return Win32FromErrno(ioError, ioOperation);
+            if (io.error != 0) {
+                return Win32FromErrno(io.error, io.operation);
             }
             // No host call failed: the read ran into the end of the file.
             return mspackError == MSPACK_ERR_OPEN    ? ERROR_FILE_NOT_FOUND
@@ -68,10 +68,7 @@ uint32_t Win32FromMspack(int mspackError, int ioError, IoOperation ioOperation) 
 }
 
 uint32_t Win32ForMissingFile(const std::string& hostPath) {
-    const std::size_t slash = hostPath.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : hostPath.substr(0, slash);
-    struct stat info {};
-    return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    return IsHostDirectory(ParentFolder(hostPath)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform::cabinet {
+namespace platform::cabservice {
 
 // Not in kernel.h: the code Windows gives for a name component too long.
 constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
@@ -14,14 +14,20 @@ constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 // things for a read and a write (EIO) or an open and a create (ENOENT).
 enum class IoOperation { Open, Read, Seek, Create, Write, Close, Rename };
 
+// A failed host call: its errno (0 when none failed) and what it was doing.
+struct IoFailure {
+    int error = 0;
+    IoOperation operation = IoOperation::Read;
+};
+
 // The Win32 code for a host errno value; never NO_ERROR.
 uint32_t Win32FromErrno(int error, IoOperation operation);
 
-// The Win32 code for a libmspack error number. `ioError` is the errno our
-// own I/O saw during the same call (0 when none failed): libmspack reports a
-// failed read and a read cut short by the end of the file alike, and only
-// the errno tells a read fault from a truncated cabinet. Never NO_ERROR.
-uint32_t Win32FromMspack(int mspackError, int ioError, IoOperation ioOperation);
+// The Win32 code for a libmspack error number. `io` is the first failure
+// our own I/O saw during the same call: libmspack reports a failed read and
+// a read cut short by the end of the file alike, and only the errno tells a
+// read fault from a truncated cabinet. Never NO_ERROR.
+uint32_t Win32FromMspack(int mspackError, const IoFailure& io);
 
 // ERROR_FILE_NOT_FOUND when the folder of `hostPath` exists, otherwise
 // ERROR_PATH_NOT_FOUND: what Windows tells apart for a missing file.
@@ -34,4 +40,4 @@ struct WalkFailure {
     uint32_t code;
 };
 
-}  // namespace platform::cabinet
+}  // namespace platform::cabservice

@@ -1,0 +1,24 @@
+// The path routines the cabinet object's handlers share: completing a folder
+// name, splitting a path at its last '\', and creating a folder tree one
+// level at a time. Only '\' separates folders here; '/' is an ordinary
+// character.
+#pragma once
+
+#include <string>
+
+namespace cabinet::paths {
+
+// `text` with a '\' appended unless it already ends in one; "\" for "".
+std::u16string AddBackslash(const std::u16string& text);
+
+// Splits at the last '\': `folder` gets everything up to and including it
+// and `fileName` the rest; without a '\', the folder is empty and the file
+// name is the whole path.
+void SplitPath(const std::u16string& path, std::u16string& folder, std::u16string& fileName);
+
+// Creates `folder` and every missing folder on the way, one level at a
+// time. Drops one trailing '\' from the caller's text. True when the folder
+// exists at the end; no error ever leaves it.
+bool MakeDirectoryTree(std::u16string& folder);
+
+}  // namespace cabinet::paths

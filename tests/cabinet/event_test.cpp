@@ -1,0 +1,55 @@
+// The multicast event: order, references, subscriptions (also mid-raise), errors.
+#include "cabinet/event.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+TEST(Event, CallsListenersInOrderAndEachSeesWhatTheOneBeforeSet) {
+    cabinet::Event<bool&> event;
+    std::string calls;
+    event.Subscribe([&](bool& cancel) { calls += "first "; cancel = true; });
+    const auto second = event.Subscribe([&](bool& cancel) { calls += cancel ? "second(cancel) " : "second "; });
+    event.Subscribe([&](bool& cancel) { calls += "third "; cancel = false; });
+    bool cancel = false;
+    event.Raise(cancel);
+    EXPECT_EQ(calls, "first second(cancel) third ");
+    EXPECT_FALSE(cancel);  // what the last listener left
+    event.Unsubscribe(second);
+    event.Unsubscribe(second);  // gone already: nothing happens
+    calls.clear();
+    event.Raise(cancel);
+    EXPECT_EQ(calls, "first third ");
+}
+
+// A raise calls the listeners subscribed when it started: one added during
+// it is heard from the next raise on, one removed during it is still called.
+TEST(Event, ARaiseCallsTheListenersOfItsStart) {
+    cabinet::Event<> event;
+    std::string calls;
+    cabinet::Event<>::Subscription late = 0, second = 0;
+    const auto first = event.Subscribe([&] {
+        calls += "first ";
+        late = late != 0 ? late : event.Subscribe([&] { calls += "late "; });
+        event.Unsubscribe(second);
+    });
+    second = event.Subscribe([&] { calls += "second "; event.Unsubscribe(first); });
+    event.Raise();
+    EXPECT_EQ(calls, "first second ");
+    event.Raise();
+    EXPECT_EQ(calls, "first second late ");
+}
+
+TEST(Event, AListenersErrorReachesTheRaiserAndStopsTheRest) {
+    cabinet::Event<int> event;
+    int heard = 0;
+    event.Subscribe([](int) { throw std::runtime_error("listener failed"); });
+    event.Subscribe([&](int value) { heard = value; });
+    EXPECT_THROW(event.Raise(7), std::runtime_error);
+    EXPECT_EQ(heard, 0);
+}
+
+}  // namespace
