@@ -7,7 +7,7 @@
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VarnholtInstall"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QApplication::setApplicationVersion(QStringLiteral(VARNHOLT_VERSION));
     app::qt::Program program(app::FrmMain::Instance());
     return program.Run();
 }
