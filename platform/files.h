@@ -26,12 +26,18 @@ void FileCopy(const std::u16string& source, const std::u16string& destination);
 // trailing '\' except at a drive's root ("C:\").
 std::u16string InstallerFolder();
 
-// Starts the document `path` (a drive path) with the program the desktop
-// associates with it, in a normal window, without waiting for it. Inside the
-// Wine prefix when `wine` is on the PATH: a registry script (".reg") goes to
-// Wine's regedit, which merges it into that prefix, anything else to Wine's
-// start. Else through xdg-open. A missing file or launcher, or one that
-// cannot be started, is raised as "File not found".
+// Starts the document `path` (a drive path) without waiting for it. A
+// registry script (".reg") is merged into the registry view that 32-bit
+// programs read, the game's view: on Linux inside the Wine prefix when
+// `wine` is on the PATH (`wine reg import FILE /reg:32`); on 64-bit Windows
+// by the system's registry tool (`reg import FILE /reg:32`); on 32-bit
+// Windows, which has that view alone, through the program associated with
+// registry scripts. Any other document goes to its associated program (on
+// Linux: Wine's start, or xdg-open without Wine), in a normal window.
+// A missing document is raised as "File not found"; so is, on Linux, a
+// launcher that is missing or cannot be started. On Windows a start the
+// system refuses (a declined consent prompt, ...) is raised with the
+// system's own code and text.
 void StartDocument(const std::u16string& path);
 
 }  // namespace platform
