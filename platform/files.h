@@ -19,7 +19,9 @@ constexpr int32_t kErrPathNotFound = 76;     // "Path not found"
 // Copies `source` to `destination` (drive paths), replacing an existing
 // destination file. The copy is written beside the destination and renamed
 // into place once complete, so a failed copy never leaves a half-written
-// file where a good one stood. The copy keeps the source's modification time.
+// file where a good one stood (on Windows, a folder too long for even a short
+// temporary name beside the destination is written to directly, rather than
+// failing). The copy keeps the source's modification time.
 void FileCopy(const std::u16string& source, const std::u16string& destination);
 
 // The folder that holds the running program, in drive form, without a

@@ -16,6 +16,8 @@ namespace {
 
 // ShellExecute's results up to this value are failures.
 constexpr INT_PTR kShellExecuteLastFailure = 32;
+// The longest folder GetTempFileName takes: its name must fit beside it.
+constexpr std::size_t kTemporaryFolderLimit = MAX_PATH - 14;
 
 int32_t NumberForError(DWORD error) {
     switch (error) {
@@ -41,6 +43,21 @@ bool IsDirectory(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// A short, unique file in the destination's folder ("vhXXXX.tmp") for the
+// copy to be written to first; "" where none can be made there, above all
+// in a folder too long for one, where the copy goes to the destination
+// directly. The destination's own name is never lengthened, so a
+// destination close to MAX_PATH does not fail for the temporary's sake.
+std::string TemporaryBeside(const std::string& destination) {
+    const std::size_t separator = destination.find_last_of("\\/");
+    const std::string folder = separator == std::string::npos ? "." : destination.substr(0, separator + 1);
+    char temporary[MAX_PATH];
+    if (folder.size() > kTemporaryFolderLimit || ::GetTempFileNameA(folder.c_str(), "vh", 0, temporary) == 0) {
+        return {};
+    }
+    return temporary;
+}
+
 bool EndsWithIgnoringCase(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() && ::lstrcmpiA(text.c_str() + text.size() - suffix.size(), suffix.c_str()) == 0;
 }
@@ -55,14 +72,18 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
     }
     // Copied beside the destination and moved into place once complete, so a
     // failed copy never leaves a half-written file where a good one stood.
-    const std::string temporary = to + ".varnholt-copy-" + std::to_string(::GetCurrentProcessId());
-    if (!::CopyFileA(from.c_str(), temporary.c_str(), FALSE)) {
+    const std::string temporary = TemporaryBeside(to);
+    const std::string& written = temporary.empty() ? to : temporary;
+    if (!::CopyFileA(from.c_str(), written.c_str(), FALSE)) {
         const DWORD error = ::GetLastError();
-        ::DeleteFileA(temporary.c_str());
+        if (!temporary.empty()) {
+            ::DeleteFileA(temporary.c_str());
+        }
         RaiseFileError(NumberForError(error));
     }
-    ::SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!::MoveFileExA(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ::SetFileAttributesA(written.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!temporary.empty() &&
+        !::MoveFileExA(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = ::GetLastError();
         ::DeleteFileA(temporary.c_str());
         RaiseFileError(NumberForError(error));
