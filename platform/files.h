@@ -19,19 +19,27 @@ constexpr int32_t kErrPathNotFound = 76;     // "Path not found"
 // Copies `source` to `destination` (drive paths), replacing an existing
 // destination file. The copy is written beside the destination and renamed
 // into place once complete, so a failed copy never leaves a half-written
-// file where a good one stood. The copy keeps the source's modification time.
+// file where a good one stood (on Windows, a folder too long for even a short
+// temporary name beside the destination is written to directly, rather than
+// failing). The copy keeps the source's modification time.
 void FileCopy(const std::u16string& source, const std::u16string& destination);
 
 // The folder that holds the running program, in drive form, without a
 // trailing '\' except at a drive's root ("C:\").
 std::u16string InstallerFolder();
 
-// Starts the document `path` (a drive path) with the program the desktop
-// associates with it, in a normal window, without waiting for it. Inside the
-// Wine prefix when `wine` is on the PATH: a registry script (".reg") goes to
-// Wine's regedit, which merges it into that prefix, anything else to Wine's
-// start. Else through xdg-open. A missing file or launcher, or one that
-// cannot be started, is raised as "File not found".
+// Starts the document `path` (a drive path) without waiting for it. A
+// registry script (".reg") is merged into the registry view that 32-bit
+// programs read, the game's view: on Linux inside the Wine prefix when
+// `wine` is on the PATH (`wine reg import FILE /reg:32`); on 64-bit Windows
+// by the system's registry tool (`reg import FILE /reg:32`); on 32-bit
+// Windows, which has that view alone, through the program associated with
+// registry scripts. Any other document goes to its associated program (on
+// Linux: Wine's start, or xdg-open without Wine), in a normal window.
+// A missing document is raised as "File not found"; so is, on Linux, a
+// launcher that is missing or cannot be started. On Windows a start the
+// system refuses (a declined consent prompt, ...) is raised with the
+// system's own code and text.
 void StartDocument(const std::u16string& path);
 
 }  // namespace platform

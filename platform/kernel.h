@@ -77,7 +77,8 @@ int32_t lstrlenA(const char* String);
 // Copies Length bytes; the ranges may overlap.
 void RtlMoveMemory(void* Destination, const void* Source, std::size_t Length);
 
-// The ANSI code page. Only CP_ACP is accepted.
+// The ANSI code page, the one the program uses. Linux knows no other; the
+// Windows build accepts every page the system knows.
 constexpr uint32_t CP_ACP = 0;
 
 // Both conversions follow the platform's contract: a length of -1 means

@@ -33,9 +33,12 @@ private:
 };
 
 // Text in the ANSI code page and back; characters the code page cannot hold
-// become '?'.
-std::string TextToAnsi(std::u16string_view text);
-std::u16string AnsiToText(std::string_view ansi);
+// become '?'. Another code page may be named (0 is the ANSI one): the
+// Windows build knows every page the system does, Linux only its ANSI page.
+// A conversion the system refuses is raised with its code; a text that is
+// not empty never comes back empty.
+std::string TextToAnsi(std::u16string_view text, uint32_t codePage = 0);
+std::u16string AnsiToText(std::string_view ansi, uint32_t codePage = 0);
 
 // Text in UTF-8 and back, for the host's terminals and file names.
 // Invalid UTF-8 becomes U+FFFD.

@@ -22,6 +22,14 @@ wine_prefix_start() {
   # off our pipes, or a pipe waits for the server to end.
   "$WINE_SERVER" -p </dev/null >/dev/null 2>&1
   "$WINE_LOADER" wineboot </dev/null >/dev/null 2>&1
+  # The caption buttons are glyphs of fonts-wine's Marlett (without it the
+  # close box shows an "r"). Debian's Wine 8 looks for its own fonts in
+  # "<data dir>\../fonts", a path it cannot resolve, so the font goes where
+  # every Wine looks: the prefix's Fonts folder.
+  local marlett=/usr/share/wine/fonts/marlett.ttf
+  if [ -f $marlett ] && [ -d "$dir/drive_c/windows/Fonts" ]; then
+    ln -sf $marlett "$dir/drive_c/windows/Fonts/marlett.ttf"
+  fi
   if [ "$driver" = desktop ]; then
     "$WINE_LOADER" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
     "$WINE_LOADER" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f \

@@ -85,10 +85,10 @@ MainWindow::MainWindow(FrmMain& model, ClickForwarder forwardClick)
     int left = CW_USEDEFAULT;
     int top = CW_USEDEFAULT;
     if (properties.CenterScreen) {
-        RECT workArea{};
-        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
-        left = workArea.left + (workArea.right - workArea.left - width) / 2;
-        top = workArea.top + (workArea.bottom - workArea.top - height) / 2;
+        // The whole primary monitor, taskbar included, as "centred on the
+        // screen" means; the work area would sit it higher.
+        left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+        top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     }
     ::CreateWindowExW(WS_EX_CONTROLPARENT, kMainWindowClass, ToWide(properties.Caption).c_str(), style, left, top,
                       width, height, nullptr, nullptr, instance, this);

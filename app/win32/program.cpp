@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/runtime.h"
+#include "platform/win32/shell.h"
 
 namespace app::win32 {
 namespace {
@@ -72,6 +73,7 @@ MessageAnswer Program::MsgBox(std::u16string_view text, MessageButtons buttons) 
 
 void Program::OpenWebAddress(std::u16string_view address, WindowShow show) {
     // The result is not examined: a failure gives no message.
+    const platform::win32::ComApartment com;
     ::ShellExecuteA(Owner(), "Open", platform::TextToAnsi(address).c_str(), "", "",
                     show == WindowShow::Maximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
 }

@@ -12,6 +12,26 @@ namespace platform {
 namespace {
 
 constexpr char16_t kReplacementChar = 0xFFFD;
+constexpr char16_t kRuntimeSource[] = u"VarnholtInstall";
+
+// The codes a failed conversion leaves, with the system's texts for them.
+constexpr uint32_t kErrorInvalidFlags = 1004;
+constexpr uint32_t kErrorNoUnicodeTranslation = 1113;
+
+// A conversion the system refused, raised with the code it left.
+[[noreturn]] void RaiseConversionError() {
+    uint32_t code = GetLastError();
+    const char16_t* text = u"The parameter is incorrect.";
+    switch (code) {
+        case ERROR_INSUFFICIENT_BUFFER: text = u"The data area passed to a system call is too small."; break;
+        case kErrorInvalidFlags: text = u"Invalid flags."; break;
+        case kErrorNoUnicodeTranslation:
+            text = u"No mapping for the Unicode character exists in the target multi-byte code page.";
+            break;
+        default: code = ERROR_INVALID_PARAMETER; break;
+    }
+    throw RaisedError(static_cast<int32_t>(code), kRuntimeSource, text);
+}
 
 }  // namespace
 
@@ -24,27 +44,35 @@ RaisedError RaisedError::WithSource(std::u16string source) const {
     return RaisedError(number_, std::move(source), description_);
 }
 
-std::string TextToAnsi(std::u16string_view text) {
+std::string TextToAnsi(std::u16string_view text, uint32_t codePage) {
     if (text.empty()) {
         return {};
     }
     const auto length = static_cast<int32_t>(text.size());
-    std::string ansi(static_cast<std::size_t>(
-                         WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr)),
-                     '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), static_cast<int32_t>(ansi.size()), nullptr,
-                        nullptr);
+    const int32_t size = WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+        RaiseConversionError();
+    }
+    std::string ansi(static_cast<std::size_t>(size), '\0');
+    if (WideCharToMultiByte(codePage, 0, text.data(), length, ansi.data(), size, nullptr, nullptr) != size) {
+        RaiseConversionError();
+    }
     return ansi;
 }
 
-std::u16string AnsiToText(std::string_view ansi) {
+std::u16string AnsiToText(std::string_view ansi, uint32_t codePage) {
     if (ansi.empty()) {
         return {};
     }
     const auto length = static_cast<int32_t>(ansi.size());
-    std::u16string text(static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0)),
-                        u'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, text.data(), static_cast<int32_t>(text.size()));
+    const int32_t size = MultiByteToWideChar(codePage, 0, ansi.data(), length, nullptr, 0);
+    if (size <= 0) {
+        RaiseConversionError();
+    }
+    std::u16string text(static_cast<std::size_t>(size), u'\0');
+    if (MultiByteToWideChar(codePage, 0, ansi.data(), length, text.data(), size) != size) {
+        RaiseConversionError();
+    }
     return text;
 }
 

@@ -234,10 +234,13 @@ void StartDocument(const std::u16string& path) {
     std::vector<std::string> command;
     if (auto wine = FindOnPath("wine")) {
         // A Wine prefix associates nothing with .reg files, so "start" would
-        // refuse a registry script; on Windows opening one runs the registry
-        // editor, so do that.
+        // refuse a registry script. The game is a 32-bit program: it reads
+        // HKLM\Software through the 32-bit view, which in a 64-bit prefix is
+        // Wow6432Node, where a plain import never writes. Wine's registry
+        // tool imports into that view; a 32-bit prefix has only the one view,
+        // and there the switch changes nothing.
         if (IsRegistryScript(document)) {
-            command = {*wine, "regedit", WineName(document)};
+            command = {*wine, "reg", "import", WineName(document), "/reg:32"};
         } else {
             command = {*wine, "start", "/unix", document};
         }

@@ -83,19 +83,51 @@ int32_t MultiByteToWideChar(uint32_t CodePage, uint32_t Flags, const char* Multi
                                  reinterpret_cast<wchar_t*>(WideCharStr), WideCharCount);
 }
 
+namespace {
+
+// Whether Windows takes conversion flags for `page`: UTF-8 and GB18030 take
+// WC_ERR_INVALID_CHARS alone, UTF-7, the ISO-2022 and ISCII pages and Symbol
+// none at all; anything else fails with ERROR_INVALID_FLAGS. UTF-8 can be
+// the ANSI code page itself ("Use Unicode UTF-8 for worldwide language
+// support").
+bool TakesFlags(UINT page) {
+    switch (page) {
+        case 42:
+        case 50220:
+        case 50221:
+        case 50222:
+        case 50225:
+        case 50227:
+        case 50229:
+        case 54936:
+        case CP_UTF7:
+        case CP_UTF8: return false;
+        default: return page < 57002 || page > 57011;
+    }
+}
+
+// UTF-7 and UTF-8 hold every character: Windows refuses a default character
+// and the question whether one was used (ERROR_INVALID_PARAMETER).
+bool TakesDefaultChar(UINT page) { return page != CP_UTF7 && page != CP_UTF8; }
+
+}  // namespace
+
 int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* WideCharStr,
                             int32_t WideCharLength, char* MultiByteStr, int32_t MultiByteCount,
                             const char* DefaultChar, int32_t* UsedDefaultChar) {
-    BOOL usedDefault = FALSE;
+    const UINT page = CodePage == CP_ACP ? ::GetACP() : CodePage;
     // Without this flag Windows writes a look-alike for a character the code
     // page lacks (Omega becomes 'O'): a different name, where the contract
     // promises '?'.
-    if (CodePage == CP_ACP) {
+    if (TakesFlags(page)) {
         Flags |= WC_NO_BEST_FIT_CHARS;
     }
-    const int written = ::WideCharToMultiByte(CodePage, Flags, reinterpret_cast<const wchar_t*>(WideCharStr),
-                                              WideCharLength, MultiByteStr, MultiByteCount, DefaultChar,
-                                              UsedDefaultChar != nullptr ? &usedDefault : nullptr);
+    const bool asksDefault = TakesDefaultChar(page);
+    BOOL usedDefault = FALSE;
+    const int written = ::WideCharToMultiByte(page, Flags, reinterpret_cast<const wchar_t*>(WideCharStr),
+                                              WideCharLength, MultiByteStr, MultiByteCount,
+                                              asksDefault ? DefaultChar : nullptr,
+                                              asksDefault && UsedDefaultChar != nullptr ? &usedDefault : nullptr);
     if (UsedDefaultChar != nullptr) {
         *UsedDefaultChar = usedDefault ? 1 : 0;
     }

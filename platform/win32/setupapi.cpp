@@ -3,8 +3,10 @@
 // platform/setupapi.h. Wine's service (measured) keeps walking after
 // FILEOP_ABORT, ignores the answer to FILEEXTRACTED, can fail with last
 // error 0, reports a cut-off entry as written, leaves extracted files with
-// the current time, and calls a cabinet on a missing drive "file not found". Every correction is cheap and harmless on a
-// service that already keeps the contract.
+// the current time, and calls a cabinet on a missing drive "file not found".
+// Where a service fails without saying why, the target it was to write is
+// asked for the cause. Every correction is cheap and harmless on a service
+// that already keeps the contract.
 #include "platform/setupapi.h"
 
 #include "platform/kernel.h"
@@ -30,6 +32,7 @@ struct Walk {
     uint32_t fileSize = 0;
     uint16_t dosDate = 0;
     uint16_t dosTime = 0;
+    std::string pendingTarget;  // its target, until the service reports it written
 
     bool Stopped() const { return ended || failure != 0 || parked; }
 };
@@ -63,6 +66,22 @@ void SetStoredTime(const char* path, uint16_t dosDate, uint16_t dosTime) {
     }
 }
 
+// Why the file `path` cannot be written (a read-only file, a folder of that
+// name, a file another program holds, a folder that refuses new files), or
+// NO_ERROR when it can. Changes nothing on the disk.
+DWORD WhyNotWritable(const std::string& path) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+        file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        return ::GetLastError();
+    }
+    ::CloseHandle(file);
+    return NO_ERROR;
+}
+
 // Whether the folder that holds `path` exists (a missing cabinet in a
 // missing folder is "path not found", as for every other file).
 bool FolderExists(const char* path) {
@@ -94,17 +113,24 @@ UINT OnFileInCabinet(Walk& walk, ::FILE_IN_CABINET_INFO_A& service, UINT_PTR par
         walk.fileSize = entry.FileSize;
         walk.dosDate = entry.DosDate;
         walk.dosTime = entry.DosTime;
+        walk.pendingTarget = service.FullTargetName;
     }
     return answer;
 }
 
 UINT OnFileExtracted(Walk& walk, const ::FILEPATHS_A& service) {
     FILEPATHS_A written{service.Target, service.Source, service.Win32Error, service.Flags};
+    walk.pendingTarget.clear();
     if (written.Win32Error == NO_ERROR && written.Target != nullptr) {
         if (SizeOf(written.Target) != static_cast<int64_t>(walk.fileSize)) {
-            // A cut-off cabinet must not leave a short file reported as good.
-            ::DeleteFileA(written.Target);
-            written.Win32Error = ERROR_INVALID_DATA;
+            // Either the target could not be written at all (what stands
+            // there is not ours to delete), or a cut-off cabinet left a
+            // short file, which must not be reported as good.
+            written.Win32Error = WhyNotWritable(written.Target);
+            if (written.Win32Error == NO_ERROR) {
+                ::DeleteFileA(written.Target);
+                written.Win32Error = ERROR_INVALID_DATA;
+            }
         } else {
             SetStoredTime(written.Target, walk.dosDate, walk.dosTime);
         }
@@ -171,9 +197,13 @@ int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FIL
         return 1;
     }
     if (!completed) {
-        ::SetLastError(error == NO_ERROR                                          ? ERROR_INVALID_DATA
-                       : error == ERROR_FILE_NOT_FOUND && !FolderExists(CabinetFile) ? ERROR_PATH_NOT_FOUND
-                                                                                 : error);
+        DWORD cause = error;
+        if (cause == NO_ERROR && !walk.pendingTarget.empty()) {
+            cause = WhyNotWritable(walk.pendingTarget);
+        }
+        ::SetLastError(cause == NO_ERROR                                          ? ERROR_INVALID_DATA
+                       : cause == ERROR_FILE_NOT_FOUND && !FolderExists(CabinetFile) ? ERROR_PATH_NOT_FOUND
+                                                                                 : cause);
         return 0;
     }
     return 1;

@@ -78,10 +78,10 @@ TEST_F(InstallTest, InstallsEveryFileStartsTheScriptAndEnds) {
                                                     Completion(kDefaultPath), "end"}));
     EXPECT_EQ(testsupport::ReadTree(Installed()), expected_);
     EXPECT_EQ(expected_.size(), 385u + 8u);
-    // The registry script goes to Wine's registry editor.
+    // The registry script goes to Wine's registry tool, into the 32-bit view.
     const std::string record = launchers.WaitForRecord();
-    EXPECT_TRUE(record.starts_with((launchers.folder() / "wine").string() + "\nregedit\n")) << record;
-    EXPECT_TRUE(record.ends_with(script.filename().string() + "\n")) << record;
+    EXPECT_TRUE(record.starts_with((launchers.folder() / "wine").string() + "\nreg\nimport\n")) << record;
+    EXPECT_TRUE(record.ends_with(script.filename().string() + "\n/reg:32\n")) << record;
     EXPECT_EQ(form.LblCurrentFile.Caption(), u"Current File: ");
     // One cabinet object serves every cabinet, and it is kept.
     EXPECT_EQ(platform::TextToUtf8(form.cab()->CabName()), "D:\\Install\\Game8.cab");
@@ -233,7 +233,9 @@ TEST_F(InstallTest, TheRegistryScriptReachesWinesRegistry) {
 
     ScriptedPerson person({Yes});
     ASSERT_FALSE(Install(person).has_value());
-    // The script is merged by a process the installer does not wait for.
+    // The script is merged by a process the installer does not wait for,
+    // into the view the 32-bit game reads (Wow6432Node in this 64-bit
+    // prefix): a plain import would leave this query empty.
     const auto merged = [](const std::string& shown) {
         return shown.find("    InstallPath    REG_SZ    C:\\Ostmere\\Varnholt\\\r\n") != std::string::npos &&
                shown.find("    Version    REG_SZ    1.00\r\n") != std::string::npos;
@@ -242,7 +244,7 @@ TEST_F(InstallTest, TheRegistryScriptReachesWinesRegistry) {
     for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
          !merged(shown) && std::chrono::steady_clock::now() < deadline;
          std::this_thread::sleep_for(std::chrono::milliseconds(200))) {
-        shown = testsupport::Run("wine reg query 'HKLM\\SOFTWARE\\Ostmere\\Varnholt'").output;
+        shown = testsupport::Run("wine reg query 'HKLM\\SOFTWARE\\Ostmere\\Varnholt' /reg:32").output;
     }
     EXPECT_TRUE(merged(shown)) << shown;
 }

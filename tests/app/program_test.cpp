@@ -1,11 +1,13 @@
 // The front end's run of the program: the start-up prompts as real message
-// boxes, the report of a raised error and the nonzero end it brings, and the
-// ways the event loop ends.
+// boxes, the report of whatever leaves a handler and the nonzero end it
+// brings, and the ways the event loop ends.
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include "app/frm_main.h"
 #include "app/qt/program.h"
@@ -42,6 +44,9 @@ const QString kLicence = QStringLiteral(
     "D:\\LICENSE.doc, where D is the driver letter of your CD drive. Do you agree?");
 const QString kLiability = QStringLiteral(
     "Brannick shall not be held liable for any damage caused by this program. Do you agree?");
+
+// What a handler lets out.
+enum class Thrown { Raised, OutOfMemory, Standard, NotAnException };
 
 // Runs `handler` through the program from inside the event loop, the way a
 // click would, and returns the loop's exit status.
@@ -111,14 +116,29 @@ void TestProgram::startupPrompts() {
 
 void TestProgram::raisedErrorIsReportedAndEndsTheProgram_data() {
     QTest::addColumn<bool>("windowShown");
-    QTest::newRow("while the window is shown") << true;
-    QTest::newRow("before the window is shown") << false;
+    QTest::addColumn<int>("thrown");
+    QTest::addColumn<QString>("report");
+    const QString raised = QStringLiteral("Run-time error '53':\n\nFile <not> found");
+    const QString internal = QStringLiteral("Run-time error '51':\n\nInternal error");
+    QTest::newRow("while the window is shown") << true << int(Thrown::Raised) << raised;
+    QTest::newRow("before the window is shown") << false << int(Thrown::Raised) << raised;
+    QTest::newRow("out of memory") << true << int(Thrown::OutOfMemory)
+                                   << QStringLiteral("Run-time error '7':\n\nOut of memory");
+    QTest::newRow("a standard exception") << true << int(Thrown::Standard) << internal;
+    QTest::newRow("something that is no exception class") << true << int(Thrown::NotAnException) << internal;
 }
 
 void TestProgram::raisedErrorIsReportedAndEndsTheProgram() {
     QFETCH(bool, windowShown);
-    const auto raise = [] {
-        throw platform::RaisedError(53, u"CabFile", u"File <not> found");
+    QFETCH(int, thrown);
+    QFETCH(QString, report);
+    const auto raise = [thrown] {
+        switch (static_cast<Thrown>(thrown)) {
+            case Thrown::Raised: throw platform::RaisedError(53, u"CabFile", u"File <not> found");
+            case Thrown::OutOfMemory: throw std::bad_alloc();
+            case Thrown::Standard: throw std::out_of_range("map::at");
+            case Thrown::NotAnException: throw 42;
+        }
     };
     ModalAnswerer person({QMessageBox::Ok});
     if (windowShown) {
@@ -132,7 +152,7 @@ void TestProgram::raisedErrorIsReportedAndEndsTheProgram() {
 
     QCOMPARE(person.seen().size(), 1);
     QCOMPARE(person.seen().front().title, QStringLiteral("VarnholtInstall"));
-    QCOMPARE(person.seen().front().text, QStringLiteral("Run-time error '53':\n\nFile <not> found"));
+    QCOMPARE(person.seen().front().text, report);
     QVERIFY(program_->Ending());
     QCOMPARE(program_->ExitStatus(), app::qt::kErrorExitStatus);
 

@@ -172,11 +172,14 @@ TEST_F(StartDocumentTest, EachDocumentGoesToItsLauncher) {
         std::string record;  // after the launcher's own path
     };
     const Case cases[] = {
-        {"registry script: Wine's registry editor, with the drive path as Wine sees it", {"wine", "xdg-open"},
-         u"C:\\Game\\\\varnholtinstall.reg", "regedit\nC:\\Game\\varnholtinstall.reg\n"},
-        {"extension in another case", {"wine"}, u"c:\\game\\setup.reg", "regedit\nC:\\Game\\Setup.REG\n"},
+        {"registry script: Wine's registry tool, into the 32-bit view, with the drive path as Wine sees it",
+         {"wine", "xdg-open"}, u"C:\\Game\\\\varnholtinstall.reg",
+         "reg\nimport\nC:\\Game\\varnholtinstall.reg\n/reg:32\n"},
+        {"extension in another case", {"wine"}, u"c:\\game\\setup.reg",
+         "reg\nimport\nC:\\Game\\Setup.REG\n/reg:32\n"},
         {"registry script on no drive of the prefix: Wine's name for a host path", {"wine"},
-         AnsiToText(HostPathToDosPath((outside / "varnholtinstall.reg").string())), "regedit\n" + unixName + "\n"},
+         AnsiToText(HostPathToDosPath((outside / "varnholtinstall.reg").string())),
+         "reg\nimport\n" + unixName + "\n/reg:32\n"},
         {"other documents: Wine's start", {"wine", "xdg-open"}, u"C:\\Game\\Readme.txt",
          "start\n/unix\n" + HostPathOf("Readme.txt") + "\n"},
         {"no Wine: the desktop's opener", {"xdg-open"}, u"C:\\Game\\varnholtinstall.reg",

@@ -81,6 +81,7 @@ TEST(ServiceAdapter, KeepsTheContractWhereTheServiceDoesNot) {
         uint32_t lastError;  // when it fails
         std::vector<std::string> seen;
         std::vector<std::string> files;  // written, in the out folder
+        const char* folderInTheWay = nullptr;  // made before the walk, in the out folder
     };
     const Case cases[] = {
         {"abort ends the walk as completed, nothing more is written", twoEntries,
@@ -93,6 +94,8 @@ TEST(ServiceAdapter, KeepsTheContractWhereTheServiceDoesNot) {
          {"first.dat"}},
         {"not a cabinet", std::string("This is plain text, not a cabinet."), WriteAll, false,
          ERROR_INVALID_DATA, {}, {}},
+        {"a target that cannot be created fails with its cause, not as invalid data", twoEntries, WriteAll, false,
+         ERROR_ACCESS_DENIED, {"entry a.txt"}, {"a.txt"}, "a.txt"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -101,6 +104,9 @@ TEST(ServiceAdapter, KeepsTheContractWhereTheServiceDoesNot) {
         testsupport::WriteFile(cabinet, c.cabinet);
         Walk walk{c.answer, fs::absolute(folder / "out").string(), {}, {}};
         fs::create_directories(walk.outFolder);
+        if (c.folderInTheWay != nullptr) {
+            fs::create_directories(fs::path(walk.outFolder) / c.folderInTheWay);
+        }
 
         SetLastError(kPoison);
         const int32_t completed = platform::SetupIterateCabinetA(cabinet.c_str(), 0, &Handler, &walk);

@@ -73,19 +73,53 @@ std::string ClassOf(HWND window) {
 // A Unix path as Wine shows it to Windows programs.
 fs::path OnUnixRoot(const char* path) { return fs::path("Z:\\") / fs::path(path).relative_path(); }
 
-// The installer, started from a folder of its own with the registry script
-// beside it, as players get it.
+// The names of the system's registry programs, which a search of the
+// installer's or the current folder would find before the system's own.
+constexpr const char* kPlantedNames[] = {"reg.exe", "regedit.exe"};
+
+// The first visible top-level window of a process with a class name.
+struct WindowSearch {
+    DWORD process;
+    const char* className;
+    HWND found;
+};
+
+BOOL CALLBACK FindProcessWindow(HWND window, LPARAM context) {
+    auto& search = *reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    // Its own WS_VISIBLE: IsWindowVisible also asks the desktop, which a
+    // fresh prefix's first program may see hidden.
+    if (owner == search.process && (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0 &&
+        ClassOf(window) == search.className) {
+        search.found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The installer, started as players get it: from a folder of its own (whose
+// name the ANSI code page cannot hold) with the registry script beside it,
+// while the current folder is another one. Both folders hold planted
+// programs under the names of the system's registry programs, which leave a
+// mark when they run.
 class Installer {
 public:
     Installer() {
-        fs::copy_file(OnUnixRoot(VARNHOLT_INSTALLER_EXE), folder_ / "VarnholtInstall.exe");
+        fs::create_directories(program());
+        fs::copy_file(OnUnixRoot(VARNHOLT_INSTALLER_EXE), program() / "VarnholtInstall.exe");
         fs::copy_file(OnUnixRoot(VARNHOLT_SOURCE_DIR) / "scripts" / "varnholtinstall.reg",
-                      folder_ / "varnholtinstall.reg");
-        std::wstring command = (folder_ / "VarnholtInstall.exe").wstring();
+                      program() / "varnholtinstall.reg");
+        for (const fs::path& folder : {program(), current_.path()}) {
+            for (const char* name : kPlantedNames) {
+                fs::copy_file(OnUnixRoot(VARNHOLT_PLANTED_EXE), folder / name);
+            }
+        }
+        std::wstring command = (program() / "VarnholtInstall.exe").wstring();
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
-        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process_)) {
+        if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            current_.path().wstring().c_str(), &startup, &process_)) {
             throw std::runtime_error("cannot start the installer");
         }
     }
@@ -138,32 +172,30 @@ public:
 
     HWND MainWindow() const { return WaitForWindow("VarnholtInstallMain"); }
 
+    // The planted programs that ran.
+    std::vector<std::string> PlantedThatRan() const {
+        std::vector<std::string> ran;
+        for (const fs::path& folder : {program(), current_.path()}) {
+            for (const char* name : kPlantedNames) {
+                if (fs::exists(folder / (std::string(name) + ".ran"))) {
+                    ran.push_back((folder / name).string());
+                }
+            }
+        }
+        return ran;
+    }
+
 private:
     HWND Find(const char* className) const {
-        struct Search {
-            DWORD process;
-            const char* className;
-            HWND found;
-        } search{process_.dwProcessId, className, nullptr};
-        EnumWindows(
-            [](HWND window, LPARAM context) -> BOOL {
-                auto& s = *reinterpret_cast<Search*>(context);
-                DWORD owner = 0;
-                GetWindowThreadProcessId(window, &owner);
-                // Its own WS_VISIBLE: IsWindowVisible also asks the desktop,
-                // which a fresh prefix's first program may see hidden.
-                if (owner == s.process && (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0 &&
-                    ClassOf(window) == s.className) {
-                    s.found = window;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        WindowSearch search{process_.dwProcessId, className, nullptr};
+        EnumWindows(&FindProcessWindow, reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
 
+    fs::path program() const { return folder_ / L"Varnholt \u03a9"; }
+
     testsupport::TempDir folder_;
+    testsupport::TempDir current_;
     PROCESS_INFORMATION process_{};
 };
 
@@ -226,6 +258,11 @@ TEST(FrontEnd, TheWindowShowsTheTableWithItsTabOrderAndKeys) {
     const LONG style = GetWindowLongW(window, GWL_STYLE);
     EXPECT_TRUE((style & WS_SYSMENU) && !(style & WS_THICKFRAME) && !(style & WS_MINIMIZEBOX) &&
                 !(style & WS_MAXIMIZEBOX));
+    // Centred on the whole primary monitor, not on its work area.
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    EXPECT_EQ(frame.left, (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2);
+    EXPECT_EQ(frame.top, (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2);
 
     std::vector<std::string> tabOrder{TextOf(FocusOf(window))};
     for (int i = 0; i < 6; ++i) {
@@ -264,21 +301,46 @@ private:
     }
 };
 
+// The game's key as the 32-bit game reads it: in the 32-bit view, which this
+// 64-bit test program must name.
+constexpr wchar_t kGameKey[] = L"SOFTWARE\\Ostmere";
+
 std::string ValueOf(const wchar_t* name) {
-    wchar_t value[256] = {};
-    DWORD size = sizeof value;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ostmere\\Varnholt", name, RRF_RT_REG_SZ, nullptr, value,
-                     &size) != ERROR_SUCCESS) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ostmere\\Varnholt", 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY,
+                      &key) != ERROR_SUCCESS) {
         return "";
     }
-    return Narrow(value);
+    wchar_t value[256] = {};
+    DWORD size = sizeof value;
+    const LSTATUS read = RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, value, &size);
+    RegCloseKey(key);
+    return read == ERROR_SUCCESS ? Narrow(value) : "";
+}
+
+void DeleteGameKey(REGSAM view) {
+    HKEY software = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | view, &software) == ERROR_SUCCESS) {
+        RegDeleteTreeW(software, L"Ostmere");
+        RegCloseKey(software);
+    }
+}
+
+bool GameKeyIn(REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kGameKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
 }
 
 TEST(FrontEnd, InstallsTheDemoCdIntoThePrefixAndMergesTheRegistryScript) {
     const CdDrive cd(testsupport::DemoCd());
     const fs::path installed = "C:\\Ostmere\\Varnholt";
     fs::remove_all(installed);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ostmere");
+    DeleteGameKey(KEY_WOW64_32KEY);
+    DeleteGameKey(KEY_WOW64_64KEY);
 
     Installer installer;
     installer.Answer(IDYES);
@@ -301,13 +363,17 @@ TEST(FrontEnd, InstallsTheDemoCdIntoThePrefixAndMergesTheRegistryScript) {
     EXPECT_EQ(installer.ExitStatus(), 0);
 
     EXPECT_EQ(testsupport::ReadTree(installed), testsupport::ExpectedInstall(testsupport::DemoCd()));
-    // The script went to the system, which merged it into the prefix.
+    // The script went to the system's own registry tool (never a program of
+    // that name in the installer's or the current folder), which merged it
+    // into the view the 32-bit game reads, and only there.
     const auto deadline = Clock::now() + kWait;
     while (ValueOf(L"Version").empty() && Clock::now() < deadline) {
         std::this_thread::sleep_for(kPoll);
     }
     EXPECT_EQ(ValueOf(L"InstallPath"), "C:\\Ostmere\\Varnholt\\");
     EXPECT_EQ(ValueOf(L"Version"), "1.00");
+    EXPECT_FALSE(GameKeyIn(KEY_WOW64_64KEY));
+    EXPECT_EQ(installer.PlantedThatRan(), std::vector<std::string>{});
 }
 
 TEST(FrontEnd, AFailedInstallShowsTheRuntimeReportAndEnds) {

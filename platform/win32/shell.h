@@ -1,0 +1,71 @@
+// The shell on Windows: COM for the calls that need it, and how a document
+// is handed to the system, apart from the shell call itself so that tests
+// can answer for the shell. Internal to the Windows build and its tests.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace platform::win32 {
+
+// COM, apartment-threaded, on the calling thread while the object lives, as
+// the shell asks of its callers: a shell call may hand over to extensions
+// that need it.
+class ComApartment {
+public:
+    ComApartment();
+    ~ComApartment();
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    HRESULT result_;
+};
+
+// One request to the shell (ShellExecuteExW).
+struct ShellRequest {
+    std::wstring verb;        // empty: the default verb; L"runas": with the administrator's consent
+    std::wstring file;        // always a full path
+    std::wstring parameters;
+    int show = SW_SHOWNORMAL;
+
+    bool operator==(const ShellRequest&) const = default;
+};
+
+// What the shell answered.
+struct ShellAnswer {
+    bool started = false;
+    DWORD error = NO_ERROR;  // the system's code when it did not start
+    INT_PTR instApp = 0;     // its SE_ERR_ value then
+};
+
+using Shell = std::function<ShellAnswer(const ShellRequest&)>;
+
+// The facts the hand-off of a registry script depends on.
+struct SystemFacts {
+    // 64-bit Windows, where a 32-bit program (the game) reads HKLM\Software
+    // through the 32-bit view while the registry editor the association
+    // starts is 64-bit and writes the 64-bit one.
+    bool sixtyFourBit = false;
+    // Writing HKLM's 32-bit view needs the administrator's consent (UAC).
+    bool writingMachineKeysNeedsConsent = false;
+    std::wstring systemFolder;   // GetSystemDirectoryW
+    std::wstring windowsFolder;  // GetSystemWindowsDirectoryW
+};
+
+// The facts of the running system.
+SystemFacts RunningSystem();
+
+// Starts `document`, an existing file, through `shell`:
+// - a registry script on 64-bit Windows: the system's registry tool,
+//   `reg.exe import "document" /reg:32`, with no window, asking for consent
+//   only where writing HKLM needs it;
+// - anything else, and a registry script on 32-bit Windows: the program
+//   associated with it; a registry script with no (complete) association
+//   goes to the registry editor, as Windows' own association does.
+// A start that fails is raised with the system's code and text.
+void StartExistingDocument(const std::wstring& document, const SystemFacts& system, const Shell& shell);
+
+}  // namespace platform::win32
