@@ -185,7 +185,7 @@ std::string ReadAsHeader(const uint8_t* data, std::size_t size) {
 std::string UseWithCabFile(const uint8_t* data, std::size_t size) {
     const Scratch& scratch = TheScratch();
     scratch.place(data, size);
-    const auto cab = ::cabinet::CabFile::Create();
+    const auto cab = cabinet::CabFile::Create();
     cab->SetCabName(u"C:\\in.cab");
     auto survive = [](auto&& call) {
         try {

@@ -59,11 +59,6 @@ std::string HostPath(const std::u16string& path) {
     return *host;
 }
 
-// The launch helpers below ask through this name.
-bool IsDirectory(const std::string& hostPath) {
-    return IsHostDirectory(hostPath);
-}
-
 // A destination that exists and may not be written: a read-only file (which
 // even root must not replace, as on Windows) or one this user may not write.
 bool IsReadOnlyFile(const std::string& hostPath) {
@@ -82,7 +77,7 @@ std::optional<std::string> FindOnPath(const std::string& program) {
         const std::size_t end = std::min(folders.find(':', start), folders.size());
         std::string candidate = folders.substr(start, end - start);
         candidate = (candidate.empty() ? "." : candidate) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0 && !IsDirectory(candidate)) {
+        if (access(candidate.c_str(), X_OK) == 0 && !IsHostDirectory(candidate)) {
             return candidate;
         }
         start = end + 1;
@@ -94,7 +89,7 @@ std::optional<std::string> FindOnPath(const std::string& program) {
 // any case, as Windows matches extensions.
 bool IsRegistryScript(const std::string& hostPath) {
     constexpr std::u16string_view kExtension = u".reg";
-    const std::u16string name = Utf8ToText(hostPath.substr(hostPath.find_last_of('/') + 1));
+    const std::u16string name = Utf8ToText(LastComponent(hostPath));
     return name.size() >= kExtension.size() &&
            TextEqualsIgnoreCase(std::u16string_view(name).substr(name.size() - kExtension.size()), kExtension);
 }
@@ -114,7 +109,7 @@ std::string WineName(const std::string& document) {
         WinePrefix() + "/dosdevices/" + static_cast<char>(std::tolower(static_cast<unsigned char>(drivePath[0]))) + ":";
     uint32_t error = NO_ERROR;
     const auto resolved = DosPathToHostPath(drivePath, &error);
-    if (IsDirectory(driveEntry) && resolved && IsSameFile(*resolved, document)) {
+    if (IsHostDirectory(driveEntry) && resolved && IsSameFile(*resolved, document)) {
         return TextToUtf8(AnsiToText(drivePath));
     }
     char absolute[PATH_MAX];
@@ -134,16 +129,15 @@ int SpawnDetached(const std::vector<std::string>& arguments) {
     }
     argv.push_back(nullptr);
 
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
         return errno;
     }
+    UniqueFd reading(ends[0]);
+    UniqueFd writing(ends[1]);
     const pid_t child = fork();
     if (child < 0) {
-        const int error = errno;
-        close(report[0]);
-        close(report[1]);
-        return error;
+        return errno;
     }
     if (child == 0) {
         setsid();
@@ -153,15 +147,13 @@ int SpawnDetached(const std::vector<std::string>& arguments) {
         posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         pid_t grandchild = 0;
         const int result = posix_spawn(&grandchild, argv[0], &quiet, nullptr, argv.data(), environ);
-        ssize_t ignored = write(report[1], &result, sizeof result);
+        ssize_t ignored = write(writing.get(), &result, sizeof result);
         (void)ignored;
         _exit(0);
     }
-    close(report[1]);
+    writing.reset();
     int result = ECHILD;
-    while (read(report[0], &result, sizeof result) < 0 && errno == EINTR) {
-    }
-    close(report[0]);
+    ReadFull(reading.get(), &result, sizeof result);
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
     return result;
