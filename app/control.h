@@ -21,6 +21,10 @@ struct TwipsRect {
     friend bool operator==(const TwipsRect&, const TwipsRect&) = default;
 };
 
+// A length in twips as whole pixels at `dotsPerInch`, rounded to the nearest:
+// how both front ends place the controls on the screen.
+int TwipsToPixels(int32_t twips, double dotsPerInch);
+
 class Control {
 public:
     // `container` is the frame the control sits on, or null for the

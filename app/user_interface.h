@@ -1,6 +1,7 @@
 // The window model's only way to reach the person in front of the screen:
 // modal message boxes, opening a web address, and ending the program.
-// The Qt front end implements it; tests replace it with scripted answers.
+// Both front ends implement it (app/qt, app/win32, on the common ground of
+// FrontEnd); tests replace it with scripted answers.
 #pragma once
 
 #include <string_view>

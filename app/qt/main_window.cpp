@@ -41,6 +41,23 @@ protected:
     }
 };
 
+// Shows a control's caption or text in its widget.
+void ShowValue(const Control& control, QWidget* widget) {
+    const QString value = ToQString(control.Caption());
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setText(value);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        // Setting the same text again would move the cursor while typing.
+        if (edit->text() != value) {
+            edit->setText(value);
+        }
+    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        button->setText(value);
+    } else if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
+        frame->setTitle(value);
+    }
+}
+
 }  // namespace
 
 MainWindow::MainWindow(FrmMain& model, ClickForwarder forwardClick)
@@ -66,11 +83,11 @@ MainWindow::MainWindow(FrmMain& model, ClickForwarder forwardClick)
     setWindowFlags(flags);
 
     for (Control* control : model_.Controls()) {
-        QWidget* widget = createControl(*control);
+        QWidget* widget = CreateControl(*control);
         widgets_.emplace(control, widget);
-        connectControl(*control, widget);
+        ConnectControl(*control, widget);
     }
-    applyTabOrder();
+    ApplyTabOrder();
 
     const int width = TwipsToPixels(properties.ClientWidth, dotsPerInchX_);
     const int height = TwipsToPixels(properties.ClientHeight, dotsPerInchY_);
@@ -80,7 +97,7 @@ MainWindow::MainWindow(FrmMain& model, ClickForwarder forwardClick)
         resize(width, height);
     }
     if (properties.CenterScreen) {
-        placeOnScreen(width, height);
+        PlaceOnScreen(width, height);
     }
 }
 
@@ -96,7 +113,7 @@ QWidget* MainWindow::WidgetFor(const Control& control) const {
     return found != widgets_.end() ? found->second : nullptr;
 }
 
-QWidget* MainWindow::createControl(Control& control) {
+QWidget* MainWindow::CreateControl(Control& control) {
     QWidget* parent = control.Container() != nullptr ? WidgetFor(*control.Container()) : this;
     QWidget* widget = nullptr;
     switch (control.Kind()) {
@@ -133,12 +150,12 @@ QWidget* MainWindow::createControl(Control& control) {
                         TwipsToPixels(rect.Top, dotsPerInchY_),
                         TwipsToPixels(rect.Width, dotsPerInchX_),
                         TwipsToPixels(rect.Height, dotsPerInchY_));
-    showValue(control, widget);
+    ShowValue(control, widget);
     return widget;
 }
 
-void MainWindow::connectControl(Control& control, QWidget* widget) {
-    control.SetObserver([&control, widget] { showValue(control, widget); });
+void MainWindow::ConnectControl(Control& control, QWidget* widget) {
+    control.SetObserver([&control, widget] { ShowValue(control, widget); });
     if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         // The model always holds what the user typed.
         connect(edit, &QLineEdit::textChanged, this,
@@ -148,7 +165,7 @@ void MainWindow::connectControl(Control& control, QWidget* widget) {
     }
 }
 
-void MainWindow::applyTabOrder() {
+void MainWindow::ApplyTabOrder() {
     QWidget* previous = nullptr;
     for (const Control* control : model_.TabOrder()) {
         if (!control->TabStop()) {
@@ -164,28 +181,12 @@ void MainWindow::applyTabOrder() {
     }
 }
 
-void MainWindow::placeOnScreen(int width, int height) {
+void MainWindow::PlaceOnScreen(int width, int height) {
     const QRect available = ScreenOf(this)->availableGeometry();
     // The window manager's frame is not known before the window is shown, so
     // the client area is what gets centred.
     setGeometry(
         QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, QSize(width, height), available));
-}
-
-void MainWindow::showValue(const Control& control, QWidget* widget) {
-    const QString value = ToQString(control.Caption());
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(value);
-    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        // Setting the same text again would move the cursor while typing.
-        if (edit->text() != value) {
-            edit->setText(value);
-        }
-    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        button->setText(value);
-    } else if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
-        frame->setTitle(value);
-    }
 }
 
 }  // namespace app::qt

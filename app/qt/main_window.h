@@ -26,11 +26,10 @@ public:
     QWidget* WidgetFor(const Control& control) const;
 
 private:
-    QWidget* createControl(Control& control);
-    void connectControl(Control& control, QWidget* widget);
-    void applyTabOrder();
-    void placeOnScreen(int width, int height);
-    static void showValue(const Control& control, QWidget* widget);
+    QWidget* CreateControl(Control& control);
+    void ConnectControl(Control& control, QWidget* widget);
+    void ApplyTabOrder();
+    void PlaceOnScreen(int width, int height);
 
     FrmMain& model_;
     ClickForwarder forwardClick_;

@@ -1,8 +1,6 @@
-// Program: message boxes, the web launcher, handler dispatch and the error
-// report of the Qt front end.
+// Program: message boxes, the web launcher, the error report's box and the
+// event loop of the Qt front end.
 #include "app/qt/program.h"
-
-#include "app/handler_run.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -11,16 +9,10 @@
 #include <QProcess>
 #include <QThread>
 
-#include <new>
-#include <string>
-
 #include "app/qt/qt_convert.h"
-#include "platform/runtime.h"
 
 namespace app::qt {
 namespace {
-
-// The runtime's own number and text for memory running out.
 
 QFont WindowFont() {
     return ToQFont(FrmMain::Properties.Font);
@@ -89,53 +81,19 @@ void OpenWithDesktop(const QString& address) {
 }
 
 Program::Program(FrmMain& model, WebOpener openWebAddress)
-    : model_(model), openWebAddress_(std::move(openWebAddress)) {
+    : FrontEnd(model), openWebAddress_(std::move(openWebAddress)) {
     // One font for everything the front end shows, message boxes included.
     QApplication::setFont(WindowFont());
-    model_.SetUserInterface(this);
-}
-
-Program::~Program() {
-    model_.SetUserInterface(nullptr);
-}
-
-int Program::Run() {
-    if (!Load()) {
-        return exitStatus_;
-    }
-    Show();
-    const int status = QApplication::exec();
-    return ending_ ? exitStatus_ : status;
-}
-
-bool Program::Load() {
-    Dispatch([this] { model_.Form_Load(); });
-    return !ending_;
 }
 
 void Program::Show() {
-    window_ = std::make_unique<MainWindow>(model_, [this](const Control& control) {
-        Dispatch([this, &control] { model_.Click(control); });
+    window_ = std::make_unique<MainWindow>(Model(), [this](const Control& control) {
+        Dispatch([this, &control] { Model().Click(control); });
     });
     window_->show();
     // The program's only window takes the keyboard, as it would on a desktop
     // whose window manager activates new windows; without one it would not.
     window_->activateWindow();
-}
-
-void Program::Dispatch(const std::function<void()>& handler) {
-    if (ending_) {
-        return;
-    }
-    if (!RunHandler(handler, [this](int32_t number, std::u16string_view description) {
-            ReportError(number, description);
-        })) {
-        ending_ = true;
-        exitStatus_ = kErrorExitStatus;
-    }
-    if (ending_) {
-        Finish();
-    }
 }
 
 MessageAnswer Program::MsgBox(std::u16string_view text, MessageButtons buttons) {
@@ -154,14 +112,14 @@ void Program::OpenWebAddress(std::u16string_view address, WindowShow /*show*/) {
     openWebAddress_(ToQString(address));
 }
 
-void Program::EndProgram() {
-    ending_ = true;
+void Program::ShowErrorReport(std::u16string_view report) {
+    ShowBox(window_.get(), QMessageBox::Critical, ToQString(report), QMessageBox::Ok,
+            QMessageBox::Ok);
 }
 
-void Program::ReportError(int32_t number, std::u16string_view description) {
-    const QString text = QStringLiteral("Run-time error '") + QString::number(number) +
-                         QStringLiteral("':\n\n") + ToQString(description);
-    ShowBox(window_.get(), QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
+void Program::RunEventLoop() {
+    // Ends with the last window closed, or when Finish() leaves it.
+    QApplication::exec();
 }
 
 void Program::Finish() {
@@ -172,7 +130,7 @@ void Program::Finish() {
     // end by itself, and an exit() then would make every later modal box
     // return at once.
     if (QThread::currentThread()->loopLevel() > 0) {
-        QCoreApplication::exit(exitStatus_);
+        QCoreApplication::exit(ExitStatus());
     }
 }
 

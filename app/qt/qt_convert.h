@@ -1,12 +1,11 @@
-// Conversions between the window model's values and Qt's: 16-bit text,
-// the font description, and twips to pixels.
+// Conversions between the window model's values and Qt's: 16-bit text and
+// the font description. Twips become pixels through the model's own
+// TwipsToPixels (app/control.h), as in the Win32 front end.
 #pragma once
 
 #include <QFont>
 #include <QString>
 
-#include <cmath>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -30,12 +29,6 @@ inline QFont ToQFont(const FontSpec& fontSpec) {
     font.setUnderline(fontSpec.Underline);
     font.setStrikeOut(fontSpec.Strikethrough);
     return font;
-}
-
-// A twips length in pixels at `dotsPerInch` (1440 twips to the inch).
-inline int TwipsToPixels(int32_t twips, double dotsPerInch) {
-    constexpr double kTwipsPerInch = 1440.0;
-    return static_cast<int>(std::lround(twips * dotsPerInch / kTwipsPerInch));
 }
 
 }  // namespace app::qt

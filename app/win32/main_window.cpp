@@ -2,14 +2,13 @@
 // procedure that dispatches each message to a small handler.
 #include "app/win32/main_window.h"
 
-#include <cmath>
 #include <string>
+
+#include "app/win32/win32_convert.h"
 
 namespace app::win32 {
 namespace {
 
-constexpr double kTwipsPerInch = 1440.0;
-constexpr double kPointsPerInch = 72.0;
 // Control identifiers start past IDOK and IDCANCEL, which the dialog manager
 // sends for Enter and Escape: those keys press nothing here.
 constexpr int kFirstControlId = 100;
@@ -19,8 +18,6 @@ std::wstring WindowText(HWND window) {
     text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
-
-std::wstring ToWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
 // Shows a control's value unless it already shows it (resetting an edit
 // box's text would move the caret while the user types).
@@ -78,7 +75,8 @@ MainWindow::MainWindow(FrmMain& model, ClickForwarder forwardClick)
     if (properties.MaxButton) {
         style |= WS_MAXIMIZEBOX;
     }
-    RECT frame{0, 0, ToPixelsX(properties.ClientWidth), ToPixelsY(properties.ClientHeight)};
+    RECT frame{0, 0, TwipsToPixels(properties.ClientWidth, dotsPerInchX_),
+               TwipsToPixels(properties.ClientHeight, dotsPerInchY_)};
     ::AdjustWindowRectEx(&frame, style, FALSE, WS_EX_CONTROLPARENT);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
@@ -166,11 +164,8 @@ LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void MainWindow::OnCreate() {
-    const FontSpec& face = FrmMain::Properties.Font;
-    const int height = -static_cast<int>(std::lround(face.Size * dotsPerInchY_ / kPointsPerInch));
-    font_ = ::CreateFontW(height, 0, 0, 0, face.Weight, face.Italic, face.Underline, face.Strikethrough,
-                          static_cast<DWORD>(face.Charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_DONTCARE, ToWide(face.Name).c_str());
+    const LOGFONTW font = ToLogFont(FrmMain::Properties.Font, dotsPerInchY_);
+    font_ = ::CreateFontIndirectW(&font);
     ::SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     int id = kFirstControlId;
     for (Control* control : model_.Controls()) {
@@ -193,7 +188,8 @@ HWND MainWindow::CreateControl(Control& control, int id) {
     const ControlClass kind = ClassOf(control.Kind());
     const HWND child = ::CreateWindowExW(
         kind.extendedStyle, kind.className, ToWide(control.Caption()).c_str(), WS_CHILD | WS_VISIBLE | kind.style,
-        ToPixelsX(rect.Left), ToPixelsY(rect.Top), ToPixelsX(rect.Width), ToPixelsY(rect.Height), window_,
+        TwipsToPixels(rect.Left, dotsPerInchX_), TwipsToPixels(rect.Top, dotsPerInchY_),
+        TwipsToPixels(rect.Width, dotsPerInchX_), TwipsToPixels(rect.Height, dotsPerInchY_), window_,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     if (control.Kind() == ControlKind::TextBox) {
@@ -222,8 +218,7 @@ void MainWindow::OnCommand(WPARAM wParam, LPARAM lParam) {
     const HWND child = reinterpret_cast<HWND>(lParam);
     if (control.Kind() == ControlKind::TextBox && HIWORD(wParam) == EN_CHANGE) {
         // The model always holds what the user typed.
-        const std::wstring text = WindowText(child);
-        control.SetText(std::u16string(text.begin(), text.end()));
+        control.SetText(ToText(WindowText(child)));
     } else if (control.Kind() == ControlKind::CommandButton && HIWORD(wParam) == BN_CLICKED) {
         forwardClick_(control);
     }
@@ -237,14 +232,6 @@ void MainWindow::OnActivate(WPARAM wParam) {
     } else if (focusBeforeDeactivation_ != nullptr && ::IsWindow(focusBeforeDeactivation_)) {
         ::SetFocus(focusBeforeDeactivation_);
     }
-}
-
-int MainWindow::ToPixelsX(int32_t twips) const {
-    return static_cast<int>(std::lround(twips * dotsPerInchX_ / kTwipsPerInch));
-}
-
-int MainWindow::ToPixelsY(int32_t twips) const {
-    return static_cast<int>(std::lround(twips * dotsPerInchY_ / kTwipsPerInch));
 }
 
 }  // namespace app::win32

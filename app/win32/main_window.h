@@ -43,8 +43,6 @@ private:
     void OnActivate(WPARAM wParam);
     HWND CreateControl(Control& control, int id);
     void ApplyTabOrder();
-    int ToPixelsX(int32_t twips) const;
-    int ToPixelsY(int32_t twips) const;
 
     FrmMain& model_;
     ClickForwarder forwardClick_;

@@ -1,21 +1,15 @@
-// Program: message boxes, the web page, handler dispatch, the error report
-// and the message loop of the Win32 front end.
+// Program: message boxes, the web page, the error report's box and the
+// message loop of the Win32 front end.
 #include "app/win32/program.h"
-
-#include "app/handler_run.h"
 
 #include <shellapi.h>
 
-#include <new>
-#include <string>
-
+#include "app/win32/win32_convert.h"
 #include "platform/runtime.h"
 #include "platform/win32/shell.h"
 
 namespace app::win32 {
 namespace {
-
-std::wstring ToWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
 // Application-modal, first button the default; no icon unless asked.
 int ShowBox(HWND owner, std::u16string_view text, UINT type) {
@@ -25,42 +19,13 @@ int ShowBox(HWND owner, std::u16string_view text, UINT type) {
 
 }  // namespace
 
-Program::Program(FrmMain& model) : model_(model) { model_.SetUserInterface(this); }
+Program::Program(FrmMain& model) : FrontEnd(model) {}
 
-Program::~Program() { model_.SetUserInterface(nullptr); }
-
-int Program::Run() {
-    Dispatch([this] { model_.Form_Load(); });
-    if (ending_) {
-        return exitStatus_;
-    }
-    window_ = std::make_unique<MainWindow>(model_, [this](const Control& control) {
-        Dispatch([this, &control] { model_.Click(control); });
+void Program::Show() {
+    window_ = std::make_unique<MainWindow>(Model(), [this](const Control& control) {
+        Dispatch([this, &control] { Model().Click(control); });
     });
     window_->Show();
-    MSG message{};
-    while (!ending_ && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (window_->TranslateKey(message) || ::IsDialogMessageW(window_->Handle(), &message)) {
-            continue;
-        }
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-    }
-    window_.reset();
-    return exitStatus_;
-}
-
-void Program::Dispatch(const std::function<void()>& handler) {
-    if (ending_) {
-        return;
-    }
-    // ReportError ends the program.
-    RunHandler(handler, [this](int32_t number, std::u16string_view description) {
-        ReportError(number, description);
-    });
-    if (ending_ && window_ != nullptr && window_->Handle() != nullptr) {
-        ::ShowWindow(window_->Handle(), SW_HIDE);
-    }
 }
 
 MessageAnswer Program::MsgBox(std::u16string_view text, MessageButtons buttons) {
@@ -78,14 +43,27 @@ void Program::OpenWebAddress(std::u16string_view address, WindowShow show) {
                     show == WindowShow::Maximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
 }
 
-void Program::EndProgram() { ending_ = true; }
+void Program::ShowErrorReport(std::u16string_view report) { ShowBox(Owner(), report, MB_OK | MB_ICONERROR); }
 
-void Program::ReportError(int32_t number, std::u16string_view description) {
-    const std::u16string text = u"Run-time error '" + platform::Utf8ToText(std::to_string(number)) + u"':\n\n" +
-                                std::u16string(description);
-    ShowBox(Owner(), text, MB_OK | MB_ICONERROR);
-    ending_ = true;
-    exitStatus_ = kErrorExitStatus;
+// Ends with the window closed (WM_QUIT), or once a handler has ended the
+// program; the window goes with it.
+void Program::RunEventLoop() {
+    MSG message{};
+    while (!Ending() && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (window_->TranslateKey(message) || ::IsDialogMessageW(window_->Handle(), &message)) {
+            continue;
+        }
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    window_.reset();
+}
+
+// The message loop sees the end by itself once the running handler returns.
+void Program::Finish() {
+    if (window_ != nullptr && window_->Handle() != nullptr) {
+        ::ShowWindow(window_->Handle(), SW_HIDE);
+    }
 }
 
 HWND Program::Owner() const { return window_ != nullptr ? window_->Handle() : nullptr; }

@@ -1,15 +1,20 @@
 // The window model against a scripted person: the start-up prompts, the help
-// messages, the link, the layout and focus order, and the current-file label.
+// messages, the link, the layout and focus order, and the current-file label;
+// and the dispatch both front ends share, through one that only records.
 #include "app/frm_main.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "app/front_end.h"
 #include "cabinet/cab_file.h"
 #include "platform/runtime.h"
 #include "tests/app/scripted_person.h"
@@ -147,12 +152,52 @@ TEST(FrmMainCab, EachExtractShowsItsEntryInTheWindowsOwnLabel) {
     EXPECT_THROW(cab->Extract(u"b.txt", u"", u""), platform::RaisedError);
 }
 
-TEST(FrmMainInstance, CreatingAWindowAsksNothing) {
-    // Any handler run without a user interface throws, so creation must not
-    // run the prompts, while Form_Load does.
-    EXPECT_NO_THROW({ FrmMain fresh; });
-    FrmMain form;
-    EXPECT_THROW(form.Form_Load(), std::logic_error);
+class RecordingFrontEnd final : public FrontEnd {
+public:
+    explicit RecordingFrontEnd(FrmMain& model) : FrontEnd(model) {}
+    void Show() override {}
+    MessageAnswer MsgBox(std::u16string_view, MessageButtons) override { return MessageAnswer::No; }
+    void OpenWebAddress(std::u16string_view, WindowShow) override {}
+    std::vector<std::string> log;
+
+private:
+    void ShowErrorReport(std::u16string_view report) override { log.push_back("report: " + Line(report)); }
+    void RunEventLoop() override {}
+    void Finish() override { log.push_back("finish"); }
+};
+
+TEST(FrontEndDispatch, WhateverLeavesAHandlerIsReportedAndEndsTheProgram) {
+    struct Case {
+        const char* meaning;
+        std::function<void(FrontEnd&)> handler;
+        std::vector<std::string> log;
+        int status;
+    };
+    const std::string internal = "report: Run-time error '51':\n\nInternal error";
+    const std::vector<Case> cases = {
+        {"returns: the program goes on", [](FrontEnd&) {}, {}, 0},
+        {"asks to end: no report", [](FrontEnd& program) { program.EndProgram(); }, {"finish"}, 0},
+        {"a raised error: its number and description",
+         [](FrontEnd&) { throw platform::RaisedError(53, u"CabFile", u"File <not> found"); },
+         {"report: Run-time error '53':\n\nFile <not> found", "finish"}, kErrorExitStatus},
+        {"out of memory", [](FrontEnd&) { throw std::bad_alloc(); },
+         {"report: Run-time error '7':\n\nOut of memory", "finish"}, kErrorExitStatus},
+        {"a standard exception", [](FrontEnd&) { throw std::out_of_range("map::at"); }, {internal, "finish"},
+         kErrorExitStatus},
+        {"no exception class", [](FrontEnd&) { throw 42; }, {internal, "finish"}, kErrorExitStatus},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.meaning);
+        FrmMain form;
+        RecordingFrontEnd program(form);
+        program.Dispatch([&] { c.handler(program); });
+        EXPECT_EQ(program.log, c.log);
+        EXPECT_EQ(program.Ending(), !c.log.empty());
+        EXPECT_EQ(program.ExitStatus(), c.status);
+        bool ran = false;
+        program.Dispatch([&] { ran = true; });
+        EXPECT_EQ(ran, !program.Ending()) << "a handler ran after the end";
+    }
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // VarnholtInstall.exe driven from outside, as a person would: its message
 // boxes (#32770) and its window are found by polling, buttons are pressed
 // with BM_CLICK. Runs under Wine's null display driver.
-#include "app/win32/main_window.h"
 #include "tests/support/install_fixtures.h"
 
 #include <gtest/gtest.h>
