@@ -8,6 +8,9 @@
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 
+#include <string_view>
+#include <utility>
+
 namespace cabinet {
 
 namespace {
@@ -93,8 +96,19 @@ std::u16string CabFile::GetXML(const std::u16string& FileToInvestigate) {
         fileToMatch_ = FileToInvestigate;
         xmlText_.clear();
         Walk(IterationMode::ModeXml);
-        xmlText_ = XmlElement(xmlText_, u"FILES", u"", u"");
-        return kXmlDeclaration + XmlElement(xmlText_, u"CABFILE", u"CABFILENAME", XmlEscapeAttribute(cabName_));
+        // The FILE elements become the document in place: a listing of
+        // 100,000 entries is tens of megabytes, so the text is handed over
+        // as the result instead of being copied into it (and XmlText, which
+        // nothing reads afterwards, does not keep the FILES element).
+        std::u16string head = kXmlDeclaration;
+        head += u"<CABFILE CABFILENAME = '";
+        AppendEscapedAttribute(head, cabName_);
+        head += u"'><FILES>";
+        constexpr std::u16string_view kTail = u"</FILES></CABFILE>";
+        xmlText_.reserve(head.size() + xmlText_.size() + kTail.size());
+        xmlText_.insert(0, head);
+        xmlText_ += kTail;
+        return std::exchange(xmlText_, std::u16string());
     });
 }
 

@@ -8,6 +8,8 @@
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 
+#include <cstdio>
+
 namespace cabinet {
 
 namespace {
@@ -122,13 +124,18 @@ uint32_t CabFile::XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
     const EntryName entry = SplitEntryName(info);
     const bool matched = Matches(entry.last);
     if (matched) {
-        const std::u16string size = platform::Utf8ToText(std::to_string(static_cast<int32_t>(info.FileSize)));
-        const std::u16string fields =
-            XmlElement(XmlEscapeText(entry.full), u"FULLNAME", u"", u"") +
-            XmlElement(XmlEscapeText(entry.last), u"NAME", u"", u"") +
-            XmlElement(XmlEscapeText(platform::FormatGeneralDate(EntryDate(info))), u"DATE", u"", u"") +
-            XmlElement(size, u"SIZE", u"", u"") + XmlElement(XmlEscapeText(entry.folder), u"PATH", u"", u"");
-        xmlText_ += XmlElement(fields, u"FILE", u"", u"") + u"\r\n";
+        // The FILE element with its five fields, written straight into the listing.
+        xmlText_ += u"<FILE>";
+        AppendTextElement(xmlText_, u"FULLNAME", entry.full);
+        AppendTextElement(xmlText_, u"NAME", entry.last);
+        AppendTextElement(xmlText_, u"DATE", platform::FormatGeneralDate(EntryDate(info)));
+        char size[16];
+        const int digits = std::snprintf(size, sizeof size, "%d", static_cast<int32_t>(info.FileSize));
+        xmlText_ += u"<SIZE>";
+        xmlText_.append(size, size + digits);
+        xmlText_ += u"</SIZE>";
+        AppendTextElement(xmlText_, u"PATH", entry.folder);
+        xmlText_ += u"</FILE>\r\n";
     }
     return AnswerAfterLookUp(matched);
 }
