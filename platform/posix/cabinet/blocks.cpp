@@ -83,6 +83,9 @@ uint32_t BlockReader::openSegment(std::size_t index) {
 }
 
 uint32_t BlockReader::need(std::size_t size) {
+    if (bufferAt_ + next_ + size > data_.segments[segment_].limit) {
+        return ERROR_INVALID_DATA;  // the record runs into what follows the folder's data
+    }
     if (end_ - next_ >= size) {
         return NO_ERROR;
     }
@@ -90,9 +93,6 @@ uint32_t BlockReader::need(std::size_t size) {
     bufferAt_ += next_;
     end_ -= next_;
     next_ = 0;
-    if (bufferAt_ + size > data_.segments[segment_].limit) {
-        return ERROR_INVALID_DATA;  // the record runs into what follows the folder's data
-    }
     const ssize_t got = ReadAtLeast(fd_.get(), buffer_.data() + end_, size - end_, buffer_.size() - end_,
                                     static_cast<off_t>(bufferAt_ + end_));
     if (got < 0) {

@@ -35,8 +35,14 @@ public:
     uint32_t error() const { return error_; }
     uint64_t position() const { return bufferAt_ + next_; }
     uint64_t limit() const { return limit_; }
-    // Nothing at or past `end` is read from now on: that is damaged data.
-    void limitTo(uint64_t end) { limit_ = end; }
+    // Nothing at or past `end` is read from now on, not even what is in the
+    // buffer already: that is damaged data.
+    void limitTo(uint64_t end) {
+        limit_ = end;
+        if (bufferAt_ + end_ > end) {
+            end_ = end > position() ? static_cast<std::size_t>(end - bufferAt_) : next_;
+        }
+    }
 
     // The next read starts at `offset`.
     void seek(uint64_t offset) {
