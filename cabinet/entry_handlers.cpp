@@ -8,7 +8,7 @@
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 
-#include <cstdio>
+#include <charconv>
 
 namespace cabinet {
 
@@ -130,9 +130,9 @@ uint32_t CabFile::XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
         AppendTextElement(xmlText_, u"NAME", entry.last);
         AppendTextElement(xmlText_, u"DATE", platform::FormatGeneralDate(EntryDate(info)));
         char size[16];
-        const int digits = std::snprintf(size, sizeof size, "%d", static_cast<int32_t>(info.FileSize));
+        char* digits = std::to_chars(size, size + sizeof size, static_cast<int32_t>(info.FileSize)).ptr;
         xmlText_ += u"<SIZE>";
-        xmlText_.append(size, size + digits);
+        xmlText_.append(&size[0], digits);
         xmlText_ += u"</SIZE>";
         AppendTextElement(xmlText_, u"PATH", entry.folder);
         xmlText_ += u"</FILE>\r\n";

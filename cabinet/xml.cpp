@@ -13,8 +13,23 @@ bool IsForbidden(char16_t c) {
     return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF;
 }
 
+// Characters copied as they are, whether in content or in an attribute.
+bool IsPlain(char16_t c) {
+    return c >= 0x20 && c < 0xD800 && c != u'&' && c != u'<' && c != u'>' && c != u'\'';
+}
+
 void Escape(std::u16string& out, std::u16string_view value, bool attribute) {
     for (std::size_t i = 0; i < value.size(); ++i) {
+        // A run of plain characters, the usual case, goes over in one piece.
+        std::size_t plain = i;
+        while (plain < value.size() && IsPlain(value[plain])) {
+            ++plain;
+        }
+        if (plain > i) {
+            out.append(value.data() + i, plain - i);
+            i = plain - 1;
+            continue;
+        }
         const char16_t c = value[i];
         const bool highSurrogate = c >= 0xD800 && c <= 0xDBFF;
         const bool pairedHigh = highSurrogate && i + 1 < value.size() && value[i + 1] >= 0xDC00 && value[i + 1] <= 0xDFFF;

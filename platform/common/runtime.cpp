@@ -52,6 +52,20 @@ std::string TextToUtf8(std::u16string_view text) {
     std::string utf8;
     utf8.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // A run of ASCII, the usual case, goes over in one piece.
+        std::size_t ascii = i;
+        while (ascii < text.size() && text[ascii] < 0x80) {
+            ++ascii;
+        }
+        if (ascii > i) {
+            const std::size_t at = utf8.size();
+            utf8.resize(at + (ascii - i));
+            for (std::size_t k = i; k < ascii; ++k) {
+                utf8[at + (k - i)] = static_cast<char>(text[k]);
+            }
+            i = ascii - 1;
+            continue;
+        }
         char32_t c = text[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);

@@ -4,8 +4,9 @@
 
 #include "platform/common/date_value.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <langinfo.h>
@@ -20,7 +21,7 @@ namespace {
 constexpr int64_t kDateValueDaysTo1970 = 25'569;
 
 // The locale that governs dates, looked up as the C library does for "".
-std::string TimeLocaleName() {
+const char* TimeLocaleName() {
     for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
         const char* value = std::getenv(variable);
         if (value != nullptr && *value != '\0') {
@@ -44,14 +45,14 @@ public:
     DatePatterns& operator=(const DatePatterns&) = delete;
 
     // The patterns for `locale`; nullptr handle for the en-US ones.
-    void use(const std::string& locale) {
-        if (looked_ && locale == name_) {
+    void use(const char* locale) {
+        if (looked_ && name_ == locale) {
             return;
         }
         reset();
         name_ = locale;
         looked_ = true;
-        handle_ = UsesUsPatterns(locale) ? nullptr : newlocale(LC_TIME_MASK, locale.c_str(), nullptr);
+        handle_ = UsesUsPatterns(name_) ? nullptr : newlocale(LC_TIME_MASK, locale, nullptr);
         if (handle_ != nullptr) {
             date_ = nl_langinfo_l(D_FMT, handle_);
             time_ = nl_langinfo_l(T_FMT, handle_);
@@ -79,24 +80,43 @@ private:
     std::string time_;
 };
 
+// `value` in decimal, at least `width` digits, at `out`; the end.
+char* Decimal(char* out, int64_t value, int width = 1) {
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    for (auto length = end - digits; length < width; ++length) {
+        *out++ = '0';
+    }
+    return std::copy(digits, end, out);
+}
+
 std::u16string FormatUs(int64_t year, unsigned month, unsigned day, bool withDate, int64_t secondOfDay,
                         bool withTime) {
     char buffer[96];
-    int length = 0;
+    char* at = buffer;
     if (withDate) {
-        length = std::snprintf(buffer, sizeof buffer, "%u/%u/%lld", month, day, static_cast<long long>(year));
+        at = Decimal(at, month);
+        *at++ = '/';
+        at = Decimal(at, day);
+        *at++ = '/';
+        at = Decimal(at, year);
     }
     if (withTime) {
         const int64_t hour = secondOfDay / 3600;
-        const int64_t minute = secondOfDay / 60 % 60;
-        const int64_t second = secondOfDay % 60;
         const int64_t hour12 = hour % 12 == 0 ? 12 : hour % 12;
-        length += std::snprintf(buffer + length, sizeof buffer - static_cast<std::size_t>(length),
-                                "%s%lld:%02lld:%02lld %s", length > 0 ? " " : "", static_cast<long long>(hour12),
-                                static_cast<long long>(minute), static_cast<long long>(second),
-                                hour < 12 ? "AM" : "PM");
+        if (at != buffer) {
+            *at++ = ' ';
+        }
+        at = Decimal(at, hour12);
+        *at++ = ':';
+        at = Decimal(at, secondOfDay / 60 % 60, 2);
+        *at++ = ':';
+        at = Decimal(at, secondOfDay % 60, 2);
+        *at++ = ' ';
+        *at++ = hour < 12 ? 'A' : 'P';
+        *at++ = 'M';
     }
-    return std::u16string(buffer, buffer + length);  // ASCII
+    return std::u16string(buffer, at);  // ASCII
 }
 
 }  // namespace
