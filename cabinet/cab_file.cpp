@@ -8,7 +8,6 @@
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 
-#include <string_view>
 #include <utility>
 
 namespace cabinet {
@@ -94,20 +93,17 @@ std::u16string CabFile::GetXML(const std::u16string& FileToInvestigate) {
         CheckCabName();
         Callback::SetActiveCabFile(shared_from_this());
         fileToMatch_ = FileToInvestigate;
-        xmlText_.clear();
+        // The document is built in place and handed over as the result: a
+        // listing of 100,000 entries is tens of megabytes, too much to copy.
+        // So XmlText holds the document's head before the FILE elements
+        // (the cabinet's name as the walk gives it back, known beforehand)
+        // and is left empty, not holding the FILES element: nothing reads it.
+        xmlText_ = kXmlDeclaration;
+        xmlText_ += u"<CABFILE CABFILENAME = '";
+        AppendEscapedAttribute(xmlText_, platform::AnsiToText(platform::TextToAnsi(cabName_)));
+        xmlText_ += u"'><FILES>";
         Walk(IterationMode::ModeXml);
-        // The FILE elements become the document in place: a listing of
-        // 100,000 entries is tens of megabytes, so the text is handed over
-        // as the result instead of being copied into it (and XmlText, which
-        // nothing reads afterwards, does not keep the FILES element).
-        std::u16string head = kXmlDeclaration;
-        head += u"<CABFILE CABFILENAME = '";
-        AppendEscapedAttribute(head, cabName_);
-        head += u"'><FILES>";
-        constexpr std::u16string_view kTail = u"</FILES></CABFILE>";
-        xmlText_.reserve(head.size() + xmlText_.size() + kTail.size());
-        xmlText_.insert(0, head);
-        xmlText_ += kTail;
+        xmlText_ += u"</FILES></CABFILE>";
         return std::exchange(xmlText_, std::u16string());
     });
 }

@@ -60,8 +60,10 @@ std::string TextToUtf8(std::u16string_view text) {
         if (ascii > i) {
             const std::size_t at = utf8.size();
             utf8.resize(at + (ascii - i));
-            for (std::size_t k = i; k < ascii; ++k) {
-                utf8[at + (k - i)] = static_cast<char>(text[k]);
+            char* out = utf8.data() + at;
+            const char16_t* in = text.data() + i;
+            for (std::size_t k = 0; k < ascii - i; ++k) {
+                out[k] = static_cast<char>(in[k]);
             }
             i = ascii - 1;
             continue;
