@@ -302,6 +302,18 @@ bool ReadFileRecords(Reader& in, Layout& layout, CabinetHeader& header) {
 // the listing are unharmed.
 void PlaceFolderData(const Reader& in, const Layout& layout, CabinetHeader& header) {
     const bool hasFiles = layout.fileCount != 0;
+    // Where things begin after the header's records, in order.
+    std::vector<uint64_t> starts;
+    starts.reserve(header.folders.size() + 1);
+    for (const FolderRecord& folder : header.folders) {
+        if (folder.blockCount != 0) {
+            starts.push_back(folder.dataOffset);
+        }
+    }
+    if (hasFiles) {
+        starts.push_back(layout.filesOffset);
+    }
+    std::sort(starts.begin(), starts.end());
     for (FolderRecord& folder : header.folders) {
         const uint64_t start = folder.dataOffset;
         folder.dataLimit = 0;
@@ -309,15 +321,8 @@ void PlaceFolderData(const Reader& in, const Layout& layout, CabinetHeader& head
             (hasFiles && start >= layout.filesOffset && start < layout.filesEnd)) {
             continue;
         }
-        folder.dataLimit = in.limit();
-        if (hasFiles && layout.filesOffset > start) {
-            folder.dataLimit = std::min<uint64_t>(folder.dataLimit, layout.filesOffset);
-        }
-        for (const FolderRecord& other : header.folders) {
-            if (other.blockCount != 0 && other.dataOffset > start) {
-                folder.dataLimit = std::min<uint64_t>(folder.dataLimit, other.dataOffset);
-            }
-        }
+        const auto next = std::upper_bound(starts.begin(), starts.end(), start);
+        folder.dataLimit = next == starts.end() ? in.limit() : std::min<uint64_t>(*next, in.limit());
     }
 }
 

@@ -121,8 +121,13 @@ void CabinetSet::checkContinuation(std::size_t index) {
     bool agree = after.continuesFromPrev() &&
                  before.folders.back().compression == after.folders.front().compression;
     if (agree && before.toNext != after.fromPrev) {
+        auto order = [](const Crossing& a, const Crossing& b) {
+            return std::pair(a.folderOffset, a.length) < std::pair(b.folderOffset, b.length);
+        };
+        std::vector<Crossing> sorted = after.fromPrev;
+        std::sort(sorted.begin(), sorted.end(), order);
         agree = std::any_of(before.toNext.begin(), before.toNext.end(), [&](const Crossing& crossing) {
-            return std::find(after.fromPrev.begin(), after.fromPrev.end(), crossing) != after.fromPrev.end();
+            return std::binary_search(sorted.begin(), sorted.end(), crossing, order);
         });
     }
     if (!agree) {
