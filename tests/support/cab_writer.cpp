@@ -148,8 +148,8 @@ std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& fol
         plan.emptyIn = cabinetAt(position);
         for (std::size_t at = 0, block = 0; at < plan.data.size(); ++block) {
             plan.blockStarts.push_back(at);
-            const std::size_t size =
-                folder.blockSizes.empty() ? blockSize : folder.blockSizes[std::min(block, folder.blockSizes.size() - 1)];
+            const std::vector<std::size_t>& sizes = folder.blockSizes;
+            const std::size_t size = sizes.empty() ? blockSize : sizes[std::min(block, sizes.size() - 1)];
             if (size == 0 || size > kMaxBlockSize) {
                 throw std::invalid_argument("block size");
             }

@@ -236,7 +236,8 @@ std::size_t FileListEstimate(const CabinetHeader& header, const Layout& layout) 
         }
     }
     const uint64_t gap = next > layout.filesOffset ? next - layout.filesOffset : 0;
-    return static_cast<std::size_t>(gap <= most ? gap : uint64_t{layout.fileCount} * (format::kFileSize + kTypicalNameSize));
+    const uint64_t typical = uint64_t{layout.fileCount} * (format::kFileSize + kTypicalNameSize);
+    return static_cast<std::size_t>(gap <= most ? gap : typical);
 }
 
 // One CFFILE record and the name after it, appended to `files`. Its folder
