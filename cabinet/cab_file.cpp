@@ -8,6 +8,8 @@
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 
+#include <utility>
+
 namespace cabinet {
 
 namespace {
@@ -91,10 +93,18 @@ std::u16string CabFile::GetXML(const std::u16string& FileToInvestigate) {
         CheckCabName();
         Callback::SetActiveCabFile(shared_from_this());
         fileToMatch_ = FileToInvestigate;
-        xmlText_.clear();
+        // The document is built in place and handed over as the result: a
+        // listing of 100,000 entries is tens of megabytes, too much to copy.
+        // So XmlText holds the document's head before the FILE elements
+        // (the cabinet's name as the walk gives it back, known beforehand)
+        // and is left empty, not holding the FILES element: nothing reads it.
+        xmlText_ = kXmlDeclaration;
+        xmlText_ += u"<CABFILE CABFILENAME = '";
+        AppendEscapedAttribute(xmlText_, platform::AnsiToText(platform::TextToAnsi(cabName_)));
+        xmlText_ += u"'><FILES>";
         Walk(IterationMode::ModeXml);
-        xmlText_ = XmlElement(xmlText_, u"FILES", u"", u"");
-        return kXmlDeclaration + XmlElement(xmlText_, u"CABFILE", u"CABFILENAME", XmlEscapeAttribute(cabName_));
+        xmlText_ += u"</FILES></CABFILE>";
+        return std::exchange(xmlText_, std::u16string());
     });
 }
 

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace cabinet {
 
@@ -84,7 +85,7 @@ private:
     uint32_t XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info);
     uint32_t ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info);
 
-    bool Matches(const std::u16string& comparedName) const;
+    bool Matches(std::u16string_view comparedName) const;
     uint32_t AnswerAfterLookUp(bool matched) const;
     std::u16string BuildTargetPath(const std::u16string& nameInCabinet) const;
 

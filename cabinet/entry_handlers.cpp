@@ -8,6 +8,8 @@
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 
+#include <charconv>
+
 namespace cabinet {
 
 namespace {
@@ -20,19 +22,24 @@ double EntryDate(const platform::FILE_IN_CABINET_INFO_A& info) {
     return support::FileTimeToDate(fileTime);
 }
 
-// An entry's name, whole and split at its last '\'.
-struct EntryName {
-    std::u16string full;
-    std::u16string folder;  // up to and including the last '\', or empty
-    std::u16string last;
-};
+// An entry's name, whole and split at its last '\\' as SplitPath splits it;
+// the parts are views into the whole, so a listing makes no copies of them.
+class EntryName {
+public:
+    explicit EntryName(const platform::FILE_IN_CABINET_INFO_A& info)
+        : full(support::AnsiPointerToString(info.NameInCabinet)), cut_(full.rfind(u'\\') + 1) {}  // 0: no '\\'
+    EntryName(const EntryName&) = delete;
+    EntryName& operator=(const EntryName&) = delete;
 
-EntryName SplitEntryName(const platform::FILE_IN_CABINET_INFO_A& info) {
-    EntryName entry;
-    entry.full = support::AnsiPointerToString(info.NameInCabinet);
-    paths::SplitPath(entry.full, entry.folder, entry.last);
-    return entry;
-}
+    // Up to and including the last '\\', or empty; and the rest.
+    std::u16string_view folder() const { return std::u16string_view(full).substr(0, cut_); }
+    std::u16string_view last() const { return std::u16string_view(full).substr(cut_); }
+
+    const std::u16string full;
+
+private:
+    std::size_t cut_;
+};
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
@@ -101,7 +108,7 @@ uint32_t CabFile::AnswerAfterLookUp(bool matched) const {
     return matched && !fileToMatch_.empty() ? platform::FILEOP_ABORT : platform::FILEOP_SKIP;
 }
 
-bool CabFile::Matches(const std::u16string& comparedName) const {
+bool CabFile::Matches(std::u16string_view comparedName) const {
     return fileToMatch_.empty() || platform::TextEqualsIgnoreCase(fileToMatch_, comparedName);
 }
 
@@ -110,25 +117,31 @@ std::u16string CabFile::BuildTargetPath(const std::u16string& nameInCabinet) con
 }
 
 uint32_t CabFile::InfoCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
-    const EntryName entry = SplitEntryName(info);
+    const EntryName entry(info);
     const bool matched = Matches(entry.full);
     if (matched) {
-        FileFound.Raise(entry.last, EntryDate(info), static_cast<int32_t>(info.FileSize), entry.folder);
+        FileFound.Raise(std::u16string(entry.last()), EntryDate(info), static_cast<int32_t>(info.FileSize),
+                        std::u16string(entry.folder()));
     }
     return AnswerAfterLookUp(matched);
 }
 
 uint32_t CabFile::XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
-    const EntryName entry = SplitEntryName(info);
-    const bool matched = Matches(entry.last);
+    const EntryName entry(info);
+    const bool matched = Matches(entry.last());
     if (matched) {
-        const std::u16string size = platform::Utf8ToText(std::to_string(static_cast<int32_t>(info.FileSize)));
-        const std::u16string fields =
-            XmlElement(XmlEscapeText(entry.full), u"FULLNAME", u"", u"") +
-            XmlElement(XmlEscapeText(entry.last), u"NAME", u"", u"") +
-            XmlElement(XmlEscapeText(platform::FormatGeneralDate(EntryDate(info))), u"DATE", u"", u"") +
-            XmlElement(size, u"SIZE", u"", u"") + XmlElement(XmlEscapeText(entry.folder), u"PATH", u"", u"");
-        xmlText_ += XmlElement(fields, u"FILE", u"", u"") + u"\r\n";
+        // The FILE element with its five fields, written straight into the listing.
+        xmlText_ += u"<FILE>";
+        AppendTextElement(xmlText_, u"FULLNAME", entry.full);
+        AppendTextElement(xmlText_, u"NAME", entry.last());
+        AppendTextElement(xmlText_, u"DATE", platform::FormatGeneralDate(EntryDate(info)));
+        char size[16];
+        char* digits = std::to_chars(size, size + sizeof size, static_cast<int32_t>(info.FileSize)).ptr;
+        xmlText_ += u"<SIZE>";
+        xmlText_.append(&size[0], digits);
+        xmlText_ += u"</SIZE>";
+        AppendTextElement(xmlText_, u"PATH", entry.folder());
+        xmlText_ += u"</FILE>\r\n";
     }
     return AnswerAfterLookUp(matched);
 }

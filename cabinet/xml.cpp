@@ -13,10 +13,23 @@ bool IsForbidden(char16_t c) {
     return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF;
 }
 
-std::u16string Escape(const std::u16string& value, bool attribute) {
-    std::u16string out;
-    out.reserve(value.size());
+// Characters copied as they are, whether in content or in an attribute.
+bool IsPlain(char16_t c) {
+    return c >= 0x20 && c < 0xD800 && c != u'&' && c != u'<' && c != u'>' && c != u'\'';
+}
+
+void Escape(std::u16string& out, std::u16string_view value, bool attribute) {
     for (std::size_t i = 0; i < value.size(); ++i) {
+        // A run of plain characters, the usual case, goes over in one piece.
+        std::size_t plain = i;
+        while (plain < value.size() && IsPlain(value[plain])) {
+            ++plain;
+        }
+        if (plain > i) {
+            out.append(value.data() + i, plain - i);
+            i = plain - 1;
+            continue;
+        }
         const char16_t c = value[i];
         const bool highSurrogate = c >= 0xD800 && c <= 0xDBFF;
         const bool pairedHigh = highSurrogate && i + 1 < value.size() && value[i + 1] >= 0xDC00 && value[i + 1] <= 0xDFFF;
@@ -42,7 +55,6 @@ std::u16string Escape(const std::u16string& value, bool attribute) {
             default: out += c;
         }
     }
-    return out;
 }
 
 }  // namespace
@@ -57,8 +69,32 @@ std::u16string XmlElement(const std::u16string& value, const std::u16string& tag
     return element;
 }
 
-std::u16string XmlEscapeText(const std::u16string& value) { return Escape(value, false); }
+std::u16string XmlEscapeText(const std::u16string& value) {
+    std::u16string out;
+    out.reserve(value.size());
+    Escape(out, value, false);
+    return out;
+}
 
-std::u16string XmlEscapeAttribute(const std::u16string& value) { return Escape(value, true); }
+std::u16string XmlEscapeAttribute(const std::u16string& value) {
+    std::u16string out;
+    out.reserve(value.size());
+    Escape(out, value, true);
+    return out;
+}
+
+void AppendEscapedText(std::u16string& out, std::u16string_view value) { Escape(out, value, false); }
+
+void AppendEscapedAttribute(std::u16string& out, std::u16string_view value) { Escape(out, value, true); }
+
+void AppendTextElement(std::u16string& out, std::u16string_view tag, std::u16string_view value) {
+    out += u'<';
+    out += tag;
+    out += u'>';
+    Escape(out, value, false);
+    out += u"</";
+    out += tag;
+    out += u'>';
+}
 
 }  // namespace cabinet

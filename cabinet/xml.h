@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace cabinet {
 
@@ -22,5 +23,12 @@ std::u16string XmlEscapeText(const std::u16string& value);
 // A value for an attribute quoted with apostrophes: as XmlEscapeText, and
 // '\'', tab and LF become references too.
 std::u16string XmlEscapeAttribute(const std::u16string& value);
+
+// The same, appended to `out`: a listing builds its text in place, with no
+// temporary text per element.
+void AppendEscapedText(std::u16string& out, std::u16string_view value);
+void AppendEscapedAttribute(std::u16string& out, std::u16string_view value);
+// XmlElement(XmlEscapeText(value), tag, u"", u""), appended to `out`.
+void AppendTextElement(std::u16string& out, std::u16string_view tag, std::u16string_view value);
 
 }  // namespace cabinet

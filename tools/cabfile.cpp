@@ -24,6 +24,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -65,7 +66,19 @@ std::u16string Argument(const std::vector<std::string>& args, std::size_t index)
     return index < args.size() ? platform::Utf8ToText(args[index]) : std::u16string();
 }
 
-void Print(const std::u16string& text) { std::cout << platform::TextToUtf8(text); }
+// Writes `text` as UTF-8, a slice at a time: a listing can be tens of
+// megabytes, and a whole second copy of it would double the tool's memory.
+void Print(std::u16string_view text) {
+    constexpr std::size_t kSlice = 64 * 1024;
+    while (!text.empty()) {
+        std::size_t take = std::min(kSlice, text.size());
+        if (take < text.size() && text[take - 1] >= 0xD800 && text[take - 1] <= 0xDBFF) {
+            --take;  // keep a surrogate pair together
+        }
+        std::cout << platform::TextToUtf8(text.substr(0, take));
+        text.remove_prefix(take);
+    }
+}
 
 // One line on a terminal, rewritten in place at most every kInterval:
 // entries and bytes extracted of the total. Shows the final count and ends

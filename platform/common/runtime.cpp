@@ -80,6 +80,22 @@ std::string TextToUtf8(std::u16string_view text) {
     std::string utf8;
     utf8.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // A run of ASCII, the usual case, goes over in one piece.
+        std::size_t ascii = i;
+        while (ascii < text.size() && text[ascii] < 0x80) {
+            ++ascii;
+        }
+        if (ascii > i) {
+            const std::size_t at = utf8.size();
+            utf8.resize(at + (ascii - i));
+            char* out = utf8.data() + at;
+            const char16_t* in = text.data() + i;
+            for (std::size_t k = 0; k < ascii - i; ++k) {
+                out[k] = static_cast<char>(in[k]);
+            }
+            i = ascii - 1;
+            continue;
+        }
         char32_t c = text[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);

@@ -25,22 +25,31 @@ TEST(Event, CallsListenersInOrderAndEachSeesWhatTheOneBeforeSet) {
     EXPECT_EQ(calls, "first third ");
 }
 
-// A raise calls the listeners subscribed when it started: one added during
-// it is heard from the next raise on, one removed during it is still called.
-TEST(Event, ARaiseCallsTheListenersOfItsStart) {
+// A raise calls the listeners of its start that are still subscribed at
+// their turn: one added during it is heard from the next raise on, one
+// removed during it is not called again, not even by that raise.
+TEST(Event, ARaiseCallsTheListenersOfItsStartThatAreStillSubscribed) {
     cabinet::Event<> event;
     std::string calls;
-    cabinet::Event<>::Subscription late = 0, second = 0;
-    const auto first = event.Subscribe([&] {
+    cabinet::Event<>::Subscription late = 0, third = 0;
+    event.Subscribe([&] {
         calls += "first ";
         late = late != 0 ? late : event.Subscribe([&] { calls += "late "; });
-        event.Unsubscribe(second);
     });
-    second = event.Subscribe([&] { calls += "second "; event.Unsubscribe(first); });
+    const auto second = event.Subscribe([&] {
+        calls += "second ";
+        event.Unsubscribe(third);
+    });
+    third = event.Subscribe([&] { calls += "third "; });
+    event.Subscribe([&] {
+        calls += "fourth ";
+        event.Unsubscribe(second);  // itself called already
+    });
     event.Raise();
-    EXPECT_EQ(calls, "first second ");
+    EXPECT_EQ(calls, "first second fourth ");
+    calls.clear();
     event.Raise();
-    EXPECT_EQ(calls, "first second late ");
+    EXPECT_EQ(calls, "first fourth late ");
 }
 
 TEST(Event, AListenersErrorReachesTheRaiserAndStopsTheRest) {

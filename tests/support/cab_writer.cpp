@@ -114,6 +114,7 @@ struct Piece {
 struct FolderPlan {
     std::size_t start = 0;  // position of its data among all folders' data
     std::string data;       // all entries' bytes
+    std::vector<std::size_t> blockStarts;  // in data, and data.size() last
     // Pieces by cabinet.
     std::map<std::size_t, std::vector<Piece>> pieces;
     std::size_t emptyIn = 0;  // the cabinet of a folder without data
@@ -145,23 +146,32 @@ std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& fol
             plan.data += entry.bytes;
         }
         plan.emptyIn = cabinetAt(position);
-        for (std::size_t block = 0; block * blockSize < plan.data.size(); ++block) {
-            const std::size_t from = block * blockSize;
-            const std::size_t to = std::min(plan.data.size(), from + blockSize);
+        for (std::size_t at = 0, block = 0; at < plan.data.size(); ++block) {
+            plan.blockStarts.push_back(at);
+            const std::vector<std::size_t>& sizes = folder.blockSizes;
+            const std::size_t size = sizes.empty() ? blockSize : sizes[std::min(block, sizes.size() - 1)];
+            if (size == 0 || size > kMaxBlockSize) {
+                throw std::invalid_argument("block size");
+            }
+            at += size;
+        }
+        plan.blockStarts.push_back(plan.data.size());
+        for (std::size_t block = 0; block + 1 < plan.blockStarts.size(); ++block) {
+            const std::size_t from = plan.blockStarts[block];
+            const std::size_t to = std::min(plan.data.size(), plan.blockStarts[block + 1]);
             const std::string unpacked = plan.data.substr(from, to - from);
-            // Decoders keep a 32 KB window that each block overwrites from
-            // its start: only a full previous block is history to refer to.
-            const bool history = from != 0 && blockSize == kMaxBlockSize;
+            // libmspack keeps a 32 KB window that each block overwrites from
+            // its start: unless the folder's block sizes are given, only a
+            // full previous block is history to refer to.
+            const std::size_t previous = block == 0 ? 0 : from - plan.blockStarts[block - 1];
+            const bool history = previous == kMaxBlockSize || (previous != 0 && !folder.blockSizes.empty());
             const std::string packed =
-                folder.mszip ? MszipBlock(unpacked, history ? plan.data.substr(from - blockSize, blockSize) : "")
+                folder.mszip ? MszipBlock(unpacked, history ? plan.data.substr(from - previous, previous) : "")
                              : unpacked;
             // A cabinet boundary inside the block splits its packed bytes at
             // the same share.
             std::size_t cut = 0;
             for (std::size_t bound : bounds) {
-                if (bound == position + from && from != 0) {
-                    throw std::invalid_argument("a cabinet boundary on a block boundary inside a folder");
-                }
                 if (bound > position + from && bound < position + to) {
                     const std::size_t share = (bound - position - from) * packed.size() / (to - from);
                     const std::size_t at = std::clamp<std::size_t>(share, cut + 1, packed.size() - 1);
@@ -178,12 +188,16 @@ std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& fol
 
     // The cabinets an entry's data needs: from where the block holding its
     // first byte begins to where the block holding its last byte ends.
+    // The start of the block holding the folder's byte at `offset`, and the end.
+    auto blockOf = [](const FolderPlan& plan, std::size_t offset) {
+        const auto next = std::upper_bound(plan.blockStarts.begin(), plan.blockStarts.end() - 1, offset);
+        return std::make_pair(*(next - 1), *next);
+    };
     auto firstCabinetOf = [&](const FolderPlan& plan, std::size_t offset) {
-        return cabinetAt(plan.start + offset / blockSize * blockSize);
+        return cabinetAt(plan.start + blockOf(plan, offset).first);
     };
     auto lastCabinetOf = [&](const FolderPlan& plan, std::size_t endOffset) {
-        const std::size_t blockEnd = std::min(plan.data.size(), ((endOffset - 1) / blockSize + 1) * blockSize);
-        return cabinetAt(plan.start + blockEnd - 1);
+        return cabinetAt(plan.start + blockOf(plan, endOffset - 1).second - 1);
     };
     auto nameOf = [&](std::size_t index) {
         return index < options.cabinetNames.size() ? options.cabinetNames[index]
@@ -250,6 +264,7 @@ std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& fol
         }
         const std::size_t foldersAt = out.size();
         out.append(present.size() * kFolderBytes, '\0');
+        out.append(options.paddingBeforeFiles, '\0');
         const std::size_t filesAt = out.size();
         for (const auto& record : records) {
             Put32(out, static_cast<uint32_t>(record.entry->bytes.size()));
@@ -306,8 +321,6 @@ std::string BuildCabinet(const std::vector<CabWriterFolder>& folders, const CabW
     return BuildCabinetSet(folders, single).front();
 }
 
-namespace {
-
 // The first CFFOLDER record, after the header and the set's names.
 std::size_t FirstFolderRecord(const std::string& cabinet) {
     std::size_t at = kHeaderBytes;
@@ -319,10 +332,16 @@ std::size_t FirstFolderRecord(const std::string& cabinet) {
     return at;
 }
 
-}  // namespace
-
 std::size_t FirstDataOffset(const std::string& cabinet) {
     return Get32(cabinet, FirstFolderRecord(cabinet)) + kDataHeaderBytes;
+}
+
+std::size_t DataRecordOffset(const std::string& cabinet, std::size_t n) {
+    std::size_t at = Get32(cabinet, FirstFolderRecord(cabinet));
+    for (std::size_t i = 0; i < n; ++i) {
+        at += kDataHeaderBytes + Get16(cabinet, at + 4);
+    }
+    return at;
 }
 
 std::size_t FirstFolderCompressionOffset(const std::string& cabinet) {

@@ -42,6 +42,10 @@ struct CabWriterFolder {
     // ... unless this is set: then each block is "CK" and a raw deflate
     // stream with the previous block as its history, and the folder says MSZIP.
     bool mszip = false;
+    // The uncompressed sizes of its blocks in order, the last one repeated
+    // (empty: the options' block size). An MSZIP block then refers back into
+    // the block before it whatever that block's size.
+    std::vector<std::size_t> blockSizes{};
 };
 
 struct CabWriterOptions {
@@ -51,14 +55,18 @@ struct CabWriterOptions {
     // For a set: where each cabinet after the first begins, as a position
     // in the data of all folders laid end to end. Inside a folder, the data
     // block holding that position is split between the two cabinets as
-    // makecab splits it (the first half's uncompressed size is 0), so the
-    // position must not fall on a block boundary; at the end of a folder,
-    // the next cabinet simply begins with the next folder.
+    // makecab splits it (the first half's uncompressed size is 0); on a
+    // block boundary inside a folder, the folder goes on in the next cabinet
+    // with its next whole block; at the end of a folder, the next cabinet
+    // simply begins with the next folder.
     std::vector<std::size_t> cabinetStartsAt;
     // The names and disk names each cabinet is known by in the headers of
     // its neighbours; defaults "part1.cab", "Disk 1", ...
     std::vector<std::string> cabinetNames;
     std::vector<std::string> diskNames;
+    // Zero bytes between the folder records and the file records, which
+    // coffFiles then points past.
+    std::size_t paddingBeforeFiles = 0;
 };
 
 // The bytes of each cabinet of the set (one, without cabinetStartsAt).
@@ -73,6 +81,22 @@ std::string BuildCabinet(const std::vector<CabWriterFolder>& folders, const CabW
 // compression type field of folder 0.
 std::size_t FirstDataOffset(const std::string& cabinet);
 std::size_t FirstFolderCompressionOffset(const std::string& cabinet);
+// The CFDATA record `n` (from 0) of folder 0, counted in this cabinet.
+std::size_t DataRecordOffset(const std::string& cabinet, std::size_t n);
+// Field offsets a test damages: in the header, cbCabinet and coffFiles; in a
+// CFFOLDER record, cCFData; in a CFDATA record, cbUncomp.
+constexpr std::size_t kCabinetSizeAt = 8;
+constexpr std::size_t kFilesOffsetAt = 16;
+constexpr std::size_t kFolderBlockCountAt = 4;
+constexpr std::size_t kDataUnpackedSizeAt = 6;
+// The first CFFOLDER record.
+std::size_t FirstFolderRecord(const std::string& cabinet);
+// Overwrites the little-endian field of `width` bytes at `at`.
+inline void SetField(std::string& cabinet, std::size_t at, uint32_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+        cabinet.at(at + i) = static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
 
 // An LZX cabinet of one 16-byte entry whose stream header gives the E8
 // translation a file size of 0x80000000: libmspack 0.11 builds that size as

@@ -14,9 +14,10 @@ cabextract removed.
 Some cabinets cabextract reads are not listed alike by design, because the
 setup library reads cabinets otherwise: a later part of a set lists only the
 entries that begin in it (cabextract joins the whole set), a set whose next
-part is missing fails, and a cabinet that sits after other data is not a
-cabinet at all (cabextract searches for it). Those are left to the cabinet
-service's own corpus tests.
+part is missing fails, a cabinet that sits after other data is not a
+cabinet at all (cabextract searches for it), and file records are read where
+the header's coffFiles says (cabextract reads them right after the folder
+records). Those are left to the cabinet service's own corpus tests.
 
 usage: cabfile_xml_corpus.py CABFILE CORPUS_DIR   (exit 77: no corpus)
 """
@@ -33,7 +34,10 @@ LISTING = re.compile(rb"^\s*(\d+) \| (\d\d)\.(\d\d)\.(\d{4}) (\d\d):(\d\d):(\d\d
 OUR_DATE = re.compile(r"^(?:(\d+)/(\d+)/(\d+))? ?(?:(\d+):(\d\d):(\d\d) (AM|PM))?$")
 
 
+HEADER_FILES_OFFSET = 16
+HEADER_FOLDER_COUNT = 26
 HEADER_FLAGS = 30
+FOLDER_RECORD = 8
 PREVIOUS_CABINET = 0x0001
 NEXT_CABINET = 0x0002
 RESERVE_PRESENT = 0x0004
@@ -53,16 +57,21 @@ def listed_alike_by_design(path):
     flags = int.from_bytes(data[HEADER_FLAGS:HEADER_FLAGS + 2], "little")
     if flags & PREVIOUS_CABINET:
         return False
+    offset = 36
+    folder_reserve = 0
+    if flags & RESERVE_PRESENT:
+        folder_reserve = data[38]
+        offset += 4 + int.from_bytes(data[36:38], "little")
     if flags & NEXT_CABINET:
-        offset = 36
-        if flags & RESERVE_PRESENT:
-            offset += 4 + int.from_bytes(data[36:38], "little")
-        next_name, _ = read_string(data, offset)
+        next_name, offset = read_string(data, offset)
+        _, offset = read_string(data, offset)
         folder = os.path.dirname(path)
         wanted = next_name.decode("latin-1").lower()
         if not any(name.lower() == wanted for name in os.listdir(folder)):
             return False
-    return True
+    folders = int.from_bytes(data[HEADER_FOLDER_COUNT:HEADER_FOLDER_COUNT + 2], "little")
+    files_offset = int.from_bytes(data[HEADER_FILES_OFFSET:HEADER_FILES_OFFSET + 4], "little")
+    return files_offset == offset + folders * (FOLDER_RECORD + folder_reserve)
 
 
 def cabextract_listing(path):

@@ -31,9 +31,7 @@ uint64_t FolderData::blockCount() const {
     for (const DataSegment& segment : segments) {
         blocks += segment.blockCount;
     }
-    // Each cabinet after the first begins with the rest of a split block.
-    const uint64_t splits = segments.empty() ? 0 : segments.size() - 1;
-    return blocks > splits ? blocks - splits : 0;
+    return blocks;
 }
 
 uint32_t BlockChecksum(const unsigned char* data, std::size_t size, uint32_t seed) {
@@ -64,7 +62,7 @@ uint32_t BlockChecksum(const unsigned char* data, std::size_t size, uint32_t see
 }
 
 BlockReader::BlockReader(const FolderData& data)
-    : data_(data), blocksLeft_(data.blockCount()), buffer_(kReadBufferSize) {}
+    : data_(data), buffer_(kReadBufferSize) {}
 
 uint32_t BlockReader::openSegment(std::size_t index) {
     fd_.reset();
@@ -78,12 +76,16 @@ uint32_t BlockReader::openSegment(std::size_t index) {
         return Win32FromErrno(error, IoOperation::Open);
     }
     bufferAt_ = data_.segments[index].dataOffset;
+    recordsLeft_ = data_.segments[index].blockCount;
     next_ = 0;
     end_ = 0;
     return NO_ERROR;
 }
 
 uint32_t BlockReader::need(std::size_t size) {
+    if (bufferAt_ + next_ + size > data_.segments[segment_].limit) {
+        return ERROR_INVALID_DATA;  // the record runs into what follows the folder's data
+    }
     if (end_ - next_ >= size) {
         return NO_ERROR;
     }
@@ -102,18 +104,28 @@ uint32_t BlockReader::need(std::size_t size) {
 
 uint32_t BlockReader::next(DataBlock& block, bool& end) {
     end = false;
-    if (blocksLeft_ == 0) {
-        end = true;
-        return NO_ERROR;
-    }
-    --blocksLeft_;
     if (!fd_.valid()) {
+        if (data_.segments.empty()) {
+            end = true;
+            return NO_ERROR;
+        }
         if (const uint32_t opened = openSegment(0); opened != NO_ERROR) {
             return opened;
         }
     }
     joined_.clear();
     for (;;) {
+        // A folder may go on in the next cabinet after a whole block too.
+        while (recordsLeft_ == 0) {
+            if (!joined_.empty() || segment_ + 1 == data_.segments.size()) {
+                end = joined_.empty();
+                return end ? NO_ERROR : ERROR_INVALID_DATA;  // a split block without its rest
+            }
+            if (const uint32_t opened = openSegment(segment_ + 1); opened != NO_ERROR) {
+                return opened;
+            }
+        }
+        --recordsLeft_;
         const std::size_t reserve = data_.segments[segment_].reserve;
         if (const uint32_t got = need(format::kDataHeaderSize + reserve); got != NO_ERROR) {
             return got;
@@ -123,6 +135,10 @@ uint32_t BlockReader::next(DataBlock& block, bool& end) {
         const std::size_t packed = U16(header + format::kDataPackedSize);
         const std::size_t unpacked = U16(header + format::kDataUnpackedSize);
         if (joined_.size() + packed > format::kMaxPackedBlockSize || unpacked > format::kMaxBlockSize) {
+            return ERROR_INVALID_DATA;
+        }
+        // Split only as the folder's last record in a cabinet it goes on from.
+        if (unpacked == 0 && (recordsLeft_ != 0 || segment_ + 1 == data_.segments.size())) {
             return ERROR_INVALID_DATA;
         }
         if (const uint32_t got = need(format::kDataHeaderSize + reserve + packed); got != NO_ERROR) {

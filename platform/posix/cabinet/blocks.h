@@ -18,6 +18,7 @@ struct DataSegment {
     uint32_t dataOffset = 0;  // of the folder's first CFDATA record in this cabinet
     uint16_t blockCount = 0;  // its CFDATA records in this cabinet
     uint8_t reserve = 0;      // extra bytes after each CFDATA header in this cabinet
+    uint64_t limit = UINT64_MAX;  // its records end by here: what follows them begins
 };
 
 // A folder's data, from the cabinet it begins in to the one it ends in.
@@ -25,7 +26,7 @@ struct FolderData {
     uint16_t compression = 0;  // the folder's method (format::kCompression*)
     std::vector<DataSegment> segments;
 
-    // Its blocks: a block split between two cabinets counts once.
+    // Its blocks at most: a block split between two cabinets counts twice.
     uint64_t blockCount() const;
 };
 
@@ -48,10 +49,13 @@ public:
     BlockReader& operator=(const BlockReader&) = delete;
 
     // Reads the next block; `block` stays valid until the next call. Sets
-    // `end` instead when the folder has no more blocks. Returns 0, or the
-    // Win32 code of the failure: ERROR_CRC for a checksum that does not
-    // match, ERROR_INVALID_DATA for a record out of bounds or a file that
-    // ends early, the host's read code for a failed read.
+    // `end` instead when the folder has no more blocks. A record whose
+    // unpacked size is 0 is the first piece of a block split between two
+    // cabinets: only the folder's last record in a cabinet it goes on from
+    // may be one. Returns 0, or the Win32 code of the failure: ERROR_CRC for
+    // a checksum that does not match, ERROR_INVALID_DATA for a record out of
+    // bounds or past its segment's limit, a split record anywhere else or a
+    // file that ends early, the host's read code for a failed read.
     uint32_t next(DataBlock& block, bool& end);
 
 private:
@@ -61,8 +65,8 @@ private:
     uint32_t openSegment(std::size_t index);
 
     const FolderData& data_;
-    uint64_t blocksLeft_;
     std::size_t segment_ = 0;
+    uint16_t recordsLeft_ = 0;  // of the open segment
     UniqueFd fd_;
     uint64_t bufferAt_ = 0;  // file offset of buffer_[0]
     std::vector<unsigned char> buffer_;

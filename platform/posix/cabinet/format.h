@@ -14,6 +14,8 @@ namespace platform::cabservice::format {
 constexpr uint32_t kSignature = 0x4643534D;  // "MSCF", little-endian
 constexpr std::size_t kHeaderSize = 36;
 constexpr std::size_t kHeaderSignature = 0;      // u32
+constexpr std::size_t kHeaderCabinetSize = 8;    // u32: cbCabinet, the cabinet's size in bytes
+constexpr std::size_t kHeaderFilesOffset = 16;   // u32: coffFiles, the first CFFILE record
 constexpr std::size_t kHeaderFolderCount = 26;   // u16
 constexpr std::size_t kHeaderFileCount = 28;     // u16
 constexpr std::size_t kHeaderFlags = 30;         // u16
@@ -58,7 +60,7 @@ constexpr std::size_t kMaxPackedBlockSize = kMaxBlockSize + 6144;
 // Largest unpacked folder: 65,535 full blocks.
 constexpr uint64_t kMaxFolderSize = uint64_t{kMaxBlockSize} * 65535;
 
-// CFFILE; the records follow the folders directly.
+// CFFILE; the first record at the header's coffFiles, the others after it.
 constexpr std::size_t kFileSize = 16;
 constexpr std::size_t kFileLength = 0;        // u32: uncompressed size
 constexpr std::size_t kFileFolderOffset = 4;  // u32: offset in its folder's uncompressed data

@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace platform::cabservice {
@@ -21,13 +22,37 @@ using format::U32;
 
 // Bytes read at a time: a typical header in one read.
 constexpr std::size_t kBufferSize = 64 * 1024;
+// Room reserved for a file list whose size the header does not tell: a name
+// of this many bytes on average.
+constexpr std::size_t kTypicalNameSize = 32;
 
-// Sequential reads through a buffer; a failure is kept as a Win32 code.
+// Reads through a buffer from a position in the file, never at or past a
+// limit (the cabinet's end); a failure is kept as a Win32 code.
 class Reader {
 public:
     explicit Reader(int fd) : fd_(fd) {}
 
     uint32_t error() const { return error_; }
+    uint64_t position() const { return bufferAt_ + next_; }
+    uint64_t limit() const { return limit_; }
+    // Nothing at or past `end` is read from now on, not even what is in the
+    // buffer already: that is damaged data.
+    void limitTo(uint64_t end) {
+        limit_ = end;
+        if (bufferAt_ + end_ > end) {
+            end_ = end > position() ? static_cast<std::size_t>(end - bufferAt_) : next_;
+        }
+    }
+
+    // The next read starts at `offset`.
+    void seek(uint64_t offset) {
+        if (offset >= bufferAt_ && offset <= bufferAt_ + end_) {
+            next_ = static_cast<std::size_t>(offset - bufferAt_);
+        } else {
+            bufferAt_ = offset;
+            next_ = end_ = 0;
+        }
+    }
 
     // Reads exactly `size` bytes into `into`, or past them when `into` is
     // nullptr, or fails (a short file is damaged data).
@@ -50,23 +75,41 @@ public:
     bool skip(std::size_t size) { return read(nullptr, size); }
 
     // A zero-terminated string of at most format::kMaxStringSize bytes, the
-    // terminator included.
-    bool string(std::string& into, bool emptyAllowed) {
-        into.clear();
-        while (into.size() < format::kMaxStringSize) {
-            unsigned char byte = 0;
-            if (!read(&byte, 1)) {
+    // terminator included, appended to `into` with its terminator. Returns
+    // the string's length.
+    template <typename Bytes>
+    bool string(Bytes& into, bool emptyAllowed, std::size_t& length) {
+        length = 0;
+        for (;;) {
+            if (!fill()) {
                 return false;
             }
-            if (byte == 0) {
-                if (into.empty() && !emptyAllowed) {
-                    return fail(ERROR_INVALID_DATA);
-                }
-                return true;
+            const std::size_t room = format::kMaxStringSize - length;
+            const std::size_t look = std::min(room, end_ - next_);
+            const unsigned char* from = buffer_.data() + next_;
+            const auto* zero = static_cast<const unsigned char*>(std::memchr(from, 0, look));
+            const std::size_t take = zero != nullptr ? static_cast<std::size_t>(zero - from) + 1 : look;
+            into.insert(into.end(), from, from + take);
+            next_ += take;
+            if (zero != nullptr) {
+                length += take - 1;
+                return length > 0 || emptyAllowed || fail(ERROR_INVALID_DATA);
             }
-            into += static_cast<char>(byte);
+            length += take;
+            if (length == format::kMaxStringSize) {
+                return fail(ERROR_INVALID_DATA);
+            }
         }
-        return fail(ERROR_INVALID_DATA);
+    }
+
+    bool string(std::string& into, bool emptyAllowed) {
+        into.clear();
+        std::size_t length = 0;
+        if (!string(into, emptyAllowed, length)) {
+            return false;
+        }
+        into.pop_back();  // the terminator
+        return true;
     }
 
     bool fail(uint32_t code) {
@@ -84,13 +127,19 @@ private:
         if (next_ < end_) {
             return true;
         }
-        const ssize_t got = ReadAtLeast(fd_, buffer_.data(), 1, buffer_.size());
+        const uint64_t at = position();
+        if (at >= limit_) {
+            return fail(ERROR_INVALID_DATA);  // past the cabinet's end
+        }
+        const std::size_t room = static_cast<std::size_t>(std::min<uint64_t>(buffer_.size(), limit_ - at));
+        const ssize_t got = ReadAtLeast(fd_, buffer_.data(), 1, room, static_cast<off_t>(at));
         if (got < 0) {
             return fail(Win32FromErrno(errno, IoOperation::Read));
         }
         if (got == 0) {
             return fail(ERROR_INVALID_DATA);  // cut short
         }
+        bufferAt_ = at;
         next_ = 0;
         end_ = static_cast<std::size_t>(got);
         return true;
@@ -98,14 +147,25 @@ private:
 
     int fd_;
     std::array<unsigned char, kBufferSize> buffer_{};
+    uint64_t bufferAt_ = 0;  // file offset of buffer_[0]
     std::size_t next_ = 0;
     std::size_t end_ = 0;
+    uint64_t limit_ = std::numeric_limits<uint64_t>::max();
     uint32_t error_ = 0;
 };
 
+// What CFHEADER says that the header itself does not keep.
+struct Layout {
+    uint32_t cabinetSize = 0;  // cbCabinet
+    uint32_t filesOffset = 0;  // coffFiles
+    uint16_t fileCount = 0;
+    uint64_t recordsEnd = 0;  // where the records before the file records end
+    uint64_t filesEnd = 0;    // where the file records end
+};
+
 // CFHEADER: the signature, the counts, the flags and the place in the set.
-// The file count goes to `fileCount`: the header keeps the records instead.
-bool ReadFixedHeader(Reader& in, CabinetHeader& header, uint16_t& fileCount) {
+// From here on nothing is read beyond cbCabinet.
+bool ReadFixedHeader(Reader& in, CabinetHeader& header, Layout& layout) {
     std::array<unsigned char, format::kHeaderSize> fixed{};
     if (!in.read(fixed.data(), fixed.size())) {
         return false;
@@ -113,13 +173,16 @@ bool ReadFixedHeader(Reader& in, CabinetHeader& header, uint16_t& fileCount) {
     if (U32(&fixed[format::kHeaderSignature]) != format::kSignature) {
         return in.fail(ERROR_INVALID_DATA);
     }
+    layout.cabinetSize = U32(&fixed[format::kHeaderCabinetSize]);
+    layout.filesOffset = U32(&fixed[format::kHeaderFilesOffset]);
     header.folderCount = U16(&fixed[format::kHeaderFolderCount]);
-    fileCount = U16(&fixed[format::kHeaderFileCount]);
+    layout.fileCount = U16(&fixed[format::kHeaderFileCount]);
     header.flags = U16(&fixed[format::kHeaderFlags]);
     header.setId = U16(&fixed[format::kHeaderSetId]);
     header.cabinetIndex = U16(&fixed[format::kHeaderCabinetIndex]);
+    in.limitTo(layout.cabinetSize);
     // Entries need a folder to hold their data.
-    return header.folderCount != 0 || fileCount == 0 || in.fail(ERROR_INVALID_DATA);
+    return header.folderCount != 0 || layout.fileCount == 0 || in.fail(ERROR_INVALID_DATA);
 }
 
 // The reserve sizes, when the flags say they follow, and past the header's
@@ -162,55 +225,156 @@ bool ReadFolderRecords(Reader& in, std::size_t reserve, CabinetHeader& header) {
     return true;
 }
 
-// One CFFILE record and the name after it. Its folder index names one of
-// the cabinet's `folderCount` folders or is a continuation mark.
-bool ReadFileRecord(Reader& in, uint16_t folderCount, FileRecord& file) {
-    std::array<unsigned char, format::kFileSize> record{};
-    if (!in.read(record.data(), record.size())) {
-        return false;
+// Bytes to reserve for the file list: up to where the data that follows it
+// begins, in a cabinet laid out as usual, within what its records can hold.
+std::size_t FileListEstimate(const CabinetHeader& header, const Layout& layout) {
+    const uint64_t most = uint64_t{layout.fileCount} * (format::kFileSize + format::kMaxStringSize);
+    uint64_t next = layout.cabinetSize;
+    for (const FolderRecord& folder : header.folders) {
+        if (folder.blockCount != 0 && folder.dataOffset > layout.filesOffset) {
+            next = std::min<uint64_t>(next, folder.dataOffset);
+        }
     }
-    file.length = U32(&record[format::kFileLength]);
-    file.folderOffset = U32(&record[format::kFileFolderOffset]);
-    file.folderIndex = U16(&record[format::kFileFolderIndex]);
-    file.dosDate = U16(&record[format::kFileDate]);
-    file.dosTime = U16(&record[format::kFileTime]);
-    file.attribs = U16(&record[format::kFileAttribs]);
-    if (file.folderIndex < format::kContinuedFromPrev && file.folderIndex >= folderCount) {
-        return in.fail(ERROR_INVALID_DATA);
-    }
-    return in.string(file.name, false);
+    const uint64_t gap = next > layout.filesOffset ? next - layout.filesOffset : 0;
+    const uint64_t typical = uint64_t{layout.fileCount} * (format::kFileSize + kTypicalNameSize);
+    return static_cast<std::size_t>(gap <= most ? gap : typical);
 }
 
-// The `fileCount` CFFILE records, and which of the folders they show to
+// One CFFILE record and the name after it, appended to `files`. Its folder
+// index names one of the cabinet's `folderCount` folders or is a
+// continuation mark.
+bool ReadFileRecord(Reader& in, uint16_t folderCount, FileList& files) {
+    std::vector<unsigned char>& bytes = files.bytes();
+    const std::size_t at = bytes.size();
+    bytes.resize(at + format::kFileSize);
+    if (!in.read(bytes.data() + at, format::kFileSize)) {
+        return false;
+    }
+    const uint16_t folderIndex = U16(bytes.data() + at + format::kFileFolderIndex);
+    if (folderIndex < format::kContinuedFromPrev && folderIndex >= folderCount) {
+        return in.fail(ERROR_INVALID_DATA);
+    }
+    std::size_t length = 0;
+    if (!in.string(bytes, false, length)) {
+        return false;
+    }
+    files.counted();
+    return true;
+}
+
+// The file records at coffFiles, and which of the folders they show to
 // continue from or into the cabinets beside this one.
-bool ReadFileRecords(Reader& in, uint16_t fileCount, CabinetHeader& header) {
-    if (fileCount == 0) {
+bool ReadFileRecords(Reader& in, Layout& layout, CabinetHeader& header) {
+    if (layout.fileCount == 0) {
         // Nothing to extract is fine; data that belongs to no entry is not.
         const bool noData = std::all_of(header.folders.begin(), header.folders.end(),
                                         [](const FolderRecord& folder) { return folder.blockCount == 0; });
         return noData || in.fail(ERROR_INVALID_DATA);
     }
-    header.files.resize(fileCount);
-    for (FileRecord& file : header.files) {
-        if (!ReadFileRecord(in, header.folderCount, file)) {
+    // Not inside the records before them, nor outside the cabinet.
+    if (layout.filesOffset < layout.recordsEnd || layout.filesOffset >= in.limit()) {
+        return in.fail(ERROR_INVALID_DATA);
+    }
+    in.seek(layout.filesOffset);
+    header.files.reserve(FileListEstimate(header, layout));
+    for (uint16_t i = 0; i < layout.fileCount; ++i) {
+        if (!ReadFileRecord(in, header.folderCount, header.files)) {
             return false;
         }
-        header.firstFolderContinued = header.firstFolderContinued || file.continuedFromPrev();
-        header.lastFolderContinues = header.lastFolderContinues || file.continuedToNext();
+    }
+    layout.filesEnd = in.position();
+    for (const FileRecord& file : header.files) {
+        if (file.continuedFromPrev()) {
+            header.firstFolderContinued = true;
+            header.fromPrev.push_back({file.folderOffset, file.length});
+        }
+        if (file.continuedToNext()) {
+            header.lastFolderContinues = true;
+            header.toNext.push_back({file.folderOffset, file.length});
+        }
     }
     return true;
 }
 
-// The records in the order they stand in the file.
+// Where each folder's data must end: before whatever comes next (another
+// folder's data, the file records) or at the cabinet's end. Data that
+// begins outside the cabinet or inside the header's records cannot be read
+// at all (its limit is 0): the entries of that folder fail, the others and
+// the listing are unharmed.
+void PlaceFolderData(const Reader& in, const Layout& layout, CabinetHeader& header) {
+    const bool hasFiles = layout.fileCount != 0;
+    // Where things begin after the header's records, in order.
+    std::vector<uint64_t> starts;
+    starts.reserve(header.folders.size() + 1);
+    for (const FolderRecord& folder : header.folders) {
+        if (folder.blockCount != 0) {
+            starts.push_back(folder.dataOffset);
+        }
+    }
+    if (hasFiles) {
+        starts.push_back(layout.filesOffset);
+    }
+    std::sort(starts.begin(), starts.end());
+    for (FolderRecord& folder : header.folders) {
+        const uint64_t start = folder.dataOffset;
+        folder.dataLimit = 0;
+        if (folder.blockCount == 0 || start < layout.recordsEnd || start >= in.limit() ||
+            (hasFiles && start >= layout.filesOffset && start < layout.filesEnd)) {
+            continue;
+        }
+        const auto next = std::upper_bound(starts.begin(), starts.end(), start);
+        folder.dataLimit = next == starts.end() ? in.limit() : std::min<uint64_t>(*next, in.limit());
+    }
+}
+
+// The records in the order they stand in the file, then the file records.
 bool ReadHeader(Reader& in, CabinetHeader& header) {
-    uint16_t fileCount = 0;
+    Layout layout;
     std::size_t folderReserve = 0;
-    return ReadFixedHeader(in, header, fileCount) && ReadReserveSizes(in, header, folderReserve) &&
-           ReadNeighbours(in, header) && ReadFolderRecords(in, folderReserve, header) &&
-           ReadFileRecords(in, fileCount, header);
+    if (!ReadFixedHeader(in, header, layout) || !ReadReserveSizes(in, header, folderReserve) ||
+        !ReadNeighbours(in, header) || !ReadFolderRecords(in, folderReserve, header)) {
+        return false;
+    }
+    layout.recordsEnd = in.position();
+    if (!ReadFileRecords(in, layout, header)) {
+        return false;
+    }
+    PlaceFolderData(in, layout, header);
+    return true;
+}
+
+FileRecord DecodeFileRecord(const unsigned char* at) {
+    FileRecord file;
+    file.length = U32(at + format::kFileLength);
+    file.folderOffset = U32(at + format::kFileFolderOffset);
+    file.folderIndex = U16(at + format::kFileFolderIndex);
+    file.dosDate = U16(at + format::kFileDate);
+    file.dosTime = U16(at + format::kFileTime);
+    file.attribs = U16(at + format::kFileAttribs);
+    const char* name = reinterpret_cast<const char*>(at + format::kFileSize);
+    file.name = std::string_view(name, std::strlen(name));
+    return file;
 }
 
 }  // namespace
+
+FileList::Iterator::Iterator(const unsigned char* at, const unsigned char* end) : at_(at), end_(end) {
+    if (at_ != end_) {
+        record_ = DecodeFileRecord(at_);
+    }
+}
+
+FileList::Iterator& FileList::Iterator::operator++() {
+    at_ += format::kFileSize + record_.name.size() + 1;
+    if (at_ != end_) {
+        record_ = DecodeFileRecord(at_);
+    }
+    return *this;
+}
+
+void FileList::release() {
+    std::vector<unsigned char>().swap(bytes_);
+}
 
 bool FileRecord::continuedFromPrev() const {
     return folderIndex == format::kContinuedFromPrev || folderIndex == format::kContinuedPrevAndNext;

@@ -73,6 +73,7 @@ public:
             if (index + 1 == set_.size()) {
                 set_.openNext();
             }
+            set_.releaseFiles(index);
         }
     }
 
@@ -104,9 +105,8 @@ private:
             if (file.continuedFromPrev()) {
                 continue;  // reported with the cabinet it begins in
             }
-            const std::string name = cabservice::AnsiEntryName(file.name, file.attribs);
             FILE_IN_CABINET_INFO_A info{};
-            info.NameInCabinet = name.c_str();
+            info.NameInCabinet = entryName(file);
             info.FileSize = file.length;
             info.DosDate = file.dosDate;
             info.DosTime = file.dosTime;
@@ -135,6 +135,16 @@ private:
         return true;
     }
 
+    // The entry's name in the ANSI code page: as stored (the list holds it
+    // with its zero byte), or converted from UTF-8 into a buffer of the walk.
+    const char* entryName(const FileRecord& file) {
+        if ((file.attribs & cabservice::format::kAttribUtf8Name) == 0) {
+            return file.name.data();
+        }
+        convertedName_ = cabservice::AnsiEntryName(file.name, file.attribs);
+        return convertedName_.c_str();
+    }
+
     // Writes entry `file` of part `index` to the drive path `target`.
     // Returns 0 or the failure's Win32 code; throws WalkFailure when the set
     // cannot go on (a cabinet the data continues into is missing).
@@ -150,9 +160,10 @@ private:
         }
         const Part& first = set_.part(span->firstPart);
         const bool native = cabservice::DecodesNatively(first.header.folders[span->firstFolder].compression);
-        // Joined in libmspack either way: the join refuses a set whose
-        // cabinets disagree about the folder they share.
-        mscabd_folder* folder = set_.folderFor(index, file, *span);
+        if (!native && file.length != 0 && !set_.dataReadable(*span)) {
+            return ERROR_INVALID_DATA;  // libmspack would read whatever lies where the header points
+        }
+        mscabd_folder* folder = native ? nullptr : set_.libmspackFolder(index, file, *span);
         cabservice::TempOutput output(*hostTarget);
         if (const uint32_t created = output.create(); created != NO_ERROR) {
             return created;
@@ -218,7 +229,7 @@ private:
 
     // Writes the entry through libmspack, which decodes the folder itself.
     uint32_t writeWithLibmspack(mscabd_folder* folder, const FileRecord& file, int fd, const std::string& hostTarget) {
-        std::string name = file.name;  // libmspack wants it writable, for its messages
+        std::string name(file.name);  // libmspack wants it writable, for its messages
         mscabd_file entry{};
         entry.filename = name.data();
         entry.length = file.length;
@@ -259,6 +270,7 @@ private:
     void* context_;
     cabservice::CabinetIo io_;
     cabservice::CabinetSet set_;
+    std::string convertedName_;
     // The folder the decoder thread is on, and where the walk is in its data.
     std::optional<FolderSpan> decoding_;
     uint64_t decodingBlocks_ = 0;

@@ -5,6 +5,7 @@
 #include "platform/kernel.h"
 #include "platform/posix/cabinet/names.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -74,37 +75,65 @@ std::unique_ptr<Part> CabinetSet::load(std::string dosFolder, std::string fileNa
     part->dosPath = part->dosFolder + part->fileName;
     part->hostPath = std::move(hostPath);
     part->header = std::move(header);
+    return part;
+}
 
-    if (part->header.files.empty()) {
-        return part;  // nothing to extract; libmspack refuses such a cabinet
+void CabinetSet::openInLibmspack(std::size_t index) {
+    Part& part = *parts_[index];
+    if (part.cabinet != nullptr) {
+        return;
     }
     io_.clearFailure();
-    mscabd_cabinet* cabinet = decompressor_->open(decompressor_.get(), part->hostPath.c_str());
+    mscabd_cabinet* cabinet = decompressor_->open(decompressor_.get(), part.hostPath.c_str());
     if (cabinet == nullptr) {
         throw WalkFailure{Win32FromMspack(decompressor_->last_error(decompressor_.get()), io_.failure())};
     }
     PendingCabinet pending(decompressor_.get(), cabinet);
-
-    // libmspack read the same records; any disagreement means a header we
-    // do not understand as it does.
+    // libmspack decodes what it read as the folders; any disagreement with
+    // ours means a header it does not understand as we do.
+    std::vector<mscabd_folder*> folders;
     for (mscabd_folder* folder = cabinet->folders; folder != nullptr; folder = folder->next) {
-        part->folders.push_back(folder);
-    }
-    std::size_t index = 0;
-    const auto& records = part->header.files;
-    for (const mscabd_file* file = cabinet->files; file != nullptr; file = file->next, ++index) {
-        if (index == records.size() || records[index].name != file->filename || records[index].length != file->length ||
-            records[index].folderOffset != file->offset) {
+        const std::size_t at = folders.size();
+        if (at == part.header.folders.size() || folder->comp_type != part.header.folders[at].compression ||
+            folder->num_blocks != part.header.folders[at].blockCount) {
             throw WalkFailure{ERROR_INVALID_DATA};
         }
+        folders.push_back(folder);
     }
-    if (index != records.size() || part->folders.size() != part->header.folderCount) {
+    if (folders.size() != part.header.folders.size()) {
         throw WalkFailure{ERROR_INVALID_DATA};
     }
-
-    part->cabinet = cabinet;
+    part.folders = std::move(folders);
+    part.cabinet = cabinet;
     pending.release();
-    return part;
+}
+
+void CabinetSet::checkContinuation(std::size_t index) {
+    Part& right = *parts_[index];
+    if (right.checkedWithPrev) {
+        return;
+    }
+    const CabinetHeader& before = parts_[index - 1]->header;
+    const CabinetHeader& after = right.header;
+    // The folder goes on with the same method, and the entries that cross
+    // the boundary stand in both headers at the same place: all of them, or,
+    // as libmspack also accepts, at least one.
+    bool agree = after.continuesFromPrev() &&
+                 before.folders.back().compression == after.folders.front().compression;
+    if (agree && before.toNext != after.fromPrev) {
+        auto order = [](const Crossing& a, const Crossing& b) {
+            return std::pair(a.folderOffset, a.length) < std::pair(b.folderOffset, b.length);
+        };
+        std::vector<Crossing> sorted = after.fromPrev;
+        std::sort(sorted.begin(), sorted.end(), order);
+        agree = std::any_of(before.toNext.begin(), before.toNext.end(), [&](const Crossing& crossing) {
+            return std::binary_search(sorted.begin(), sorted.end(), crossing, order);
+        });
+    }
+    if (!agree) {
+        throw WalkFailure{ERROR_INVALID_DATA};
+    }
+    right.checkedWithPrev = true;
 }
 
 void CabinetSet::openFirst(const std::string& dosPath) {
@@ -174,9 +203,7 @@ void CabinetSet::openNext() {
 }
 
 void CabinetSet::append(std::unique_ptr<Part> part) {
-    PendingCabinet pending(decompressor_.get(), part->cabinet);
     parts_.push_back(std::move(part));
-    pending.release();
     events_.cabinetOpened(*parts_.back());
 }
 
@@ -216,6 +243,7 @@ std::optional<FolderSpan> CabinetSet::spanOf(std::size_t index, const FileRecord
         if (parts_[span.firstPart]->header.files.empty()) {
             throw WalkFailure{ERROR_INVALID_DATA};  // a folder cannot go on from a cabinet without entries
         }
+        checkContinuation(span.firstPart + 1);
         span.firstFolder = parts_[span.firstPart]->header.folderCount - 1u;
     }
     // ... and where it ends, opening what is not open yet.
@@ -229,6 +257,7 @@ std::optional<FolderSpan> CabinetSet::spanOf(std::size_t index, const FileRecord
         if (parts_[span.lastPart]->header.files.empty()) {
             throw WalkFailure{ERROR_INVALID_DATA};  // nor go on into one
         }
+        checkContinuation(span.lastPart);
         at = 0;
     }
     return span;
@@ -242,12 +271,26 @@ FolderData CabinetSet::dataOf(const FolderSpan& span) const {
         if (index == span.firstPart) {
             data.compression = folder.compression;
         }
-        data.segments.push_back({parts_[index]->hostPath, folder.dataOffset, folder.blockCount, header.dataReserve});
+        data.segments.push_back(
+            {parts_[index]->hostPath, folder.dataOffset, folder.blockCount, header.dataReserve, folder.dataLimit});
     }
     return data;
 }
 
-mscabd_folder* CabinetSet::folderFor(std::size_t index, const FileRecord& file, const FolderSpan& span) {
+bool CabinetSet::dataReadable(const FolderSpan& span) const {
+    for (std::size_t index = span.firstPart; index <= span.lastPart; ++index) {
+        const CabinetHeader& header = parts_[index]->header;
+        if (!header.folders[index == span.firstPart ? span.firstFolder : 0].dataReadable()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+mscabd_folder* CabinetSet::libmspackFolder(std::size_t index, const FileRecord& file, const FolderSpan& span) {
+    for (std::size_t opening = span.firstPart; opening <= span.lastPart; ++opening) {
+        openInLibmspack(opening);
+    }
     for (std::size_t joining = span.lastPart; joining > span.firstPart; --joining) {
         if (!parts_[joining]->joinedToPrev) {
             join(joining);

@@ -1,15 +1,16 @@
 // The cabinets one walk has opened, in set order. Finds the next cabinet of
 // a set (asking the handler where it is when it is not beside the last one)
-// and knows, for every file record, the libmspack folder holding its data,
-// including files libmspack's merge drops (those that begin in a later
-// cabinet inside a folder continued from an earlier one).
+// and knows, for every file record, the folder holding its data, including
+// files that begin in a later cabinet inside a folder continued from an
+// earlier one (which libmspack's merge drops).
 //
-// Cabinets are joined in libmspack only where a folder spans them, and only
-// when an entry of that folder is to be written: then every cabinet the
-// folder runs through is opened and the run is joined from its last cabinet
-// backwards. (Joined forwards, libmspack 0.11 compares the files that cross
-// the second boundary with those that crossed the first, and refuses a
-// folder that spans three cabinets with different files crossing each.)
+// The service reads stored and MSZIP folders itself; libmspack opens a
+// cabinet only when an LZX or Quantum folder of it is decoded. Then every
+// cabinet that folder runs through is opened in libmspack and the run is
+// joined from its last cabinet backwards. (Joined forwards, libmspack 0.11
+// compares the files that cross the second boundary with those that crossed
+// the first, and refuses a folder that spans three cabinets with different
+// files crossing each.)
 #pragma once
 
 #include "platform/posix/cabinet/blocks.h"
@@ -37,10 +38,14 @@ struct Part {
     std::string diskName;  // as the previous cabinet's header names it; "" for the first
     std::string hostPath;  // libmspack keeps a pointer to this string
     CabinetHeader header;
-    mscabd_cabinet* cabinet = nullptr;  // nullptr for a cabinet without entries
+    // Its folder continues the previous cabinet's last one, and the two
+    // headers were found to agree about the entries that cross.
+    bool checkedWithPrev = false;
+    // Opened in libmspack only when one of its folders is decoded there.
+    mscabd_cabinet* cabinet = nullptr;
     bool joinedToPrev = false;  // joined in libmspack to the part before it
-    // This cabinet's folders by index; the first becomes the folder it was
-    // merged into when it continues one from the previous cabinet.
+    // This cabinet's folders in libmspack by index; the first becomes the
+    // folder it was merged into when it continues one from the previous cabinet.
     std::vector<mscabd_folder*> folders;
 
     // Folder `index` began in the previous cabinet / goes on in the next.
@@ -94,14 +99,19 @@ public:
 
     // The cabinets the folder holding `file` of part `index` runs through,
     // opening those not open yet; nothing when the folder began in a cabinet
-    // before the walk's first. Throws WalkFailure.
+    // before the walk's first. Throws WalkFailure, ERROR_INVALID_DATA when
+    // two cabinets disagree about the folder they share.
     std::optional<FolderSpan> spanOf(std::size_t index, const FileRecord& file);
     // Where the data of the folder `span` covers lies.
     FolderData dataOf(const FolderSpan& span) const;
+    // Whether that data lies where data can be (see FolderRecord).
+    bool dataReadable(const FolderSpan& span) const;
     // The libmspack folder holding the data of `file` of part `index`,
-    // after joining the cabinets `span` (its spanOf()) runs through.
-    // Throws WalkFailure.
-    mscabd_folder* folderFor(std::size_t index, const FileRecord& file, const FolderSpan& span);
+    // after opening in libmspack and joining the cabinets `span` (its
+    // spanOf()) runs through. Throws WalkFailure.
+    mscabd_folder* libmspackFolder(std::size_t index, const FileRecord& file, const FolderSpan& span);
+    // The walk is done with the entries of part `index`: its file records go.
+    void releaseFiles(std::size_t index) { parts_[index]->header.files.release(); }
 
     mscab_decompressor* decompressor() const { return decompressor_.get(); }
 
@@ -117,10 +127,14 @@ private:
         CabinetHeader header;
     };
 
-    // Opens the cabinet in libmspack and checks that libmspack read the
-    // records of `header` as they are. Throws WalkFailure; on success the
-    // cabinet is the part's, not yet joined to the set.
+    // A part for the cabinet, unless the walk has seen it before. Throws WalkFailure.
     std::unique_ptr<Part> load(std::string dosFolder, std::string fileName, std::string hostPath, CabinetHeader header);
+    // Opens part `index` in libmspack, unless it is open, and checks that
+    // libmspack read its folders as they are. Throws WalkFailure.
+    void openInLibmspack(std::size_t index);
+    // Checks that part `index` continues the folder the part before it
+    // ends with as that part says. Throws WalkFailure.
+    void checkContinuation(std::size_t index);
     // Makes `part` (from load()) the set's last and tells the handler.
     void append(std::unique_ptr<Part> part);
     // Joins part `index` to the part before it.
