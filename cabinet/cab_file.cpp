@@ -29,6 +29,25 @@ auto Relabelled(const char16_t* source, Body&& body) {
     }
 }
 
+// Points an object at the record of the walk it runs, for as long as it runs.
+class RunningWalk {
+public:
+    RunningWalk(Callback::WalkContext*& slot, Callback::WalkContext& walk) : slot_(slot), walk_(walk) {
+        slot_ = &walk_;
+    }
+    ~RunningWalk() { slot_ = nullptr; }
+    RunningWalk(const RunningWalk&) = delete;
+    RunningWalk& operator=(const RunningWalk&) = delete;
+
+    int32_t Run(const std::string& cabinet) {
+        return platform::SetupIterateCabinetA(cabinet.c_str(), 0, &Callback::CabFileCallback, &walk_);
+    }
+
+private:
+    Callback::WalkContext*& slot_;
+    Callback::WalkContext& walk_;
+};
+
 }  // namespace
 
 std::shared_ptr<CabFile> CabFile::Create() { return std::shared_ptr<CabFile>(new CabFile()); }
@@ -41,8 +60,8 @@ void CabFile::CheckCabName() const {
 
 void CabFile::Walk(IterationMode mode) {
     std::string cabinet = platform::TextToAnsi(cabName_);
-    Callback::WalkContext walk{this, mode, nullptr};
-    const int32_t completed = platform::SetupIterateCabinetA(cabinet.c_str(), 0, &Callback::CabFileCallback, &walk);
+    Callback::WalkContext walk{this, mode, nullptr, {}};
+    const int32_t completed = RunningWalk(walk_, walk).Run(cabinet);
     const uint32_t code = platform::GetLastError();
     // The name went to the platform in its 8-bit form; keep what came back.
     cabName_ = platform::AnsiToText(cabinet);

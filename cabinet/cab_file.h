@@ -16,6 +16,10 @@
 
 namespace cabinet {
 
+namespace Callback {
+struct WalkContext;
+}
+
 // What a walk is for; travels to the handlers in the walk's context record.
 enum class IterationMode : int32_t {
     ModeCount = 0,
@@ -96,6 +100,8 @@ private:
     int32_t filesCounted_ = 0;
     std::u16string xmlText_;
     CurrentFileHook currentFileHook_;
+    // The record of the walk this object is running, while it runs one.
+    Callback::WalkContext* walk_ = nullptr;
 };
 
 }  // namespace cabinet

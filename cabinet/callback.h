@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <string>
+#include <unordered_set>
 
 namespace cabinet {
 
@@ -19,13 +21,15 @@ std::shared_ptr<CabFile> ActiveCabFile();
 void SetActiveCabFile(std::shared_ptr<CabFile> cabFile);
 
 // One walk's own record, handed to the service as the walk's Context: the
-// object that started the walk, what the walk is for, and an error a handler
+// object that started the walk, what the walk is for, an error a handler
 // raised, parked here because it must not unwind through the service's
-// frames; the object raises it again once the service has returned.
+// frames (the object raises it again once the service has returned), and
+// the folders the walk has made or found there, which it need not try again.
 struct WalkContext {
     CabFile* cabFile = nullptr;
     IterationMode mode{};
     std::exception_ptr parkedError;
+    std::unordered_set<std::u16string> confirmedFolders;
 };
 
 // The handler given to SetupIterateCabinetA, with a WalkContext as Context:

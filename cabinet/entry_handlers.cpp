@@ -1,6 +1,7 @@
 // CabFile's handling of a walk's notifications: the dispatcher and one
 // handler per operation that looks at entries.
 #include "cabinet/cab_file.h"
+#include "cabinet/callback.h"
 #include "cabinet/errors.h"
 #include "cabinet/paths.h"
 #include "cabinet/support.h"
@@ -164,12 +165,21 @@ uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
     std::u16string folder;
     std::u16string file;
     paths::SplitPath(target, folder, file);
-    if (!paths::MakeDirectoryTree(folder)) {
-        // Skipping the entry would let the extraction, and an install built
-        // on it, report success with files missing (a full disk, a drive
-        // that is not there): raise what kept the folder from being made.
-        const auto code = static_cast<int32_t>(platform::GetLastError());
-        throw platform::RaisedError(code, u"CabFile", Win32ErrorText(code));
+    // A folder made or found in this walk is not tried again: entries come
+    // by the thousand into a few folders.
+    if (walk_ == nullptr || !walk_->confirmedFolders.contains(folder)) {
+        std::u16string made = folder;
+        if (!paths::MakeDirectoryTree(made)) {
+            // Skipping the entry would let the extraction, and an install
+            // built on it, report success with files missing (a full disk, a
+            // drive that is not there): raise what kept the folder from being
+            // made.
+            const auto code = static_cast<int32_t>(platform::GetLastError());
+            throw platform::RaisedError(code, u"CabFile", Win32ErrorText(code));
+        }
+        if (walk_ != nullptr) {
+            walk_->confirmedFolders.insert(std::move(folder));
+        }
     }
     support::StringToAnsiBuffer(info.FullTargetName, target);
     return platform::FILEOP_DOIT;

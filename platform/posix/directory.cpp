@@ -17,7 +17,7 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
         return error == ERROR_PATH_NOT_FOUND ? DirectoryOutcome::ParentMissing : DirectoryOutcome::Other;
     }
     if (mkdir(host->c_str(), 0777) == 0) {
-        NoteHostEntryCreated(*host);
+        NoteHostFolderCreated(*host);
         return DirectoryOutcome::Created;
     }
     switch (errno) {

@@ -1,12 +1,48 @@
 // Inside the Linux platform layer: what writers tell the drive map, so the
-// folder listings it keeps for case-insensitive look-ups stay current.
+// folder listings it keeps for case-insensitive look-ups stay current; and
+// the scope in which the map keeps what it learnt, with the folder its
+// thread writes into held open.
 #pragma once
 
+#include "platform/posix/host_io.h"
+
+#include <memory>
 #include <string>
 
 namespace platform {
 
 // An entry (file or folder) this process has just created at `hostPath`.
 void NoteHostEntryCreated(const std::string& hostPath);
+
+// A folder this process has just made at `hostPath`: as NoteHostEntryCreated,
+// and, inside a DrivePathScope, the new folder is known to be empty.
+void NoteHostFolderCreated(const std::string& hostPath);
+
+// While one lives on a thread (a cabinet walk holds one), that thread's drive
+// paths resolve with what it learnt earlier in the scope: a folder's drive
+// path whose every level exists maps to its host folder without a look at the
+// disk, and a folder's listing, checked once, is then kept current from this
+// process's own creations instead of being checked before every look-up, so
+// that a name not there yet costs no system call at all. What other programs
+// change in those folders meanwhile is not seen, as a name another program
+// writes between a look-up and the write never was. Scopes on one thread
+// nest; the outermost ends the memory.
+class DrivePathScope {
+public:
+    DrivePathScope();
+    ~DrivePathScope();
+    DrivePathScope(const DrivePathScope&) = delete;
+    DrivePathScope& operator=(const DrivePathScope&) = delete;
+
+private:
+    bool outermost_;
+};
+
+// Inside a DrivePathScope, a descriptor (O_PATH) of the host folder
+// `hostFolder`, kept open by the scope while its thread writes into that
+// same folder, so that names there are reached without walking the path
+// again, and by each holder for as long as it holds it; nothing outside a
+// scope, or when the folder cannot be opened.
+std::shared_ptr<const UniqueFd> ScopeFolderDescriptor(const std::string& hostFolder);
 
 }  // namespace platform

@@ -9,12 +9,16 @@
 #include "platform/posix/drive_listings.h"
 #include "platform/posix/host_io.h"
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -172,17 +176,93 @@ HoldingDrive DriveHolding(const std::string& full) {
     return best;
 }
 
-// Folder listings by host path, each keyed by case-folded name, so that a
-// name written anew into a large folder does not cost a read of the whole
-// folder every time. A listing stands while the folder keeps its identity
-// and modification time; names this process creates are added as they are
-// made (NoteHostEntryCreated), which keeps the listing of a folder being
-// filled good.
+// A folder's names folded to one case, as 64-bit hashes in open addressing:
+// 8 bytes a slot, at most half the slots used, so that the listing of a
+// folder of 65,535 entries costs about a megabyte. A hash only says a name
+// may be there; the disk decides.
+class FoldedNameSet {
+public:
+    static uint64_t HashOf(const std::u16string& folded) {
+        const uint64_t hash = std::hash<std::u16string>{}(folded);
+        return hash == kEmpty ? 1 : hash;
+    }
+
+    bool mayHold(uint64_t hash) const {
+        if (slots_.empty()) {
+            return false;
+        }
+        for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+            if (slots_[at] == hash) {
+                return true;
+            }
+            if (slots_[at] == kEmpty) {
+                return false;
+            }
+        }
+    }
+
+    void insert(uint64_t hash) {
+        if ((used_ + 1) * 2 > slots_.size()) {
+            std::vector<uint64_t> old(std::max<std::size_t>(kFirstSize, slots_.size() * 2), kEmpty);
+            old.swap(slots_);
+            used_ = 0;
+            for (uint64_t kept : old) {
+                if (kept != kEmpty) {
+                    place(kept);
+                }
+            }
+        }
+        place(hash);
+    }
+
+private:
+    static constexpr uint64_t kEmpty = 0;
+    static constexpr std::size_t kFirstSize = 16;
+
+    void place(uint64_t hash) {
+        std::size_t at = hash & (slots_.size() - 1);
+        while (slots_[at] != kEmpty) {
+            if (slots_[at] == hash) {
+                return;
+            }
+            at = (at + 1) & (slots_.size() - 1);
+        }
+        slots_[at] = hash;
+        ++used_;
+    }
+
+    std::vector<uint64_t> slots_;  // a power of two of them
+    std::size_t used_ = 0;
+};
+
+// What a DrivePathScope keeps for its thread.
+struct ScopeMemory {
+    uint64_t generation = 0;  // unique to this scope: listings checked in it carry it
+    // Drive paths of folders whose every level exists, and their host folders.
+    std::unordered_map<std::string, std::string> folders;
+    // The host folder written into last, and a descriptor of it.
+    std::string openFolder;
+    std::shared_ptr<const UniqueFd> openFolderFd;
+};
+
+thread_local std::unique_ptr<ScopeMemory> scopeMemory;
+std::atomic<uint64_t> scopeGenerations{0};
+
+// Folder listings by host path, so that a name written anew into a large
+// folder does not cost a read of the whole folder every time. A listing
+// stands while the folder keeps its identity and modification time; names
+// this process creates are added as they are made (NoteHostEntryCreated),
+// which keeps the listing of a folder being filled good. Inside a scope, a
+// listing checked once in it is not checked again.
 struct FolderListing {
     dev_t device = 0;
     ino_t inode = 0;
     timespec modified{};
-    std::map<std::u16string, std::string> byFoldedName;  // the first actual name in sorted order
+    uint64_t checkedIn = 0;  // the scope generation that checked it last; 0 for none
+    FoldedNameSet folded;
+    // Folded name to the first actual name in sorted order: read only once a
+    // look-up needs the actual name of a name held in another case.
+    std::unique_ptr<std::map<std::u16string, std::string>> actual;
 };
 
 constexpr std::size_t kMaxCachedFolders = 256;
@@ -196,53 +276,176 @@ bool SameState(const FolderListing& listing, const struct stat& info) {
 }
 
 void AddName(FolderListing& listing, const std::string& name) {
-    auto [slot, added] = listing.byFoldedName.emplace(FoldTextCase(Utf8ToText(name)), name);
-    if (!added && name < slot->second) {
-        slot->second = name;
+    std::u16string folded = FoldTextCase(Utf8ToText(name));
+    listing.folded.insert(FoldedNameSet::HashOf(folded));
+    if (listing.actual) {
+        auto [slot, added] = listing.actual->emplace(std::move(folded), name);
+        if (!added && name < slot->second) {
+            slot->second = name;
+        }
     }
 }
 
-// The listing of `folder` as it is now; nullptr when it cannot be read.
-const FolderListing* CurrentListing(const std::string& folder) {
-    struct stat info {};
-    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        return nullptr;
-    }
-    auto found = listings.find(folder);
-    if (found != listings.end() && SameState(found->second, info)) {
-        return &found->second;
-    }
+// Adds every name in `folder` to `listing`; false when it cannot be read.
+bool ReadNames(const std::string& folder, FolderListing& listing) {
     DIR* directory = opendir(folder.c_str());
     if (directory == nullptr) {
-        return nullptr;
+        return false;
     }
-    if (listings.size() >= kMaxCachedFolders && found == listings.end()) {
-        listings.clear();
-    }
-    FolderListing& listing = listings[folder];
-    listing = FolderListing{info.st_dev, info.st_ino, info.st_mtim, {}};
     while (const dirent* item = readdir(directory)) {
         AddName(listing, item->d_name);
     }
     closedir(directory);
-    return &listing;
+    return true;
 }
+
+// A fresh listing slot for `folder`, making room when the cache is full.
+FolderListing& NewListing(const std::string& folder) {
+    if (listings.size() >= kMaxCachedFolders && listings.find(folder) == listings.end()) {
+        listings.clear();
+    }
+    FolderListing& listing = listings[folder];
+    listing = FolderListing{};
+    return listing;
+}
+
+// The listing of `folder` as it is now; nullptr when it cannot be read.
+FolderListing* CurrentListing(const std::string& folder) {
+    const ScopeMemory* memory = scopeMemory.get();
+    auto found = listings.find(folder);
+    if (memory != nullptr && found != listings.end() && found->second.checkedIn == memory->generation) {
+        return &found->second;
+    }
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return nullptr;
+    }
+    FolderListing* listing = nullptr;
+    if (found != listings.end() && SameState(found->second, info)) {
+        listing = &found->second;
+    } else {
+        listing = &NewListing(folder);
+        *listing = FolderListing{info.st_dev, info.st_ino, info.st_mtim, 0, {}, nullptr};
+        if (!ReadNames(folder, *listing)) {
+            listings.erase(folder);
+            return nullptr;
+        }
+    }
+    listing->checkedIn = memory != nullptr ? memory->generation : 0;
+    return listing;
+}
+
+// The actual name in `folder` of `folded`, the first in sorted order;
+// nullptr when there is none.
+const std::string* ActualName(FolderListing& listing, const std::string& folder, const std::u16string& folded) {
+    if (!listing.actual) {
+        listing.actual = std::make_unique<std::map<std::u16string, std::string>>();
+        ReadNames(folder, listing);
+    }
+    const auto match = listing.actual->find(folded);
+    return match == listing.actual->end() ? nullptr : &match->second;
+}
+
+// A component looked up in a folder, and whether it is there.
+struct Component {
+    std::string path;
+    bool exists;
+};
 
 // `name` inside `folder`: the exact name when it exists, else the first entry
 // (in sorted order, so the choice is stable) that differs only in case, else
-// the name as given.
-std::string FindComponent(const std::string& folder, const std::string& name) {
-    const std::string exact = JoinHostPath(folder, name);
-    if (Exists(exact)) {
-        return exact;
+// the name as given. With `listingFirst` the folder's listing is asked
+// before the disk, so that inside a scope a name that is not there costs no
+// system call; otherwise the exact name is looked for first.
+Component FindComponent(const std::string& folder, const std::string& name, bool listingFirst) {
+    std::string exact = JoinHostPath(folder, name);
+    if (!listingFirst && Exists(exact)) {
+        return {std::move(exact), true};
     }
     std::lock_guard<std::mutex> hold(listingsLock);
-    const FolderListing* listing = CurrentListing(folder);
+    FolderListing* listing = CurrentListing(folder);
     if (listing == nullptr) {
-        return exact;
+        const bool exists = listingFirst && Exists(exact);
+        return {std::move(exact), exists};
     }
-    const auto match = listing->byFoldedName.find(FoldTextCase(Utf8ToText(name)));
-    return match == listing->byFoldedName.end() ? exact : JoinHostPath(folder, match->second);
+    const std::u16string folded = FoldTextCase(Utf8ToText(name));
+    if (!listing->folded.mayHold(FoldedNameSet::HashOf(folded))) {
+        return {std::move(exact), false};
+    }
+    if (listingFirst && Exists(exact)) {
+        return {std::move(exact), true};
+    }
+    const std::string* actual = ActualName(*listing, folder, folded);
+    return actual != nullptr ? Component{JoinHostPath(folder, *actual), true} : Component{std::move(exact), false};
+}
+
+// A drive path resolved level by level, and whether every level exists.
+struct Resolution {
+    uint32_t error = NO_ERROR;
+    std::string host;
+    bool everyLevelExists = true;
+};
+
+Resolution Resolve(std::string_view dosPath) {
+    PathStart start = StartOf(dosPath);
+    std::vector<std::string> components;
+    const uint32_t error = start.error != NO_ERROR ? start.error : NormalisedComponents(start.rest, components);
+    if (error != NO_ERROR) {
+        return {error, {}, false};
+    }
+    Resolution resolution{NO_ERROR, start.root ? std::move(*start.root) : CurrentFolder(), true};
+    for (const auto& component : components) {
+        Component found = FindComponent(resolution.host, component, false);
+        resolution.host = std::move(found.path);
+        resolution.everyLevelExists = resolution.everyLevelExists && found.exists;
+    }
+    return resolution;
+}
+
+// A drive path "X:...\name" as its folder and its last name, where the folder
+// can stand for every name in it: nothing for a path relative to the current
+// drive or folder, and for a last name that is empty, "." or "..".
+std::optional<std::pair<std::string_view, std::string_view>> FolderAndName(std::string_view dosPath) {
+    if (dosPath.size() < 2 || !IsDriveLetter(dosPath[0]) || dosPath[1] != ':') {
+        return std::nullopt;
+    }
+    const std::size_t last = dosPath.find_last_of("\\/");
+    if (last == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view name = dosPath.substr(last + 1);
+    if (name.empty() || name == "." || name == "..") {
+        return std::nullopt;
+    }
+    return std::pair{dosPath.substr(0, last), name};
+}
+
+// DosPathToHostPath inside a scope: the folder from the scope's memory, or
+// resolved and remembered when every level of it exists (a level still to
+// be made may yet turn up in another case); the last name from the folder's
+// listing.
+std::optional<std::string> ResolveInScope(ScopeMemory& memory, std::string_view folderPath, std::string_view name,
+                                          uint32_t& error) {
+    auto known = memory.folders.find(std::string(folderPath));
+    std::string unremembered;
+    if (known == memory.folders.end()) {
+        Resolution folder = Resolve(folderPath);
+        if (folder.error != NO_ERROR) {
+            error = folder.error;
+            return std::nullopt;
+        }
+        if (folder.everyLevelExists) {
+            known = memory.folders.emplace(std::string(folderPath), std::move(folder.host)).first;
+        } else {
+            unremembered = std::move(folder.host);
+        }
+    }
+    if (!IsValidComponent(name)) {
+        error = ERROR_INVALID_NAME;
+        return std::nullopt;
+    }
+    const bool remembered = known != memory.folders.end();
+    return FindComponent(remembered ? known->second : unremembered, TextToUtf8(AnsiToText(name)), remembered).path;
 }
 
 }  // namespace
@@ -256,18 +459,18 @@ std::string WinePrefix() {
 }
 
 std::optional<std::string> DosPathToHostPath(std::string_view DosPath, uint32_t* Error) {
-    PathStart start = StartOf(DosPath);
-    std::vector<std::string> components;
-    const uint32_t error = start.error != NO_ERROR ? start.error : NormalisedComponents(start.rest, components);
-    if (error != NO_ERROR) {
-        if (Error != nullptr) {
-            *Error = error;
-        }
-        return std::nullopt;
+    uint32_t error = NO_ERROR;
+    std::optional<std::string> host;
+    const auto split = scopeMemory != nullptr ? FolderAndName(DosPath) : std::nullopt;
+    if (split) {
+        host = ResolveInScope(*scopeMemory, split->first, split->second, error);
+    } else if (Resolution resolution = Resolve(DosPath); resolution.error == NO_ERROR) {
+        host = std::move(resolution.host);
+    } else {
+        error = resolution.error;
     }
-    std::string host = start.root ? std::move(*start.root) : CurrentFolder();
-    for (const auto& component : components) {
-        host = FindComponent(host, component);
+    if (!host && Error != nullptr) {
+        *Error = error;
     }
     return host;
 }
@@ -298,16 +501,57 @@ void NoteHostEntryCreated(const std::string& hostPath) {
     const std::string folder = ParentFolder(hostPath);
     std::lock_guard<std::mutex> hold(listingsLock);
     auto found = listings.find(folder);
-    struct stat info {};
     if (found == listings.end()) {
         return;
     }
-    if (stat(folder.c_str(), &info) != 0) {
-        listings.erase(found);
-        return;
+    FolderListing& listing = found->second;
+    const ScopeMemory* memory = scopeMemory.get();
+    if (memory == nullptr || listing.checkedIn != memory->generation) {
+        // Checked again at its next use: take this process's change into
+        // its state, so that only others' changes make it read again.
+        struct stat info {};
+        if (stat(folder.c_str(), &info) != 0) {
+            listings.erase(found);
+            return;
+        }
+        listing.modified = info.st_mtim;
     }
-    found->second.modified = info.st_mtim;
-    AddName(found->second, LastComponent(hostPath));
+    AddName(listing, LastComponent(hostPath));
+}
+
+void NoteHostFolderCreated(const std::string& hostPath) {
+    NoteHostEntryCreated(hostPath);
+    if (const ScopeMemory* memory = scopeMemory.get()) {
+        std::lock_guard<std::mutex> hold(listingsLock);
+        // Empty, and of no known state: checked afresh outside this scope.
+        NewListing(hostPath).checkedIn = memory->generation;
+    }
+}
+
+std::shared_ptr<const UniqueFd> ScopeFolderDescriptor(const std::string& hostFolder) {
+    ScopeMemory* memory = scopeMemory.get();
+    if (memory == nullptr) {
+        return nullptr;
+    }
+    if (memory->openFolder != hostFolder || !memory->openFolderFd) {
+        UniqueFd fd(::open(hostFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        memory->openFolderFd = fd.valid() ? std::make_shared<const UniqueFd>(std::move(fd)) : nullptr;
+        memory->openFolder = hostFolder;
+    }
+    return memory->openFolderFd;
+}
+
+DrivePathScope::DrivePathScope() : outermost_(scopeMemory == nullptr) {
+    if (outermost_) {
+        scopeMemory = std::make_unique<ScopeMemory>();
+        scopeMemory->generation = scopeGenerations.fetch_add(1) + 1;
+    }
+}
+
+DrivePathScope::~DrivePathScope() {
+    if (outermost_) {
+        scopeMemory.reset();
+    }
 }
 
 }  // namespace platform

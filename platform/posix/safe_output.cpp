@@ -1,9 +1,11 @@
 // Whole files only (see safe_output.h). On Linux the temporary is an
 // O_TMPFILE file: it has no name until linkat gives it the target's, so a
-// killed process leaves nothing. Replacing an existing target needs a name
-// for the rename, given only at the very end and held under an flock, so a
-// later sweep can tell a live temporary from one a killed run left behind.
-// File systems without O_TMPFILE get a named, locked temporary from the start.
+// killed process leaves nothing, and a new file costs no lock and no look-up
+// of its name. Replacing an existing target needs a name for the rename,
+// given only at the very end and held under an flock taken before the name
+// appears, so a later sweep can tell a live temporary from one a killed run
+// left behind. File systems without O_TMPFILE get a named, locked temporary
+// from the start.
 #include "platform/posix/safe_output.h"
 
 #include "platform/posix/drive_listings.h"
@@ -103,20 +105,29 @@ void RemoveStaleTemporaries(const std::string& folder) {
     closedir(listing);
 }
 
-// Gives the unnamed file open at `fd` the name `hostPath`; fails with EEXIST
-// when that name is taken.
-int LinkUnnamed(int fd, const std::string& hostPath) {
+// Set once linking by descriptor has been refused (a kernel that allows it
+// to privileged processes only), so that it is not tried again.
+std::atomic<bool> emptyPathRefused{false};
+
+// Gives the unnamed file open at `fd` the name `name`, relative to the
+// folder open at `at` (AT_FDCWD: relative to the current folder, or a whole
+// path); fails with EEXIST when that name is taken.
+int LinkUnnamed(int fd, int at, const std::string& name) {
+    if (!emptyPathRefused.load(std::memory_order_relaxed)) {
+        if (linkat(fd, "", at, name.c_str(), AT_EMPTY_PATH) == 0) {
+            return 0;
+        }
+        if (errno != ENOENT && errno != EPERM) {
+            return errno;
+        }
+        // Refused, or the folder is gone: /proc tells which.
+    }
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, hostPath.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    if (linkat(AT_FDCWD, self.c_str(), at, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        emptyPathRefused = true;
         return 0;
     }
-    const int error = errno;
-    struct stat proc {};
-    if (error == ENOENT && stat("/proc/self/fd", &proc) != 0) {
-        // No /proc: the direct way, open to privileged processes only.
-        return linkat(fd, "", AT_FDCWD, hostPath.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
-    }
-    return error;
+    return errno;
 }
 
 }  // namespace
@@ -155,10 +166,11 @@ void SafeOutput::discard() noexcept {
 
 int SafeOutput::create() {
     RemoveStaleTemporaries(folder_);
-    const int unnamed = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+    openFolder_ = ScopeFolderDescriptor(folder_);
+    const int unnamed = openFolder_ ? ::openat(openFolder_->get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode)
+                                    : ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
     if (unnamed >= 0) {
         fd_.reset(unnamed);
-        flock(unnamed, LOCK_EX);  // held for the name the file may get in publish()
         return 0;
     }
     // EOPNOTSUPP: a file system without O_TMPFILE; EISDIR: a kernel without it.
@@ -203,14 +215,17 @@ int SafeOutput::commit(const std::optional<Times>& times, bool durable) {
 // Puts the complete temporary in place of the target.
 int SafeOutput::publish() {
     if (named_.empty()) {
-        const int linked = LinkUnnamed(fd_.get(), target_);
+        const int linked = openFolder_ ? LinkUnnamed(fd_.get(), openFolder_->get(), LastComponent(target_))
+                                       : LinkUnnamed(fd_.get(), AT_FDCWD, target_);
         if (linked != EEXIST) {
             return linked;  // placed at once, with no moment of a second name
         }
         // An older target: only a rename replaces it in one step, and a
-        // rename needs a name to move.
+        // rename needs a name to move, locked before it is given.
+        flock(fd_.get(), LOCK_EX);
         const int named = PlaceUnderFreshName(
-            folder_, named_, [this](const std::string& candidate) { return LinkUnnamed(fd_.get(), candidate); });
+            folder_, named_,
+            [this](const std::string& candidate) { return LinkUnnamed(fd_.get(), AT_FDCWD, candidate); });
         if (named != 0) {
             return named;
         }

@@ -7,6 +7,7 @@
 #include "platform/posix/host_io.h"
 
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -49,6 +50,7 @@ private:
     std::string target_;
     std::string folder_;
     std::string named_;  // the temporary's name, while it has one
+    std::shared_ptr<const UniqueFd> openFolder_;  // the folder, from a DrivePathScope
     UniqueFd fd_;
     bool committed_ = false;
 };

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +34,7 @@ std::atomic<uint64_t> target{0};
 std::atomic<uint64_t> calls{0};
 std::atomic<bool> failed{false};
 std::atomic<Call> failedCall{Call::Open};
+std::atomic<uint64_t> unlockedRenames{0};
 std::function<int(Call)> chooser;  // set only while disarmed
 
 // Counts one call; true (errno set) when it is the one to fail.
@@ -52,6 +55,21 @@ bool OpenFails(int flags) {
         return true;
     }
     return Fails(Call::Open);
+}
+
+// Counts a temporary (".vh...") about to be renamed that no one holds locked.
+void CheckLocked(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (std::strncmp(slash != nullptr ? slash + 1 : path, ".vh", 3) != 0) {
+        return;
+    }
+    const int fd = __real_open(path, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        ++unlockedRenames;
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
 }
 
 // The mode argument, present only when the file may be created.
@@ -81,12 +99,13 @@ void Arm(uint64_t failAt, std::function<int(Call)> errorFor, bool noUnnamedFiles
     target = failAt;
     calls = 0;
     failed = false;
+    unlockedRenames = 0;
     armed = true;
 }
 
 Tally Disarm() {
     armed = false;
-    return {calls, failed, failedCall};
+    return {calls, failed, failedCall, unlockedRenames};
 }
 
 }  // namespace faultinjection
@@ -125,6 +144,7 @@ ssize_t __wrap_write(int fd, const void* buffer, size_t size) {
 }
 
 int __wrap_rename(const char* from, const char* to) {
+    faultinjection::CheckLocked(from);
     return Fails(Call::Rename) ? -1 : __real_rename(from, to);
 }
 

@@ -1,7 +1,9 @@
 // A test-only seam in the Linux file layer: the fault-walk test links with
 // -Wl,--wrap for each call below, so the platform library's calls of them
 // come here first. While armed, each call is counted and the n-th fails with
-// the errno the test chooses; the shipped program has none of this.
+// the errno the test chooses; the shipped program has none of this. Every
+// rename of a temporary is also checked for its writer's lock, which keeps a
+// sweep from taking a live temporary for one a killed run left.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +25,7 @@ struct Tally {
     uint64_t calls = 0;
     bool failed = false;  // the failAt-th call came and was failed
     Call failedCall = Call::Open;
+    uint64_t unlockedRenames = 0;  // temporaries renamed without their writer's lock
 };
 // Stops counting; what was counted since Arm.
 Tally Disarm();

@@ -137,6 +137,7 @@ TEST_F(FaultWalkTest, EveryFailedCallEndsInAClearErrorWithOnlyWholeFilesLeft) {
         faultinjection::Arm(n, [n](Call call) { return ErrorFor(call, n); }, n % 4 >= 2);
         const auto error = Install();
         const faultinjection::Tally tally = faultinjection::Disarm();
+        EXPECT_EQ(tally.unlockedRenames, 0u) << "a file replaced at call " << n << " went by an unlocked name";
         if (!tally.failed) {
             EXPECT_FALSE(error.has_value()) << platform::TextToUtf8(error->Description());
             break;

@@ -140,6 +140,16 @@ TEST_F(CabFileTest, EveryMatchIsWrittenToTheSameOutputFileInOrder) {
     EXPECT_EQ(testsupport::ReadFile(OnC("Out/merged.txt")), "second");
 }
 
+TEST_F(CabFileTest, NamesThatDifferOnlyInCaseMeetInTheFolderAndFileMadeFirst) {
+    testsupport::MakeCabWithGcab(prefix.driveC() / "cases.cab", scratch / "cases",
+                                 {{"Data/a.txt", "first"}, {"DATA/Sub/b.txt", "bravo"}, {"data/A.TXT", "second"}},
+                                 false);
+    cab->SetCabName(u"C:\\cases.cab");
+    EXPECT_TRUE(cab->Extract(u"", u"C:\\Out", u""));
+    EXPECT_EQ(testsupport::ReadTree(OnC("Out")),
+              (std::map<std::string, std::string>{{"Data/a.txt", "second"}, {"Data/Sub/b.txt", "bravo"}}));
+}
+
 TEST_F(CabFileTest, BeforeExtractCanCancelAndAfterExtractGetsFullPaths) {
     std::vector<std::u16string> before, after;
     cab->BeforeExtract.Subscribe([&](const std::u16string& name, bool& cancel) {

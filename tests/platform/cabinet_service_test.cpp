@@ -2,6 +2,7 @@
 // that steer it, names in the ANSI code page and entry dates.
 #include "platform/drives.h"
 #include "platform/kernel.h"
+#include "platform/posix/cabinet/output.h"
 #include "platform/posix/cabinet/win32_codes.h"
 #include "platform/setupapi.h"
 #include "tests/platform/cabinet_fixture.h"
@@ -494,6 +495,41 @@ TEST_F(CabinetServiceTest, DatesAreHandedOverAsStoredAndBecomeTheModificationTim
         EXPECT_EQ(files[1].dosDate, (21 << 9) | (2 << 5) | 31);
         EXPECT_EQ(ModifiedTime(C("out/dated.txt")), asUtc - zone.offsetSeconds);
         EXPECT_GE(ModifiedTime(C("out/no such day.txt")), before) << "a date that names no day is not set";
+    }
+}
+
+TEST(LocalTimeOfDosStamp, AgreesWithTheCLibraryAlsoWhereTheOffsetChanges) {
+    struct Stamp {
+        const char* what;
+        int year, month, day, hour, minute, second;
+    };
+    const Stamp stamps[] = {
+        {"a summer afternoon", 2001, 7, 6, 15, 20, 10},
+        {"just before the clocks go forward", 2001, 3, 11, 1, 59, 58},
+        {"in the hour they skip", 2001, 3, 11, 2, 30, 0},
+        {"just after it", 2001, 3, 11, 3, 0, 0},
+        {"in the hour they repeat", 2001, 11, 4, 1, 30, 0},
+        {"in the hour Europe skips", 2001, 3, 25, 2, 30, 0},
+        {"in the hour Europe repeats", 2001, 10, 28, 2, 30, 0},
+        {"the last moment of a year", 2000, 12, 31, 23, 59, 58},
+    };
+    // TZ alone, without tzset: a changed zone must still be followed.
+    for (const char* zone : {"UTC0", "<+0530>-5:30", "EST5EDT,M3.2.0,M11.1.0", "CET-1CEST,M3.5.0,M10.5.0/3"}) {
+        testsupport::ScopedEnv tz("TZ", zone);
+        for (const Stamp& stamp : stamps) {
+            SCOPED_TRACE(std::string(zone) + ", " + stamp.what);
+            std::tm fields{};
+            fields.tm_year = stamp.year - 1900;
+            fields.tm_mon = stamp.month - 1;
+            fields.tm_mday = stamp.day;
+            fields.tm_hour = stamp.hour;
+            fields.tm_min = stamp.minute;
+            fields.tm_sec = stamp.second;
+            fields.tm_isdst = -1;
+            const auto date = static_cast<uint16_t>((stamp.year - 1980) << 9 | stamp.month << 5 | stamp.day);
+            const auto time = static_cast<uint16_t>(stamp.hour << 11 | stamp.minute << 5 | stamp.second / 2);
+            EXPECT_EQ(cabservice::LocalTimeOfDosStamp(date, time), std::optional<std::time_t>(std::mktime(&fields)));
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 // back, case-insensitive look-ups, and creating one directory level.
 #include "platform/drives.h"
 #include "platform/kernel.h"
+#include "platform/posix/drive_listings.h"
 #include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -103,6 +104,29 @@ TEST_F(DrivesTest, CaseInsensitiveLookUpsSeeEveryChangeToAFolder) {
     // What this process creates is seen at once.
     ASSERT_EQ(CreateDirectoryLevel("C:\\dir\\Made"), DirectoryOutcome::Created);
     EXPECT_EQ(*DosPathToHostPath("C:\\DIR\\made\\", &error), (prefix.root() / "dosdevices/c:/dir/Made").string());
+}
+
+TEST_F(DrivesTest, InsideAScopeLookUpsFollowWhatThisProcessMakes) {
+    const std::string c = (prefix.root() / "dosdevices" / "c:").string();
+    std::filesystem::create_directories(prefix.driveC() / "out");
+    uint32_t error = 0;
+    {
+        const DrivePathScope walk;
+        // A folder not made yet is not remembered, so the folder made next,
+        // in another case, is where the same drive path leads.
+        EXPECT_EQ(*DosPathToHostPath("C:\\out\\A\\x.txt", &error), c + "/out/A/x.txt");
+        ASSERT_EQ(CreateDirectoryLevel("C:\\out\\a"), DirectoryOutcome::Created);
+        EXPECT_EQ(*DosPathToHostPath("C:\\out\\A\\x.txt", &error), c + "/out/a/x.txt");
+        ASSERT_EQ(CreateDirectoryLevel("C:\\OUT\\A\\Sub"), DirectoryOutcome::Created);
+        EXPECT_EQ(*DosPathToHostPath("C:\\out\\a\\SUB\\y.txt", &error), c + "/out/a/Sub/y.txt");
+
+        // What another program adds to a folder the scope has looked at is
+        // not seen while the scope lasts...
+        testsupport::WriteFile(prefix.driveC() / "out" / "a" / "NEW.TXT", "x");
+        EXPECT_EQ(*DosPathToHostPath("C:\\out\\a\\new.txt", &error), c + "/out/a/new.txt");
+    }
+    // ...and is once it has ended.
+    EXPECT_EQ(*DosPathToHostPath("C:\\out\\a\\new.txt", &error), c + "/out/a/NEW.TXT");
 }
 
 TEST_F(DrivesTest, CreatingOneLevelReportsFourOutcomes) {

@@ -21,6 +21,7 @@
 #include "platform/posix/cabinet/readahead.h"
 #include "platform/posix/cabinet/set.h"
 #include "platform/posix/cabinet/win32_codes.h"
+#include "platform/posix/drive_listings.h"
 #include "platform/posix/host_io.h"
 
 #include <algorithm>
@@ -294,6 +295,7 @@ int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FIL
     }
     std::exception_ptr raised;
     try {
+        const DrivePathScope drivePaths;  // the walk's folders are looked up once
         Walk walk(CabinetFile, MsgHandler, Context);
         walk.run();
         return kTrue;
