@@ -12,14 +12,11 @@ int TwipsToPixels(int32_t twips, double dotsPerInch) {
     return static_cast<int>(std::lround(twips * dotsPerInch / kTwipsPerInch));
 }
 
-Control::Control(std::string_view name, ControlKind kind, const Control* container,
-                 std::u16string_view initialValue, TwipsRect rect, int tabIndex)
-    : name_(name), kind_(kind), container_(container), value_(initialValue), rect_(rect),
-      tabIndex_(tabIndex) {}
+Control::Control(std::string_view name, ControlKind kind, const Control* container, std::u16string_view initialValue,
+                 TwipsRect rect, int tabIndex)
+    : name_(name), kind_(kind), container_(container), value_(initialValue), rect_(rect), tabIndex_(tabIndex) {}
 
-bool Control::TabStop() const {
-    return kind_ == ControlKind::TextBox || kind_ == ControlKind::CommandButton;
-}
+bool Control::TabStop() const { return kind_ == ControlKind::TextBox || kind_ == ControlKind::CommandButton; }
 
 void Control::Change(std::u16string value) {
     if (value == value_) {

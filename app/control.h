@@ -29,8 +29,8 @@ class Control {
 public:
     // `container` is the frame the control sits on, or null for the
     // window's client area.
-    Control(std::string_view name, ControlKind kind, const Control* container,
-            std::u16string_view initialValue, TwipsRect rect, int tabIndex);
+    Control(std::string_view name, ControlKind kind, const Control* container, std::u16string_view initialValue,
+            TwipsRect rect, int tabIndex);
 
     // Controls are identified by address (containers, the front end's
     // widgets), so they never move.

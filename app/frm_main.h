@@ -34,10 +34,10 @@ struct WindowProperties {
     bool ControlBox;              // the close box
     bool MinButton;
     bool MaxButton;
-    bool CenterScreen;            // opens centred on the screen
-    int32_t ClientWidth;          // twips
-    int32_t ClientHeight;         // twips
-    FontSpec Font;                // the window's font, used by every control
+    bool CenterScreen;     // opens centred on the screen
+    int32_t ClientWidth;   // twips
+    int32_t ClientHeight;  // twips
+    FontSpec Font;         // the window's font, used by every control
 };
 
 class FrmMain {
@@ -51,8 +51,13 @@ public:
         .CenterScreen = true,
         .ClientWidth = 6375,
         .ClientHeight = 2940,
-        .Font = {.Name = u"Verdana", .Size = 8.25, .Weight = 700, .Charset = 0,
-                 .Italic = false, .Underline = false, .Strikethrough = false},
+        .Font = {.Name = u"Verdana",
+                 .Size = 8.25,
+                 .Weight = 700,
+                 .Charset = 0,
+                 .Italic = false,
+                 .Underline = false,
+                 .Strikethrough = false},
     };
 
     static constexpr std::size_t kControlCount = 14;

@@ -20,19 +20,14 @@ constexpr std::u16string_view kInternalErrorText = u"Internal error";
 
 // The runtime's report of an error that left a handler.
 std::u16string RuntimeErrorReport(int32_t number, std::u16string_view description) {
-    return u"Run-time error '" + platform::Utf8ToText(std::to_string(number)) + u"':\n\n" +
-           std::u16string(description);
+    return u"Run-time error '" + platform::Utf8ToText(std::to_string(number)) + u"':\n\n" + std::u16string(description);
 }
 
 }  // namespace
 
-FrontEnd::FrontEnd(FrmMain& model) : model_(model) {
-    model_.SetUserInterface(this);
-}
+FrontEnd::FrontEnd(FrmMain& model) : model_(model) { model_.SetUserInterface(this); }
 
-FrontEnd::~FrontEnd() {
-    model_.SetUserInterface(nullptr);
-}
+FrontEnd::~FrontEnd() { model_.SetUserInterface(nullptr); }
 
 int FrontEnd::Run() {
     if (Load()) {
@@ -73,8 +68,6 @@ void FrontEnd::Dispatch(const std::function<void()>& handler) {
     }
 }
 
-void FrontEnd::EndProgram() {
-    ending_ = true;
-}
+void FrontEnd::EndProgram() { ending_ = true; }
 
 }  // namespace app

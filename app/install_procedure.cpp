@@ -22,7 +22,7 @@ constexpr std::array<std::u16string_view, 3> kCabinetSuffixes = {
 constexpr std::u16string_view kCdFolderSuffix = u":\\Install\\";
 
 constexpr std::array<std::u16string_view, 8> kLooseFiles = {
-    u"Netsond.dll", u"Notes.ico",    u"Readme.doc", u"Readme.txt",
+    u"Netsond.dll",  u"Notes.ico",  u"Readme.doc", u"Readme.txt",
     u"Register.exe", u"Uninst.exe", u"Uninst.loc", u"Uninstll.exe",
 };
 
@@ -57,8 +57,8 @@ FrmMain::~FrmMain() {
 // front end's error report, and what was installed until then stays. The
 // inputs are read from the text boxes afresh at every step.
 void FrmMain::CmdInstall_Click() {
-    if (Ui().MsgBox(u"Are you sure you want to install Varnholt to " + TxtPath.Text() + u"?",
-                    MessageButtons::YesNo) == MessageAnswer::No) {
+    if (Ui().MsgBox(u"Are you sure you want to install Varnholt to " + TxtPath.Text() + u"?", MessageButtons::YesNo) ==
+        MessageAnswer::No) {
         return;
     }
     Ui().MsgBox(kWarning, MessageButtons::OK);

@@ -19,8 +19,7 @@ std::shared_ptr<CabFile> activeCabFile;
 // The answer that ends a walk at once for each notification that can carry
 // a raised error back.
 uint32_t AnswerThatEndsTheWalk(uint32_t notification) {
-    return notification == platform::SPFILENOTIFY_FILEINCABINET ? platform::FILEOP_ABORT
-                                                                 : platform::ERROR_GEN_FAILURE;
+    return notification == platform::SPFILENOTIFY_FILEINCABINET ? platform::FILEOP_ABORT : platform::ERROR_GEN_FAILURE;
 }
 
 }  // namespace

@@ -77,17 +77,14 @@ uint32_t CabFile::CabCallBack(int32_t Mode, uint32_t Notification, uintptr_t Par
             case platform::SPFILENOTIFY_FILEINCABINET: {
                 auto& info = *reinterpret_cast<platform::FILE_IN_CABINET_INFO_A*>(Param1);
                 switch (static_cast<IterationMode>(Mode)) {
-                    case IterationMode::ModeCount:
-                        ++filesCounted_;
-                        return platform::FILEOP_SKIP;
+                    case IterationMode::ModeCount: ++filesCounted_; return platform::FILEOP_SKIP;
                     case IterationMode::ModeInfo: return InfoCallBack(info);
                     case IterationMode::ModeExtract: return ExtractCallBack(info);
                     case IterationMode::ModeXml: return XmlCallBack(info);
                 }
                 return platform::FILEOP_ABORT;
             }
-            case platform::SPFILENOTIFY_NEEDNEWCABINET:
-                return platform::NO_ERROR;
+            case platform::SPFILENOTIFY_NEEDNEWCABINET: return platform::NO_ERROR;
             case platform::SPFILENOTIFY_FILEEXTRACTED: {
                 const platform::FILEPATHS_A paths = *reinterpret_cast<const platform::FILEPATHS_A*>(Param1);
                 if (paths.Win32Error == platform::NO_ERROR) {
@@ -95,8 +92,7 @@ uint32_t CabFile::CabCallBack(int32_t Mode, uint32_t Notification, uintptr_t Par
                 }
                 return paths.Win32Error;
             }
-            default:
-                return 0;
+            default: return 0;
         }
     } catch (const platform::RaisedError& error) {
         throw error.WithSource(kSourceCabCallBack);

@@ -14,9 +14,7 @@ bool IsForbidden(char16_t c) {
 }
 
 // Characters copied as they are, whether in content or in an attribute.
-bool IsPlain(char16_t c) {
-    return c >= 0x20 && c < 0xD800 && c != u'&' && c != u'<' && c != u'>' && c != u'\'';
-}
+bool IsPlain(char16_t c) { return c >= 0x20 && c < 0xD800 && c != u'&' && c != u'<' && c != u'>' && c != u'\''; }
 
 void Escape(std::u16string& out, std::u16string_view value, bool attribute) {
     for (std::size_t i = 0; i < value.size(); ++i) {
@@ -32,7 +30,8 @@ void Escape(std::u16string& out, std::u16string_view value, bool attribute) {
         }
         const char16_t c = value[i];
         const bool highSurrogate = c >= 0xD800 && c <= 0xDBFF;
-        const bool pairedHigh = highSurrogate && i + 1 < value.size() && value[i + 1] >= 0xDC00 && value[i + 1] <= 0xDFFF;
+        const bool pairedHigh =
+            highSurrogate && i + 1 < value.size() && value[i + 1] >= 0xDC00 && value[i + 1] <= 0xDFFF;
         if (pairedHigh) {
             out += c;
             out += value[++i];
@@ -59,8 +58,8 @@ void Escape(std::u16string& out, std::u16string_view value, bool attribute) {
 
 }  // namespace
 
-std::u16string XmlElement(const std::u16string& value, const std::u16string& tag,
-                          const std::u16string& attributeName, const std::u16string& attributeValue) {
+std::u16string XmlElement(const std::u16string& value, const std::u16string& tag, const std::u16string& attributeName,
+                          const std::u16string& attributeValue) {
     std::u16string element = u"<" + tag;
     if (!attributeName.empty()) {
         element += u" " + attributeName + u" = '" + attributeValue + u"'";

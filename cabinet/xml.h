@@ -11,8 +11,8 @@ namespace cabinet {
 // given, ">", the content, "</" tag ">". The content and the attribute value
 // are copied as they are, so that elements can nest: escape leaf values
 // with XmlEscapeText and XmlEscapeAttribute first.
-std::u16string XmlElement(const std::u16string& value, const std::u16string& tag,
-                          const std::u16string& attributeName, const std::u16string& attributeValue);
+std::u16string XmlElement(const std::u16string& value, const std::u16string& tag, const std::u16string& attributeName,
+                          const std::u16string& attributeValue);
 
 // A value as element content: '&', '<' and '>' become entity references and
 // a CR a character reference; a character no XML document may hold (the C0

@@ -145,8 +145,7 @@ uint32_t WalkHandler(void* context, uint32_t notification, uintptr_t param1, uin
             }
             return NO_ERROR;
         }
-        default:
-            return NO_ERROR;  // the cabinet's information; a next cabinet: look again where it was
+        default: return NO_ERROR;  // the cabinet's information; a next cabinet: look again where it was
     }
 }
 

@@ -9,12 +9,12 @@
 namespace platform {
 
 // The runtime's file error numbers.
-constexpr int32_t kErrFileNotFound = 53;     // "File not found"
-constexpr int32_t kErrDeviceIo = 57;         // "Device I/O error"
-constexpr int32_t kErrDiskFull = 61;         // "Disk full"
-constexpr int32_t kErrPermissionDenied = 70; // "Permission denied"
-constexpr int32_t kErrPathFileAccess = 75;   // "Path/File access error"
-constexpr int32_t kErrPathNotFound = 76;     // "Path not found"
+constexpr int32_t kErrFileNotFound = 53;      // "File not found"
+constexpr int32_t kErrDeviceIo = 57;          // "Device I/O error"
+constexpr int32_t kErrDiskFull = 61;          // "Disk full"
+constexpr int32_t kErrPermissionDenied = 70;  // "Permission denied"
+constexpr int32_t kErrPathFileAccess = 75;    // "Path/File access error"
+constexpr int32_t kErrPathNotFound = 76;      // "Path not found"
 
 // Copies `source` to `destination` (drive paths), replacing an existing
 // destination file. The copy is written beside the destination and renamed

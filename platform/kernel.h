@@ -86,11 +86,11 @@ constexpr uint32_t CP_ACP = 0;
 // size needed; the result is the number of units written (or needed), 0 on
 // failure. Characters the code page cannot hold become '?', and
 // *UsedDefaultChar (when given) tells whether that happened.
-int32_t MultiByteToWideChar(uint32_t CodePage, uint32_t Flags, const char* MultiByteStr,
-                            int32_t MultiByteLength, char16_t* WideCharStr, int32_t WideCharCount);
-int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* WideCharStr,
-                            int32_t WideCharLength, char* MultiByteStr, int32_t MultiByteCount,
-                            const char* DefaultChar, int32_t* UsedDefaultChar);
+int32_t MultiByteToWideChar(uint32_t CodePage, uint32_t Flags, const char* MultiByteStr, int32_t MultiByteLength,
+                            char16_t* WideCharStr, int32_t WideCharCount);
+int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* WideCharStr, int32_t WideCharLength,
+                            char* MultiByteStr, int32_t MultiByteCount, const char* DefaultChar,
+                            int32_t* UsedDefaultChar);
 
 // Creating one directory (not its parents), by drive path in the ANSI code
 // page. The outcome is all a caller learns; the last error is set as well.

@@ -11,10 +11,10 @@
 namespace platform {
 
 // Notifications sent to the handler during a walk.
-constexpr uint32_t SPFILENOTIFY_CABINETINFO = 0x10;   // Param1: CABINET_INFO_A*; answer ignored
-constexpr uint32_t SPFILENOTIFY_FILEINCABINET = 0x11; // Param1: FILE_IN_CABINET_INFO_A*, Param2: cabinet path
-constexpr uint32_t SPFILENOTIFY_NEEDNEWCABINET = 0x12; // Param1: CABINET_INFO_A*, Param2: char[MAX_PATH] new path
-constexpr uint32_t SPFILENOTIFY_FILEEXTRACTED = 0x13; // Param1: FILEPATHS_A*
+constexpr uint32_t SPFILENOTIFY_CABINETINFO = 0x10;     // Param1: CABINET_INFO_A*; answer ignored
+constexpr uint32_t SPFILENOTIFY_FILEINCABINET = 0x11;   // Param1: FILE_IN_CABINET_INFO_A*, Param2: cabinet path
+constexpr uint32_t SPFILENOTIFY_NEEDNEWCABINET = 0x12;  // Param1: CABINET_INFO_A*, Param2: char[MAX_PATH] new path
+constexpr uint32_t SPFILENOTIFY_FILEEXTRACTED = 0x13;   // Param1: FILEPATHS_A*
 
 // Answers to SPFILENOTIFY_FILEINCABINET.
 constexpr uint32_t FILEOP_ABORT = 0;
@@ -50,7 +50,7 @@ struct CABINET_INFO_A {
     const char* CabinetFile;  // the cabinet's file name
     const char* DiskName;     // the disk name stored in the header, or ""
     uint16_t SetId;
-    uint16_t CabinetNumber;   // 0-based position in its set
+    uint16_t CabinetNumber;  // 0-based position in its set
 };
 
 #pragma pack(pop)
@@ -61,8 +61,7 @@ static_assert(sizeof(void*) != 4 || sizeof(CABINET_INFO_A) == 16);
 
 // The handler: called synchronously, on the caller's thread, before
 // SetupIterateCabinetA returns. Context is handed through unchanged.
-using PSP_FILE_CALLBACK_A = uint32_t (*)(void* Context, uint32_t Notification,
-                                         uintptr_t Param1, uintptr_t Param2);
+using PSP_FILE_CALLBACK_A = uint32_t (*)(void* Context, uint32_t Notification, uintptr_t Param1, uintptr_t Param2);
 
 // Walks the cabinet CabinetFile (a drive path in the ANSI code page) and the
 // cabinets that continue it, calling MsgHandler:
@@ -82,7 +81,6 @@ using PSP_FILE_CALLBACK_A = uint32_t (*)(void* Context, uint32_t Notification,
 // Returns nonzero when the walk ran to its end (or was ended by FILEOP_ABORT);
 // returns 0 with a nonzero Win32 code as the thread's last error otherwise.
 // Reserved must be 0.
-int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved,
-                             PSP_FILE_CALLBACK_A MsgHandler, void* Context);
+int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FILE_CALLBACK_A MsgHandler, void* Context);
 
 }  // namespace platform

@@ -139,8 +139,8 @@ void Extract(cabinet::CabFile& cab, const std::u16string& entry, const std::u16s
              const std::u16string& outputName, bool progress) {
     std::vector<uint32_t> sizes;  // of the entries to extract, in cabinet order
     if (progress) {
-        auto listing = cab.FileFound.Subscribe(
-            [&](const std::u16string& name, double, int32_t size, const std::u16string& path) {
+        auto listing =
+            cab.FileFound.Subscribe([&](const std::u16string& name, double, int32_t size, const std::u16string& path) {
                 if (entry.empty() || platform::TextEqualsIgnoreCase(path + name, entry)) {
                     sizes.push_back(static_cast<uint32_t>(size));
                 }
@@ -195,8 +195,7 @@ int Run(const std::vector<std::string>& args, bool quiet) {
         });
         cab->GetInfo(Argument(args, 2));
     } else {
-        Extract(*cab, Argument(args, 3), ToDrivePath(args[2]), Argument(args, 4),
-                !quiet && isatty(STDERR_FILENO) == 1);
+        Extract(*cab, Argument(args, 3), ToDrivePath(args[2]), Argument(args, 4), !quiet && isatty(STDERR_FILENO) == 1);
     }
     return 0;
 }

@@ -117,39 +117,35 @@ QWidget* MainWindow::CreateControl(Control& control) {
     QWidget* parent = control.Container() != nullptr ? WidgetFor(*control.Container()) : this;
     QWidget* widget = nullptr;
     switch (control.Kind()) {
-    case ControlKind::Frame:
-        widget = new QGroupBox(parent);
-        break;
-    case ControlKind::Label: {
-        auto* label = new QLabel(parent);
-        // Captions show file names, which may hold '<' or '&'; never markup.
-        label->setTextFormat(Qt::PlainText);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        widget = label;
-        break;
-    }
-    case ControlKind::TextBox: {
-        auto* edit = new QLineEdit(parent);
-        edit->setMaxLength(std::numeric_limits<int>::max());
-        widget = edit;
-        break;
-    }
-    case ControlKind::CommandButton: {
-        auto* button = new PushButton(parent);
-        // Enter in a text box must press nothing.
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        widget = button;
-        break;
-    }
+        case ControlKind::Frame: widget = new QGroupBox(parent); break;
+        case ControlKind::Label: {
+            auto* label = new QLabel(parent);
+            // Captions show file names, which may hold '<' or '&'; never markup.
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = label;
+            break;
+        }
+        case ControlKind::TextBox: {
+            auto* edit = new QLineEdit(parent);
+            edit->setMaxLength(std::numeric_limits<int>::max());
+            widget = edit;
+            break;
+        }
+        case ControlKind::CommandButton: {
+            auto* button = new PushButton(parent);
+            // Enter in a text box must press nothing.
+            button->setAutoDefault(false);
+            button->setDefault(false);
+            widget = button;
+            break;
+        }
     }
     widget->setObjectName(QString::fromStdString(control.Name()));
     widget->setFocusPolicy(control.TabStop() ? Qt::StrongFocus : Qt::NoFocus);
     const TwipsRect& rect = control.Rect();
-    widget->setGeometry(TwipsToPixels(rect.Left, dotsPerInchX_),
-                        TwipsToPixels(rect.Top, dotsPerInchY_),
-                        TwipsToPixels(rect.Width, dotsPerInchX_),
-                        TwipsToPixels(rect.Height, dotsPerInchY_));
+    widget->setGeometry(TwipsToPixels(rect.Left, dotsPerInchX_), TwipsToPixels(rect.Top, dotsPerInchY_),
+                        TwipsToPixels(rect.Width, dotsPerInchX_), TwipsToPixels(rect.Height, dotsPerInchY_));
     ShowValue(control, widget);
     return widget;
 }
@@ -185,8 +181,7 @@ void MainWindow::PlaceOnScreen(int width, int height) {
     const QRect available = ScreenOf(this)->availableGeometry();
     // The window manager's frame is not known before the window is shown, so
     // the client area is what gets centred.
-    setGeometry(
-        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, QSize(width, height), available));
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, QSize(width, height), available));
 }
 
 }  // namespace app::qt

@@ -14,17 +14,14 @@
 namespace app::qt {
 namespace {
 
-QFont WindowFont() {
-    return ToQFont(FrmMain::Properties.Font);
-}
+QFont WindowFont() { return ToQFont(FrmMain::Properties.Font); }
 
 // A message box that can be answered only with one of its buttons when it
 // holds a question: Escape picks nothing and there is no close box, as with
 // the desktop's Yes/No boxes. (Qt would take No for Escape and closing.)
 class MessageBox : public QMessageBox {
 public:
-    MessageBox(QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
-               QWidget* owner)
+    MessageBox(QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons, QWidget* owner)
         : QMessageBox(icon, ToQString(kMessageBoxTitle), text, buttons, owner),
           question_(buttons.testFlag(QMessageBox::Yes) && buttons.testFlag(QMessageBox::No)) {
         setTextFormat(Qt::PlainText);
@@ -56,8 +53,8 @@ private:
 };
 
 // A modal box with the program's title and font; returns the button pressed.
-int ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& text,
-            QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
+int ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
+            QMessageBox::StandardButton defaultButton) {
     MessageBox box(icon, text, buttons, owner);
     box.setFont(WindowFont());
     box.setDefaultButton(defaultButton);
@@ -87,9 +84,8 @@ Program::Program(FrmMain& model, WebOpener openWebAddress)
 }
 
 void Program::Show() {
-    window_ = std::make_unique<MainWindow>(Model(), [this](const Control& control) {
-        Dispatch([this, &control] { Model().Click(control); });
-    });
+    window_ = std::make_unique<MainWindow>(
+        Model(), [this](const Control& control) { Dispatch([this, &control] { Model().Click(control); }); });
     window_->show();
     // The program's only window takes the keyboard, as it would on a desktop
     // whose window manager activates new windows; without one it would not.
@@ -98,12 +94,11 @@ void Program::Show() {
 
 MessageAnswer Program::MsgBox(std::u16string_view text, MessageButtons buttons) {
     if (buttons == MessageButtons::OK) {
-        ShowBox(window_.get(), QMessageBox::NoIcon, ToQString(text), QMessageBox::Ok,
-                QMessageBox::Ok);
+        ShowBox(window_.get(), QMessageBox::NoIcon, ToQString(text), QMessageBox::Ok, QMessageBox::Ok);
         return MessageAnswer::OK;
     }
-    const int answer = ShowBox(window_.get(), QMessageBox::NoIcon, ToQString(text),
-                               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    const int answer = ShowBox(window_.get(), QMessageBox::NoIcon, ToQString(text), QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::Yes);
     return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
@@ -113,8 +108,7 @@ void Program::OpenWebAddress(std::u16string_view address, WindowShow /*show*/) {
 }
 
 void Program::ShowErrorReport(std::u16string_view report) {
-    ShowBox(window_.get(), QMessageBox::Critical, ToQString(report), QMessageBox::Ok,
-            QMessageBox::Ok);
+    ShowBox(window_.get(), QMessageBox::Critical, ToQString(report), QMessageBox::Ok, QMessageBox::Ok);
 }
 
 void Program::RunEventLoop() {

@@ -17,9 +17,7 @@ inline QString ToQString(std::u16string_view text) {
     return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-inline std::u16string ToText(const QString& text) {
-    return text.toStdU16String();
-}
+inline std::u16string ToText(const QString& text) { return text.toStdU16String(); }
 
 inline QFont ToQFont(const FontSpec& fontSpec) {
     QFont font(ToQString(fontSpec.Name));

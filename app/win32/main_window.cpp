@@ -144,22 +144,15 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
 
 LRESULT MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_CREATE:
-            OnCreate();
-            return 0;
-        case WM_COMMAND:
-            OnCommand(wParam, lParam);
-            return 0;
-        case WM_ACTIVATE:
-            OnActivate(wParam);
-            return 0;
+        case WM_CREATE: OnCreate(); return 0;
+        case WM_COMMAND: OnCommand(wParam, lParam); return 0;
+        case WM_ACTIVATE: OnActivate(wParam); return 0;
         case WM_DESTROY:
             ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
             window_ = nullptr;
             ::PostQuitMessage(0);
             return 0;
-        default:
-            return ::DefWindowProcW(window_, message, wParam, lParam);
+        default: return ::DefWindowProcW(window_, message, wParam, lParam);
     }
 }
 

@@ -14,13 +14,9 @@
 namespace app::win32 {
 
 // Windows' wide characters are the model's 16-bit characters: a copy each way.
-inline std::wstring ToWide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
+inline std::wstring ToWide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
-inline std::u16string ToText(std::wstring_view text) {
-    return std::u16string(text.begin(), text.end());
-}
+inline std::u16string ToText(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
 // The font as CreateFontIndirectW takes it, at `dotsPerInchY`: a negative
 // height asks for that character height in pixels.

@@ -21,9 +21,7 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
         return DirectoryOutcome::Created;
     }
     switch (errno) {
-        case EEXIST:
-            SetLastError(ERROR_ALREADY_EXISTS);
-            return DirectoryOutcome::Exists;
+        case EEXIST: SetLastError(ERROR_ALREADY_EXISTS); return DirectoryOutcome::Exists;
         case EACCES:
         case EPERM:
         case EROFS:
@@ -32,16 +30,10 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
             SetLastError(ERROR_ACCESS_DENIED);
             return DirectoryOutcome::Exists;
         case ENOENT:
-        case ENOTDIR:
-            SetLastError(ERROR_PATH_NOT_FOUND);
-            return DirectoryOutcome::ParentMissing;
+        case ENOTDIR: SetLastError(ERROR_PATH_NOT_FOUND); return DirectoryOutcome::ParentMissing;
         case ENOSPC:
-        case EDQUOT:
-            SetLastError(ERROR_DISK_FULL);
-            return DirectoryOutcome::Other;
-        default:
-            SetLastError(ERROR_CANNOT_MAKE);
-            return DirectoryOutcome::Other;
+        case EDQUOT: SetLastError(ERROR_DISK_FULL); return DirectoryOutcome::Other;
+        default: SetLastError(ERROR_CANNOT_MAKE); return DirectoryOutcome::Other;
     }
 }
 

@@ -5,9 +5,9 @@
 #include "platform/drives.h"
 
 #include "platform/kernel.h"
-#include "platform/runtime.h"
 #include "platform/posix/drive_listings.h"
 #include "platform/posix/host_io.h"
+#include "platform/runtime.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,11 +15,11 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -168,7 +168,8 @@ HoldingDrive DriveHolding(const std::string& full) {
             continue;
         }
         std::string target = resolved;
-        const bool inside = full == target || (full.rfind(target, 0) == 0 && (target == "/" || full[target.size()] == '/'));
+        const bool inside =
+            full == target || (full.rfind(target, 0) == 0 && (target == "/" || full[target.size()] == '/'));
         if (inside && (best.letter == kFallbackDrive || target.size() > best.root.size())) {
             best = {drive, std::move(target)};
         }

@@ -1,9 +1,9 @@
 // File copy, the installer's folder and starting documents on Linux.
 #include "platform/files.h"
 
+#include "platform/common/file_errors.h"
 #include "platform/drives.h"
 #include "platform/kernel.h"
-#include "platform/common/file_errors.h"
 #include "platform/posix/host_io.h"
 #include "platform/posix/safe_output.h"
 #include "platform/runtime.h"
@@ -14,11 +14,11 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <optional>
 #include <vector>
 
 extern char** environ;
@@ -95,7 +95,8 @@ bool IsRegistryScript(const std::string& hostPath) {
 }
 
 bool IsSameFile(const std::string& left, const std::string& right) {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     return stat(left.c_str(), &a) == 0 && stat(right.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
@@ -201,8 +202,7 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
     }
     // The copy keeps the source's times and reaches the disk before it
     // replaces anything.
-    if (const int error = output.commit(SafeOutput::Times{sourceInfo.st_atim, sourceInfo.st_mtim}, true);
-        error != 0) {
+    if (const int error = output.commit(SafeOutput::Times{sourceInfo.st_atim, sourceInfo.st_mtim}, true); error != 0) {
         RaiseFileError(NumberForErrno(error));
     }
 }

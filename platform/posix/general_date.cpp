@@ -90,8 +90,7 @@ char* Decimal(char* out, int64_t value, int width = 1) {
     return std::copy(digits, end, out);
 }
 
-std::u16string FormatUs(int64_t year, unsigned month, unsigned day, bool withDate, int64_t secondOfDay,
-                        bool withTime) {
+std::u16string FormatUs(int64_t year, unsigned month, unsigned day, bool withDate, int64_t secondOfDay, bool withTime) {
     char buffer[96];
     char* at = buffer;
     if (withDate) {
@@ -132,8 +131,8 @@ std::u16string FormatGeneralDate(double dateValue) {
     thread_local DatePatterns patterns;
     patterns.use(TimeLocaleName());
     if (patterns.handle() == nullptr) {
-        return FormatUs(year, static_cast<unsigned>(parts.tm_mon + 1), static_cast<unsigned>(parts.tm_mday),
-                        withDate, secondOfDay, withTime);
+        return FormatUs(year, static_cast<unsigned>(parts.tm_mon + 1), static_cast<unsigned>(parts.tm_mday), withDate,
+                        secondOfDay, withTime);
     }
     std::string pattern;
     if (withDate) {

@@ -59,9 +59,7 @@ std::string ParentFolder(const std::string& hostPath) {
     return slash == 0 ? "/" : hostPath.substr(0, slash);
 }
 
-std::string LastComponent(const std::string& hostPath) {
-    return hostPath.substr(hostPath.find_last_of('/') + 1);
-}
+std::string LastComponent(const std::string& hostPath) { return hostPath.substr(hostPath.find_last_of('/') + 1); }
 
 std::string JoinHostPath(const std::string& folder, const std::string& name) {
     return folder + (folder.ends_with('/') ? "" : "/") + name;

@@ -46,9 +46,7 @@ ssize_t ReadAtLeast(int fd, void* into, std::size_t least, std::size_t size, off
 
 // Reads `size` bytes from the file position; fewer only where the file ends.
 // Returns the count, or -1 with errno set.
-inline ssize_t ReadFull(int fd, void* into, std::size_t size) {
-    return ReadAtLeast(fd, into, size, size);
-}
+inline ssize_t ReadFull(int fd, void* into, std::size_t size) { return ReadAtLeast(fd, into, size, size); }
 
 // Writes all `size` bytes to `fd`. Returns 0 or the errno of the failure.
 int WriteAll(int fd, const void* data, std::size_t size);

@@ -18,10 +18,9 @@ constexpr char kDefaultChar = '?';
 
 // Bytes 0x80-0x9F of Windows-1252; the rest of the page equals Latin-1.
 constexpr std::array<char16_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
 char16_t ByteToChar(unsigned char byte) {
@@ -43,9 +42,7 @@ int CharToByte(char16_t unit) {
 
 }  // namespace
 
-int32_t lstrlenA(const char* String) {
-    return String == nullptr ? 0 : static_cast<int32_t>(std::strlen(String));
-}
+int32_t lstrlenA(const char* String) { return String == nullptr ? 0 : static_cast<int32_t>(std::strlen(String)); }
 
 void RtlMoveMemory(void* Destination, const void* Source, std::size_t Length) {
     if (Length != 0) {
@@ -53,10 +50,10 @@ void RtlMoveMemory(void* Destination, const void* Source, std::size_t Length) {
     }
 }
 
-int32_t MultiByteToWideChar(uint32_t CodePage, uint32_t Flags, const char* MultiByteStr,
-                            int32_t MultiByteLength, char16_t* WideCharStr, int32_t WideCharCount) {
-    if (CodePage != CP_ACP || Flags != 0 || MultiByteStr == nullptr || MultiByteLength == 0 ||
-        MultiByteLength < -1 || WideCharCount < 0 || (WideCharCount > 0 && WideCharStr == nullptr)) {
+int32_t MultiByteToWideChar(uint32_t CodePage, uint32_t Flags, const char* MultiByteStr, int32_t MultiByteLength,
+                            char16_t* WideCharStr, int32_t WideCharCount) {
+    if (CodePage != CP_ACP || Flags != 0 || MultiByteStr == nullptr || MultiByteLength == 0 || MultiByteLength < -1 ||
+        WideCharCount < 0 || (WideCharCount > 0 && WideCharStr == nullptr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -74,11 +71,11 @@ int32_t MultiByteToWideChar(uint32_t CodePage, uint32_t Flags, const char* Multi
     return length;
 }
 
-int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* WideCharStr,
-                            int32_t WideCharLength, char* MultiByteStr, int32_t MultiByteCount,
-                            const char* DefaultChar, int32_t* UsedDefaultChar) {
-    if (CodePage != CP_ACP || Flags != 0 || WideCharStr == nullptr || WideCharLength == 0 ||
-        WideCharLength < -1 || MultiByteCount < 0 || (MultiByteCount > 0 && MultiByteStr == nullptr)) {
+int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* WideCharStr, int32_t WideCharLength,
+                            char* MultiByteStr, int32_t MultiByteCount, const char* DefaultChar,
+                            int32_t* UsedDefaultChar) {
+    if (CodePage != CP_ACP || Flags != 0 || WideCharStr == nullptr || WideCharLength == 0 || WideCharLength < -1 ||
+        MultiByteCount < 0 || (MultiByteCount > 0 && MultiByteStr == nullptr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -99,9 +96,8 @@ int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* W
             usedDefault = true;
             byte = static_cast<unsigned char>(substitute);
             // A surrogate pair is one character: it becomes one substitute.
-            if (WideCharStr[i] >= kFirstHighSurrogate && WideCharStr[i] <= kLastHighSurrogate &&
-                i + 1 < length && WideCharStr[i + 1] >= kFirstLowSurrogate &&
-                WideCharStr[i + 1] <= kLastLowSurrogate) {
+            if (WideCharStr[i] >= kFirstHighSurrogate && WideCharStr[i] <= kLastHighSurrogate && i + 1 < length &&
+                WideCharStr[i + 1] >= kFirstLowSurrogate && WideCharStr[i + 1] <= kLastLowSurrogate) {
                 ++i;
             }
         }

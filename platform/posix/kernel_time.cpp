@@ -51,8 +51,8 @@ bool MomentToFileTime(int64_t year, int month, int day, int hour, int minute, in
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    const int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
-                         kDaysFrom1601To1970;
+    const int64_t days =
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kDaysFrom1601To1970;
     const uint64_t ticks =
         (static_cast<uint64_t>(days) * kSecondsPerDay + static_cast<uint64_t>(hour * 3600 + minute * 60 + second)) *
             kTicksPerSecond +

@@ -223,9 +223,9 @@ int SafeOutput::publish() {
         // An older target: only a rename replaces it in one step, and a
         // rename needs a name to move, locked before it is given.
         flock(fd_.get(), LOCK_EX);
-        const int named = PlaceUnderFreshName(
-            folder_, named_,
-            [this](const std::string& candidate) { return LinkUnnamed(fd_.get(), AT_FDCWD, candidate); });
+        const int named = PlaceUnderFreshName(folder_, named_, [this](const std::string& candidate) {
+            return LinkUnnamed(fd_.get(), AT_FDCWD, candidate);
+        });
         if (named != 0) {
             return named;
         }

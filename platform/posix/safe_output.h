@@ -49,7 +49,7 @@ private:
 
     std::string target_;
     std::string folder_;
-    std::string named_;  // the temporary's name, while it has one
+    std::string named_;                           // the temporary's name, while it has one
     std::shared_ptr<const UniqueFd> openFolder_;  // the folder, from a DrivePathScope
     UniqueFd fd_;
     bool committed_ = false;

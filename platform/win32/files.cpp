@@ -61,13 +61,13 @@ std::string TemporaryBeside(const std::string& destination) {
 
 [[noreturn]] void RaiseSystemError(DWORD code) {
     wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::u16string description(text, text + length);
     ::LocalFree(text);
-    while (!description.empty() && (description.back() == u'\n' || description.back() == u'\r' ||
-                                    description.back() == u' ')) {
+    while (!description.empty() &&
+           (description.back() == u'\n' || description.back() == u'\r' || description.back() == u' ')) {
         description.pop_back();
     }
     throw RaisedError(static_cast<int32_t>(code), kRuntimeSource,
@@ -220,8 +220,8 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
 std::u16string InstallerFolder() {
     std::u16string path(MAX_PATH, u'\0');
     for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path.data()),
-                                                  static_cast<DWORD>(path.size()));
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path.data()), static_cast<DWORD>(path.size()));
         if (length == 0) {
             RaiseFileError(kErrPathNotFound);
         }

@@ -42,8 +42,8 @@ int32_t SystemTimeToFileTime(const SYSTEMTIME* SystemTime, FILETIME* FileTime) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const ::SYSTEMTIME fields{SystemTime->wYear, SystemTime->wMonth,  SystemTime->wDayOfWeek,
-                              SystemTime->wDay,  SystemTime->wHour,   SystemTime->wMinute,
+    const ::SYSTEMTIME fields{SystemTime->wYear,   SystemTime->wMonth,       SystemTime->wDayOfWeek,
+                              SystemTime->wDay,    SystemTime->wHour,        SystemTime->wMinute,
                               SystemTime->wSecond, SystemTime->wMilliseconds};
     ::FILETIME time{};
     if (!::SystemTimeToFileTime(&fields, &time)) {
@@ -77,8 +77,8 @@ void RtlMoveMemory(void* Destination, const void* Source, std::size_t Length) {
     }
 }
 
-int32_t MultiByteToWideChar(uint32_t CodePage, uint32_t Flags, const char* MultiByteStr,
-                            int32_t MultiByteLength, char16_t* WideCharStr, int32_t WideCharCount) {
+int32_t MultiByteToWideChar(uint32_t CodePage, uint32_t Flags, const char* MultiByteStr, int32_t MultiByteLength,
+                            char16_t* WideCharStr, int32_t WideCharCount) {
     return ::MultiByteToWideChar(CodePage, Flags, MultiByteStr, MultiByteLength,
                                  reinterpret_cast<wchar_t*>(WideCharStr), WideCharCount);
 }
@@ -112,9 +112,9 @@ bool TakesDefaultChar(UINT page) { return page != CP_UTF7 && page != CP_UTF8; }
 
 }  // namespace
 
-int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* WideCharStr,
-                            int32_t WideCharLength, char* MultiByteStr, int32_t MultiByteCount,
-                            const char* DefaultChar, int32_t* UsedDefaultChar) {
+int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* WideCharStr, int32_t WideCharLength,
+                            char* MultiByteStr, int32_t MultiByteCount, const char* DefaultChar,
+                            int32_t* UsedDefaultChar) {
     const UINT page = CodePage == CP_ACP ? ::GetACP() : CodePage;
     // Without this flag Windows writes a look-alike for a character the code
     // page lacks (Omega becomes 'O'): a different name, where the contract
@@ -124,10 +124,9 @@ int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* W
     }
     const bool asksDefault = TakesDefaultChar(page);
     BOOL usedDefault = FALSE;
-    const int written = ::WideCharToMultiByte(page, Flags, reinterpret_cast<const wchar_t*>(WideCharStr),
-                                              WideCharLength, MultiByteStr, MultiByteCount,
-                                              asksDefault ? DefaultChar : nullptr,
-                                              asksDefault && UsedDefaultChar != nullptr ? &usedDefault : nullptr);
+    const int written = ::WideCharToMultiByte(
+        page, Flags, reinterpret_cast<const wchar_t*>(WideCharStr), WideCharLength, MultiByteStr, MultiByteCount,
+        asksDefault ? DefaultChar : nullptr, asksDefault && UsedDefaultChar != nullptr ? &usedDefault : nullptr);
     if (UsedDefaultChar != nullptr) {
         *UsedDefaultChar = usedDefault ? 1 : 0;
     }
@@ -141,12 +140,9 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
     switch (::GetLastError()) {
         case ERROR_ALREADY_EXISTS:
         case ERROR_FILE_EXISTS:
-        case ERROR_ACCESS_DENIED:
-            return DirectoryOutcome::Exists;
-        case ERROR_PATH_NOT_FOUND:
-            return DirectoryOutcome::ParentMissing;
-        default:
-            return DirectoryOutcome::Other;
+        case ERROR_ACCESS_DENIED: return DirectoryOutcome::Exists;
+        case ERROR_PATH_NOT_FOUND: return DirectoryOutcome::ParentMissing;
+        default: return DirectoryOutcome::Other;
     }
 }
 

@@ -25,8 +25,8 @@ namespace {
 struct Walk {
     PSP_FILE_CALLBACK_A handler = nullptr;
     void* context = nullptr;
-    bool ended = false;       // the handler answered FILEOP_ABORT: walk ended, as completed
-    uint32_t failure = 0;     // the walk is to fail with this code
+    bool ended = false;         // the handler answered FILEOP_ABORT: walk ended, as completed
+    uint32_t failure = 0;       // the walk is to fail with this code
     std::exception_ptr parked;  // never unwinds through the service's frames
     // The entry last answered FILEOP_DOIT.
     uint32_t fileSize = 0;
@@ -39,7 +39,9 @@ struct Walk {
 
 // The service's answer to a notification while the walk is stopped: skip
 // entries (a service that ignores FILEOP_ABORT still skips), accept the rest.
-UINT AnswerWhileStopped(UINT notification) { return notification == SPFILENOTIFY_FILEINCABINET ? FILEOP_SKIP : NO_ERROR; }
+UINT AnswerWhileStopped(UINT notification) {
+    return notification == SPFILENOTIFY_FILEINCABINET ? FILEOP_SKIP : NO_ERROR;
+}
 
 // The size of a file, or -1 when it cannot be read.
 int64_t SizeOf(const char* path) {
@@ -102,8 +104,8 @@ UINT OnFileInCabinet(Walk& walk, ::FILE_IN_CABINET_INFO_A& service, UINT_PTR par
     entry.DosDate = service.DosDate;
     entry.DosTime = service.DosTime;
     entry.DosAttribs = service.DosAttribs;
-    const UINT answer = walk.handler(walk.context, SPFILENOTIFY_FILEINCABINET, reinterpret_cast<uintptr_t>(&entry),
-                                     param2);
+    const UINT answer =
+        walk.handler(walk.context, SPFILENOTIFY_FILEINCABINET, reinterpret_cast<uintptr_t>(&entry), param2);
     if (answer == FILEOP_ABORT) {
         walk.ended = true;
     } else if (answer == FILEOP_DOIT) {
@@ -135,8 +137,8 @@ UINT OnFileExtracted(Walk& walk, const ::FILEPATHS_A& service) {
             SetStoredTime(written.Target, walk.dosDate, walk.dosTime);
         }
     }
-    const UINT answer = walk.handler(walk.context, SPFILENOTIFY_FILEEXTRACTED,
-                                     reinterpret_cast<uintptr_t>(&written), 0);
+    const UINT answer =
+        walk.handler(walk.context, SPFILENOTIFY_FILEEXTRACTED, reinterpret_cast<uintptr_t>(&written), 0);
     if (answer != NO_ERROR) {
         walk.failure = answer;
     }
@@ -168,8 +170,7 @@ UINT CALLBACK ServiceCallback(PVOID context, UINT notification, UINT_PTR param1,
             case SPFILENOTIFY_CABINETINFO:
             case SPFILENOTIFY_NEEDNEWCABINET:
                 return OnCabinet(walk, notification, *reinterpret_cast<const ::CABINET_INFO_A*>(param1), param2);
-            default:
-                return walk.handler(walk.context, notification, param1, param2);
+            default: return walk.handler(walk.context, notification, param1, param2);
         }
     } catch (...) {
         walk.parked = std::current_exception();
@@ -201,9 +202,9 @@ int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FIL
         if (cause == NO_ERROR && !walk.pendingTarget.empty()) {
             cause = WhyNotWritable(walk.pendingTarget);
         }
-        ::SetLastError(cause == NO_ERROR                                          ? ERROR_INVALID_DATA
+        ::SetLastError(cause == NO_ERROR                                             ? ERROR_INVALID_DATA
                        : cause == ERROR_FILE_NOT_FOUND && !FolderExists(CabinetFile) ? ERROR_PATH_NOT_FOUND
-                                                                                 : cause);
+                                                                                     : cause);
         return 0;
     }
     return 1;

@@ -26,8 +26,8 @@ private:
 
 // One request to the shell (ShellExecuteExW).
 struct ShellRequest {
-    std::wstring verb;        // empty: the default verb; L"runas": with the administrator's consent
-    std::wstring file;        // always a full path
+    std::wstring verb;  // empty: the default verb; L"runas": with the administrator's consent
+    std::wstring file;  // always a full path
     std::wstring parameters;
     int show = SW_SHOWNORMAL;
 

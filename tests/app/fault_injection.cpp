@@ -74,8 +74,7 @@ void CheckLocked(const char* path) {
 
 // The mode argument, present only when the file may be created.
 mode_t ModeOf(int flags, va_list arguments) {
-    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? static_cast<mode_t>(va_arg(arguments, int))
-                                                                       : 0;
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
 }
 
 }  // namespace
@@ -148,16 +147,12 @@ int __wrap_rename(const char* from, const char* to) {
     return Fails(Call::Rename) ? -1 : __real_rename(from, to);
 }
 
-int __wrap_mkdir(const char* path, mode_t mode) {
-    return Fails(Call::Mkdir) ? -1 : __real_mkdir(path, mode);
-}
+int __wrap_mkdir(const char* path, mode_t mode) { return Fails(Call::Mkdir) ? -1 : __real_mkdir(path, mode); }
 
 int __wrap_linkat(int fromAt, const char* from, int toAt, const char* to, int flags) {
     return Fails(Call::Link) ? -1 : __real_linkat(fromAt, from, toAt, to, flags);
 }
 
-int __wrap_fsync(int fd) {
-    return Fails(Call::Sync) ? -1 : __real_fsync(fd);
-}
+int __wrap_fsync(int fd) { return Fails(Call::Sync) ? -1 : __real_fsync(fd); }
 
 }  // extern "C"

@@ -70,10 +70,9 @@ const fs::path& SmallCd() {
                                      {{"Sound/Bank0/sfx000.bnx", PseudoRandomBytes(5000, 7)},
                                       {"Sound/Bank1/sfx001.bnx", PseudoRandomBytes(3000, 8)}},
                                      false);
-        testsupport::MakeCabWithGcab(install / "Game8.cab", sources / "8",
-                                     {{"perdura.dat", PseudoRandomBytes(70'000, 9)},
-                                      {"Bin/engine.dll", PseudoRandomBytes(2000, 10)}},
-                                     true);
+        testsupport::MakeCabWithGcab(
+            install / "Game8.cab", sources / "8",
+            {{"perdura.dat", PseudoRandomBytes(70'000, 9)}, {"Bin/engine.dll", PseudoRandomBytes(2000, 10)}}, true);
         uint32_t seed = 20;
         for (const char* name : testsupport::kLooseFiles) {
             testsupport::WriteFile(install / name, PseudoRandomBytes(300, seed++));
@@ -134,7 +133,8 @@ TEST_F(FaultWalkTest, EveryFailedCallEndsInAClearErrorWithOnlyWholeFilesLeft) {
         if (n % 2 == 1) {
             fs::remove_all(prefix.driveC() / "Ostmere");
         }
-        faultinjection::Arm(n, [n](Call call) { return ErrorFor(call, n); }, n % 4 >= 2);
+        faultinjection::Arm(
+            n, [n](Call call) { return ErrorFor(call, n); }, n % 4 >= 2);
         const auto error = Install();
         const faultinjection::Tally tally = faultinjection::Disarm();
         EXPECT_EQ(tally.unlockedRenames, 0u) << "a file replaced at call " << n << " went by an unlocked name";
@@ -150,8 +150,8 @@ TEST_F(FaultWalkTest, EveryFailedCallEndsInAClearErrorWithOnlyWholeFilesLeft) {
             EXPECT_EQ(kSensibleErrors.count({error->Number(), platform::TextToUtf8(error->Description())}), 1u)
                 << error->Number() << " " << platform::TextToUtf8(error->Description());
         }
-        const auto installed = fs::exists(Installed()) ? testsupport::ReadTree(Installed())
-                                                       : std::map<std::string, std::string>{};
+        const auto installed =
+            fs::exists(Installed()) ? testsupport::ReadTree(Installed()) : std::map<std::string, std::string>{};
         for (const auto& [name, bytes] : installed) {
             EXPECT_EQ(expected.count(name) == 1 && expected.at(name) == bytes, true) << name << " is not whole";
         }

@@ -86,14 +86,11 @@ TEST(FrmMainLink, OpensTheServicesPageOfTheHostTheCaptionNames) {
     const std::u16string& caption = form.Label2.Caption();
     const std::u16string prefix = u"Visit http://";
     const std::u16string suffix = u"/services/ for details!";
-    ASSERT_TRUE(caption.starts_with(prefix) && caption.ends_with(suffix))
-        << Line(caption);
-    const std::u16string host =
-        caption.substr(prefix.size(), caption.size() - prefix.size() - suffix.size());
+    ASSERT_TRUE(caption.starts_with(prefix) && caption.ends_with(suffix)) << Line(caption);
+    const std::u16string host = caption.substr(prefix.size(), caption.size() - prefix.size() - suffix.size());
     EXPECT_FALSE(host.empty());
     EXPECT_EQ(host.find(u'/'), std::u16string::npos) << Line(host);
-    EXPECT_EQ(person.log, std::vector<std::string>{
-                              "open: http://" + Line(host) + "/services/index.htm (maximized)"});
+    EXPECT_EQ(person.log, std::vector<std::string>{"open: http://" + Line(host) + "/services/index.htm (maximized)"});
 }
 
 // The layout as a person meets it, whatever the exact positions: each
@@ -179,10 +176,15 @@ TEST(FrontEndDispatch, WhateverLeavesAHandlerIsReportedAndEndsTheProgram) {
         {"asks to end: no report", [](FrontEnd& program) { program.EndProgram(); }, {"finish"}, 0},
         {"a raised error: its number and description",
          [](FrontEnd&) { throw platform::RaisedError(53, u"CabFile", u"File <not> found"); },
-         {"report: Run-time error '53':\n\nFile <not> found", "finish"}, kErrorExitStatus},
-        {"out of memory", [](FrontEnd&) { throw std::bad_alloc(); },
-         {"report: Run-time error '7':\n\nOut of memory", "finish"}, kErrorExitStatus},
-        {"a standard exception", [](FrontEnd&) { throw std::out_of_range("map::at"); }, {internal, "finish"},
+         {"report: Run-time error '53':\n\nFile <not> found", "finish"},
+         kErrorExitStatus},
+        {"out of memory",
+         [](FrontEnd&) { throw std::bad_alloc(); },
+         {"report: Run-time error '7':\n\nOut of memory", "finish"},
+         kErrorExitStatus},
+        {"a standard exception",
+         [](FrontEnd&) { throw std::out_of_range("map::at"); },
+         {internal, "finish"},
          kErrorExitStatus},
         {"no exception class", [](FrontEnd&) { throw 42; }, {internal, "finish"}, kErrorExitStatus},
     };

@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <set>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include <sys/wait.h>
@@ -74,8 +74,8 @@ TEST_F(InstallTest, InstallsEveryFileStartsTheScriptAndEnds) {
     form.cab()->BeforeExtract.Unsubscribe(watch);
     EXPECT_EQ(captions, std::set<std::u16string>{u"Current File: "});
 
-    EXPECT_EQ(person.log, (std::vector<std::string>{Confirmation(kDefaultPath), kWarning,
-                                                    Completion(kDefaultPath), "end"}));
+    EXPECT_EQ(person.log,
+              (std::vector<std::string>{Confirmation(kDefaultPath), kWarning, Completion(kDefaultPath), "end"}));
     EXPECT_EQ(testsupport::ReadTree(Installed()), expected_);
     EXPECT_EQ(expected_.size(), 385u + 8u);
     // The registry script goes to Wine's registry tool, into the 32-bit view.
@@ -173,8 +173,7 @@ TEST_F(InstallTest, AFailureAtTheSecondCabinetKeepsTheFirstCabinetsFiles) {
 TEST_F(InstallTest, AReadOnlyDestinationGivesAClearError) {
     fs::permissions(prefix.root(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     fs::create_directories(prefix.driveC() / "Locked");
-    fs::permissions(prefix.driveC() / "Locked", fs::perms::owner_all | fs::perms::others_read |
-                                                    fs::perms::others_exec);
+    fs::permissions(prefix.driveC() / "Locked", fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
     form.TxtPath.SetText(u"C:\\Locked\\");
 
     // Root may write anywhere, so the install runs as an ordinary user in a

@@ -80,10 +80,10 @@ void TestMainWindow::widgetTree_data() {
     for (const app::Control* control : model.Controls()) {
         const char* kind = "QLabel";
         switch (control->Kind()) {
-        case app::ControlKind::Frame: kind = "QGroupBox"; break;
-        case app::ControlKind::TextBox: kind = "QLineEdit"; break;
-        case app::ControlKind::CommandButton: kind = "QPushButton"; break;
-        case app::ControlKind::Label: break;
+            case app::ControlKind::Frame: kind = "QGroupBox"; break;
+            case app::ControlKind::TextBox: kind = "QLineEdit"; break;
+            case app::ControlKind::CommandButton: kind = "QPushButton"; break;
+            case app::ControlKind::Label: break;
         }
         QTest::newRow(control->Name().c_str()) << kind;
     }
@@ -95,8 +95,7 @@ void TestMainWindow::widgetTree() {
     const std::string name = QTest::currentDataTag();
     const auto& controls = model_->Controls();
     const app::Control& model =
-        **std::find_if(controls.begin(), controls.end(),
-                       [&](const app::Control* c) { return c->Name() == name; });
+        **std::find_if(controls.begin(), controls.end(), [&](const app::Control* c) { return c->Name() == name; });
 
     QWidget* widget = control(name.c_str());
     QCOMPARE(widget->metaObject()->className(), kind);
@@ -104,10 +103,8 @@ void TestMainWindow::widgetTree() {
     QCOMPARE(widget->parentWidget(), parent);
     constexpr int kTwipsPerPixelAt96Dpi = 15;
     const app::TwipsRect& twips = model.Rect();
-    QCOMPARE(widget->geometry(), QRect(twips.Left / kTwipsPerPixelAt96Dpi,
-                                       twips.Top / kTwipsPerPixelAt96Dpi,
-                                       twips.Width / kTwipsPerPixelAt96Dpi,
-                                       twips.Height / kTwipsPerPixelAt96Dpi));
+    QCOMPARE(widget->geometry(), QRect(twips.Left / kTwipsPerPixelAt96Dpi, twips.Top / kTwipsPerPixelAt96Dpi,
+                                       twips.Width / kTwipsPerPixelAt96Dpi, twips.Height / kTwipsPerPixelAt96Dpi));
     QVERIFY(widget->isVisible());
     QVERIFY(widget->isEnabled());
 
@@ -158,8 +155,7 @@ void TestMainWindow::windowIsFixedCentredWithOnlyACloseBox() {
 
 void TestMainWindow::focusStartsInPathAndTabWalksTheButtonsAndInputs() {
     QCOMPARE(QApplication::focusWidget(), control("TxtPath"));
-    const QStringList expected = {"CmdInstall", "CmdPathHelp", "TxtCD",
-                                  "CmdCDHelp",  "CmdGo",       "TxtPath"};
+    const QStringList expected = {"CmdInstall", "CmdPathHelp", "TxtCD", "CmdCDHelp", "CmdGo", "TxtPath"};
     QStringList walked;
     for (qsizetype i = 0; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -182,8 +178,9 @@ void TestMainWindow::enterPressesOnlyAFocusedButton_data() {
     QTest::newRow("CmdInstall Return: the confirmation") << "CmdInstall" << int(Qt::Key_Return) << confirmation;
     QTest::newRow("CmdInstall keypad Enter: the confirmation") << "CmdInstall" << int(Qt::Key_Enter) << confirmation;
     QTest::newRow("CmdInstall Escape") << "CmdInstall" << int(Qt::Key_Escape) << QStringList();
-    QTest::newRow("CmdCDHelp Return: its help") << "CmdCDHelp" << int(Qt::Key_Return)
-                                                << QStringList{QStringLiteral("Enter the DRIVE LETTER ONLY of your CD drive.")};
+    QTest::newRow("CmdCDHelp Return: its help")
+        << "CmdCDHelp" << int(Qt::Key_Return)
+        << QStringList{QStringLiteral("Enter the DRIVE LETTER ONLY of your CD drive.")};
 }
 
 void TestMainWindow::enterPressesOnlyAFocusedButton() {

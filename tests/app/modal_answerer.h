@@ -5,9 +5,9 @@
 #include <QApplication>
 #include <QFont>
 #include <QList>
-#include <QPushButton>
 #include <QMessageBox>
 #include <QObject>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 

@@ -39,8 +39,8 @@ namespace {
 const QString kLicence = QStringLiteral(
     "You must agree to the terms and conditions of the license agreement located at "
     "D:\\LICENSE.doc, where D is the driver letter of your CD drive. Do you agree?");
-const QString kLiability = QStringLiteral(
-    "Brannick shall not be held liable for any damage caused by this program. Do you agree?");
+const QString kLiability =
+    QStringLiteral("Brannick shall not be held liable for any damage caused by this program. Do you agree?");
 
 // Runs `handler` through the program from inside the event loop, the way a
 // click would, and returns the loop's exit status.

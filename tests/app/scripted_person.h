@@ -17,9 +17,7 @@ namespace app {
 
 // One thing the model asked of the person, as a line that reads well in a
 // failure message.
-inline std::string Line(std::u16string_view what) {
-    return platform::TextToUtf8(what);
-}
+inline std::string Line(std::u16string_view what) { return platform::TextToUtf8(what); }
 
 // Answers Yes/No boxes from a script and records every request in order.
 class ScriptedPerson : public UserInterface {
@@ -42,8 +40,7 @@ public:
     }
 
     void OpenWebAddress(std::u16string_view address, WindowShow show) override {
-        log.push_back("open: " + Line(address) +
-                      (show == WindowShow::Maximized ? " (maximized)" : " (normal)"));
+        log.push_back("open: " + Line(address) + (show == WindowShow::Maximized ? " (maximized)" : " (normal)"));
     }
 
     void EndProgram() override { log.push_back("end"); }

@@ -89,8 +89,8 @@ TEST_F(CabFileTest, EveryOperationNeedsACabinetName) {
 TEST_F(CabFileTest, CountsEntriesOfTheCurrentCabinet) {
     EXPECT_EQ(cab->FileCount(), 2);
     EXPECT_EQ(cab->FileCount(), 2);
-    testsupport::MakeCabWithGcab(prefix.driveC() / "three.cab", scratch / "three",
-                                 {{"x", "1"}, {"y", "2"}, {"z", "3"}}, false);
+    testsupport::MakeCabWithGcab(prefix.driveC() / "three.cab", scratch / "three", {{"x", "1"}, {"y", "2"}, {"z", "3"}},
+                                 false);
     cab->SetCabName(u"C:\\three.cab");
     EXPECT_EQ(cab->FileCount(), 3);
     EXPECT_TRUE(fs::is_empty(prefix.driveC()) || !fs::exists(OnC("x")));
@@ -104,12 +104,14 @@ TEST_F(CabFileTest, ExtractsToTheRightPaths) {
     };
     const Case cases[] = {
         {"all entries", u"", u"C:\\Out", u"", {{"Out/a.txt", "alpha"}, {"Out/sub/b.txt", "bravo!"}}},
-        {"output folder with separator", u"", u"C:\\Out\\", u"",
-         {{"Out/a.txt", "alpha"}, {"Out/sub/b.txt", "bravo!"}}},
+        {"output folder with separator", u"", u"C:\\Out\\", u"", {{"Out/a.txt", "alpha"}, {"Out/sub/b.txt", "bravo!"}}},
         {"one entry, matched ignoring case", u"SUB\\B.TXT", u"C:\\Out", u"", {{"Out/sub/b.txt", "bravo!"}}},
         {"the last part alone matches nothing", u"b.txt", u"C:\\Out", u"", {}},
         {"under another name", u"a.txt", u"C:\\Out", u"other.dat", {{"Out/other.dat", "alpha"}}},
-        {"deep output folder", u"", u"C:\\Ostmere\\Varnholt\\", u"",
+        {"deep output folder",
+         u"",
+         u"C:\\Ostmere\\Varnholt\\",
+         u"",
          {{"Ostmere/Varnholt/a.txt", "alpha"}, {"Ostmere/Varnholt/sub/b.txt", "bravo!"}}},
     };
     for (const auto& c : cases) {
@@ -122,8 +124,8 @@ TEST_F(CabFileTest, ExtractsToTheRightPaths) {
 }
 
 TEST_F(CabFileTest, WithoutOutputFolderEntriesLandBesideTheCabinet) {
-    testsupport::MakeCabWithGcab(prefix.driveC() / "Install" / "Game7.cab", scratch / "game7",
-                                 {{"a.dat", "data"}}, false);
+    testsupport::MakeCabWithGcab(prefix.driveC() / "Install" / "Game7.cab", scratch / "game7", {{"a.dat", "data"}},
+                                 false);
     cab->SetCabName(u"C:\\Install\\Game7.cab");
     EXPECT_TRUE(cab->Extract(u"", u"", u""));
     EXPECT_EQ(testsupport::ReadFile(OnC("Install/a.dat")), "data");
@@ -166,7 +168,8 @@ TEST_F(CabFileTest, BeforeExtractCanCancelAndAfterExtractGetsFullPaths) {
 
 TEST_F(CabFileTest, TheCurrentFileHookHearsEachExtractOnceBeforeItsWalk) {
     std::vector<std::size_t> heardBeforeEntry;
-    cab->BeforeExtract.Subscribe([&](const std::u16string&, bool&) { heardBeforeEntry.push_back(toldCurrentFile.size()); });
+    cab->BeforeExtract.Subscribe(
+        [&](const std::u16string&, bool&) { heardBeforeEntry.push_back(toldCurrentFile.size()); });
     cab->Extract(u"", u"C:\\Out", u"");
     EXPECT_EQ(heardBeforeEntry, (std::vector<std::size_t>{1, 1}));
     cab->Extract(u"SUB\\B.TXT", u"C:\\Out", u"");
@@ -253,12 +256,8 @@ TEST_F(CabFileTest, NamesThatLeaveTheOutputFolderAreRefused) {
         std::string stored;
     };
     const Case cases[] = {
-        {"parent folders", "..\\..\\x.dll"},
-        {"rooted", "\\Windows\\x.dll"},
-        {"drive", "C:\\x.dll"},
-        {"forward slashes", "a/../../x.dll"},
-        {"dots and spaces", "sub\\.. \\x.dll"},
-        {"three dots", "...\\x.dll"},
+        {"parent folders", "..\\..\\x.dll"},  {"rooted", "\\Windows\\x.dll"},         {"drive", "C:\\x.dll"},
+        {"forward slashes", "a/../../x.dll"}, {"dots and spaces", "sub\\.. \\x.dll"}, {"three dots", "...\\x.dll"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -276,16 +275,17 @@ TEST_F(CabFileTest, NamesThatLeaveTheOutputFolderAreRefused) {
         EXPECT_EQ(error.Number(), 123);
         EXPECT_EQ(Utf8(error.Source()), "CabFile.CabCallBack");
         EXPECT_EQ(Utf8(error.Description()), "The filename, directory name, or volume label syntax is incorrect.");
-        std::map<std::string, std::string> expected{{"In/hostile.cab", testsupport::ReadFile(prefix.driveC() / "In" / "hostile.cab")},
-                                                    {"In/Out/good.txt", "fine"}};
+        std::map<std::string, std::string> expected{
+            {"In/hostile.cab", testsupport::ReadFile(prefix.driveC() / "In" / "hostile.cab")},
+            {"In/Out/good.txt", "fine"}};
         EXPECT_EQ(testsupport::ReadTree(prefix.driveC()), expected);
 
         // Listings still show the name as stored.
         EXPECT_NE(cab->GetXML(u"").find(u"<FULLNAME>" + stored + u"</FULLNAME>"), std::u16string::npos);
         // A listener may skip such an entry quietly, and a name the caller
         // chose is safe whatever the stored one holds.
-        auto skip = cab->BeforeExtract.Subscribe(
-            [&](const std::u16string& name, bool& cancel) { cancel = name == stored; });
+        auto skip =
+            cab->BeforeExtract.Subscribe([&](const std::u16string& name, bool& cancel) { cancel = name == stored; });
         EXPECT_TRUE(cab->Extract(u"", u"C:\\In\\Out", u""));
         cab->BeforeExtract.Unsubscribe(skip);
         EXPECT_TRUE(cab->Extract(stored, u"C:\\In\\Out", u"renamed.dll"));
@@ -320,7 +320,8 @@ TEST_F(CabFileTest, ListenerErrorsComeBackThroughTheDispatcher) {
 }
 
 TEST_F(CabFileTest, AfterExtractErrorsEndTheWalkAfterTheFileIsWritten) {
-    cab->AfterExtract.Subscribe([](const std::u16string&) { throw RaisedError(70, u"Listener", u"Permission denied"); });
+    cab->AfterExtract.Subscribe(
+        [](const std::u16string&) { throw RaisedError(70, u"Listener", u"Permission denied"); });
     const RaisedError error = RaisedBy([&] { cab->Extract(u"", u"C:\\Out", u""); });
     EXPECT_EQ(error.Number(), 70);
     EXPECT_EQ(Utf8(error.Source()), "CabFile.CabCallBack");
@@ -331,7 +332,8 @@ TEST_F(CabFileTest, ACabinetWithoutEntriesIsEmptyNotDamaged) {
     testsupport::WriteFile(OnC("empty.cab"), testsupport::BuildCabinet({}));
     cab->SetCabName(u"C:\\empty.cab");
     EXPECT_EQ(cab->FileCount(), 0);
-    EXPECT_EQ(cab->GetXML(u""), u"<?xml version=\"1.0\"?><CABFILE CABFILENAME = 'C:\\empty.cab'><FILES></FILES></CABFILE>");
+    EXPECT_EQ(cab->GetXML(u""),
+              u"<?xml version=\"1.0\"?><CABFILE CABFILENAME = 'C:\\empty.cab'><FILES></FILES></CABFILE>");
     EXPECT_TRUE(cab->Extract(u"", u"C:\\Out", u""));
     EXPECT_FALSE(fs::exists(OnC("Out")));
 }

@@ -50,8 +50,7 @@ TEST_F(Dispatch, OtherNotificationsAreAnsweredZeroAndWriteNothing) {
     char newPath[platform::MAX_PATH];
     std::memset(newPath, 'X', sizeof newPath);
     for (uint32_t notification : {platform::SPFILENOTIFY_CABINETINFO, platform::SPFILENOTIFY_NEEDNEWCABINET, 0x99u}) {
-        EXPECT_EQ(Notify(walk, notification, &info, reinterpret_cast<uintptr_t>(newPath)), 0u)
-            << notification;
+        EXPECT_EQ(Notify(walk, notification, &info, reinterpret_cast<uintptr_t>(newPath)), 0u) << notification;
     }
     EXPECT_EQ(std::string(newPath, sizeof newPath), std::string(sizeof newPath, 'X'));
 }
@@ -107,7 +106,8 @@ TEST_F(Dispatch, UnknownModesEndTheWalkAndNoObjectMeansZero) {
 
 TEST_F(Dispatch, ARaisedErrorIsParkedInItsWalksRecordAndTheWalkEnded) {
     Callback::WalkContext otherWalk{cab.get(), IterationMode::ModeCount, nullptr, {}};
-    cab->AfterExtract.Subscribe([](const std::u16string&) { throw platform::RaisedError(61, u"Listener", u"Disk full"); });
+    cab->AfterExtract.Subscribe(
+        [](const std::u16string&) { throw platform::RaisedError(61, u"Listener", u"Disk full"); });
     platform::FILEPATHS_A written{"C:\\Out\\a.txt", "D:\\Install\\Game1.cab", 0, 0};
     EXPECT_NE(Notify(walk, platform::SPFILENOTIFY_FILEEXTRACTED, &written), 0u);
     // A service that goes on regardless is told to stop again; another walk

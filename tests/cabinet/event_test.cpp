@@ -11,9 +11,15 @@ namespace {
 TEST(Event, CallsListenersInOrderAndEachSeesWhatTheOneBeforeSet) {
     cabinet::Event<bool&> event;
     std::string calls;
-    event.Subscribe([&](bool& cancel) { calls += "first "; cancel = true; });
+    event.Subscribe([&](bool& cancel) {
+        calls += "first ";
+        cancel = true;
+    });
     const auto second = event.Subscribe([&](bool& cancel) { calls += cancel ? "second(cancel) " : "second "; });
-    event.Subscribe([&](bool& cancel) { calls += "third "; cancel = false; });
+    event.Subscribe([&](bool& cancel) {
+        calls += "third ";
+        cancel = false;
+    });
     bool cancel = false;
     event.Raise(cancel);
     EXPECT_EQ(calls, "first second(cancel) third ");

@@ -42,8 +42,8 @@ TEST(TargetNameField, HoldsAtMost259BytesAndATerminator) {
         std::size_t length;
         bool fits;
     };
-    const Case cases[] = {{"empty", 0, true}, {"259 bytes", 259, true}, {"260 bytes", 260, false},
-                          {"300 bytes", 300, false}};
+    const Case cases[] = {
+        {"empty", 0, true}, {"259 bytes", 259, true}, {"260 bytes", 260, false}, {"300 bytes", 300, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         // Room past the field shows that nothing is written outside it.
@@ -82,11 +82,10 @@ TEST(TargetPaths, BuildTargetPathFromItsThreeValues) {
          u"C:\\Games\\Data\\a.dat"},
         {"output folder with separator", u"D:\\Install\\Game1.cab", u"C:\\Out\\", u"", u"sub\\b.txt",
          u"C:\\Out\\sub\\b.txt"},
-        {"no output folder: beside the cabinet", u"D:\\Install\\Game1.cab", u"", u"", u"a.dat",
-         u"D:\\Install\\a.dat"},
+        {"no output folder: beside the cabinet", u"D:\\Install\\Game1.cab", u"", u"", u"a.dat", u"D:\\Install\\a.dat"},
         {"cabinet name without folder: drive root", u"Game1.cab", u"", u"", u"a.dat", u"\\a.dat"},
-        {"output name replaces the entry's name", u"D:\\Install\\Game1.cab", u"C:\\Out", u"other.dat",
-         u"sub\\a.txt", u"C:\\Out\\other.dat"},
+        {"output name replaces the entry's name", u"D:\\Install\\Game1.cab", u"C:\\Out", u"other.dat", u"sub\\a.txt",
+         u"C:\\Out\\other.dat"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

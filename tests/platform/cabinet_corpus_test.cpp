@@ -95,9 +95,7 @@ const std::vector<CorpusSet>& CorpusSets() {
 
 // Cabinets that sit after other data: cabextract finds them by searching;
 // to a service that opens only at offset 0 they are not cabinets.
-bool IsEmbedded(const std::string& relative) {
-    return relative.find("/search") != std::string::npos;
-}
+bool IsEmbedded(const std::string& relative) { return relative.find("/search") != std::string::npos; }
 
 // Cabinets whose coffFiles names another place for the file records than
 // right after the folder records, where libmspack (and so cabextract) reads

@@ -17,16 +17,16 @@
 #include <csignal>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <fstream>
 #include <grp.h>
 #include <mspack.h>
 #include <stdexcept>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace platform;
@@ -197,8 +197,8 @@ TEST_F(CabinetFailureTest, DamagedCabinetsFailTheirEntriesWithTheFittingCode) {
     // inside a cabinet, nor at the end of one whose folder goes on nowhere.
     auto unpackedZero = [](std::size_t record) {
         std::string cabinet = ThreeEntries(false);
-        testsupport::SetField(cabinet, testsupport::DataRecordOffset(cabinet, record) +
-                                           testsupport::kDataUnpackedSizeAt, 0, 2);
+        testsupport::SetField(cabinet,
+                              testsupport::DataRecordOffset(cabinet, record) + testsupport::kDataUnpackedSizeAt, 0, 2);
         return cabinet;
     };
     std::string endsInData = whole;
@@ -216,8 +216,8 @@ TEST_F(CabinetFailureTest, DamagedCabinetsFailTheirEntriesWithTheFittingCode) {
     std::string intoTheNextFolder = BuildCabinet({first, second}, noChecksums);
     const std::size_t victim = intoTheNextFolder.find("victim.txt") - 16;  // its CFFILE record
     testsupport::SetField(intoTheNextFolder, victim, 4000, 4);
-    testsupport::SetField(intoTheNextFolder, testsupport::FirstFolderRecord(intoTheNextFolder) +
-                                                 testsupport::kFolderBlockCountAt, 5, 2);
+    testsupport::SetField(intoTheNextFolder,
+                          testsupport::FirstFolderRecord(intoTheNextFolder) + testsupport::kFolderBlockCountAt, 5, 2);
     struct Case {
         const char* what;
         std::string bytes;
@@ -279,8 +279,7 @@ TEST_F(CabinetFailureTest, AReadFaultFailsEveryLaterEntryOfTheFolderWithTheReadC
     // the header stays clear of block 1.
     const std::string first = testsupport::PseudoRandomBytes(500, 3);
     CabWriterFolder folder;
-    folder.entries = {EntryOf("first.txt", first),
-                      EntryOf("victim.bin", testsupport::PseudoText(2000, 1)),
+    folder.entries = {EntryOf("first.txt", first), EntryOf("victim.bin", testsupport::PseudoText(2000, 1)),
                       EntryOf("later.bin", testsupport::PseudoText(1000, 2)), EntryOf("last.txt", "last\n")};
     CabWriterOptions options;
     options.blockSize = kBlock;
@@ -301,8 +300,9 @@ TEST_F(CabinetFailureTest, AReadFaultFailsEveryLaterEntryOfTheFolderWithTheReadC
         Place("t.cab", cabinet);
         // Block 1 is unreadable.
         const std::size_t block0 = testsupport::FirstDataOffset(cabinet) - kDataHeader;
-        const std::size_t block1 = block0 + kDataHeader + (static_cast<unsigned char>(cabinet[block0 + 4]) |
-                                                           static_cast<unsigned char>(cabinet[block0 + 5]) << 8);
+        const std::size_t block1 =
+            block0 + kDataHeader +
+            (static_cast<unsigned char>(cabinet[block0 + 4]) | static_cast<unsigned char>(cabinet[block0 + 5]) << 8);
         std::optional<LibmspackDecodesAll> libmspack;
         if (c.libmspack) {
             libmspack.emplace();
@@ -334,10 +334,10 @@ TEST_F(CabinetFailureTest, TheDecoderThreadEndsWithTheWalkHoweverItEnds) {
     const std::size_t descriptors = OpenDescriptors();
     struct Case {
         const char* what;
-        std::size_t abortAt;    // the entry answered FILEOP_ABORT
-        bool fileTooLarge;      // writes beyond 300 KB fail
-        bool handlerThrows;     // on the second entry's FILEEXTRACTED
-        uint32_t expected;      // the walk's code; NO_ERROR for success
+        std::size_t abortAt;  // the entry answered FILEOP_ABORT
+        bool fileTooLarge;    // writes beyond 300 KB fail
+        bool handlerThrows;   // on the second entry's FILEEXTRACTED
+        uint32_t expected;    // the walk's code; NO_ERROR for success
     };
     const Case cases[] = {
         {"aborted on the third entry", 2, false, false, NO_ERROR},

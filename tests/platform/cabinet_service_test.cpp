@@ -194,8 +194,8 @@ TEST_F(CabinetServiceTest, CabinetsLaidOutAsTheFormatAllowsAreReadWhole) {
     std::string largerThanTheFile = BuildCabinet({folder}, blocks);
     testsupport::SetField(largerThanTheFile, testsupport::kCabinetSizeAt, 0xFFFFFFFF, 4);
     std::string moreBlocksThanStored = BuildCabinet({folder}, blocks);
-    const std::size_t blockCount = testsupport::FirstFolderRecord(moreBlocksThanStored) +
-                                   testsupport::kFolderBlockCountAt;
+    const std::size_t blockCount =
+        testsupport::FirstFolderRecord(moreBlocksThanStored) + testsupport::kFolderBlockCountAt;
     testsupport::SetField(moreBlocksThanStored, blockCount, 9, 2);  // 4 are stored
     // A short block that is not the last, then one made only of a reference
     // back into it.
@@ -213,8 +213,7 @@ TEST_F(CabinetServiceTest, CabinetsLaidOutAsTheFormatAllowsAreReadWhole) {
         {"padding between the folder and the file records", BuildCabinet({folder}, padded), folder},
         {"cbCabinet larger than the file", largerThanTheFile, folder},
         {"cCFData larger than the blocks the entries need", moreBlocksThanStored, folder},
-        {"a short MSZIP block that is not the last, referred back into", BuildCabinet({backReference}),
-         backReference},
+        {"a short MSZIP block that is not the last, referred back into", BuildCabinet({backReference}), backReference},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -154,8 +154,8 @@ TEST_F(CabinetSetTest, AFolderGoesOnAfterASplitOrAWholeBlockAndNowhereElseSplits
     auto unpackedZero = [](std::size_t part, std::size_t record) {
         return [part, record](std::vector<std::string>& cabinets) {
             std::string& cabinet = cabinets[part];
-            testsupport::SetField(cabinet, testsupport::DataRecordOffset(cabinet, record) +
-                                               testsupport::kDataUnpackedSizeAt, 0, 2);
+            testsupport::SetField(
+                cabinet, testsupport::DataRecordOffset(cabinet, record) + testsupport::kDataUnpackedSizeAt, 0, 2);
         };
     };
     using Damage = std::function<void(std::vector<std::string>&)>;
@@ -174,9 +174,15 @@ TEST_F(CabinetSetTest, AFolderGoesOnAfterASplitOrAWholeBlockAndNowhereElseSplits
         {"whole blocks, stored", {2000, 5000}, false, nullptr, whole},
         {"whole blocks, MSZIP", {2000, 5000}, true, nullptr, whole},
         // Part 2 holds the rest of block 2, blocks 3 and 4, and half of block 5.
-        {"a block of 0 unpacked bytes inside a cabinet whose folder goes on", {2500, 5500}, false,
-         unpackedZero(1, 2), {NO_ERROR, NO_ERROR, NO_ERROR, ERROR_INVALID_DATA, NO_ERROR}},
-        {"a block of 0 unpacked bytes last in the last cabinet", {2500, 5500}, false, unpackedZero(2, 1),
+        {"a block of 0 unpacked bytes inside a cabinet whose folder goes on",
+         {2500, 5500},
+         false,
+         unpackedZero(1, 2),
+         {NO_ERROR, NO_ERROR, NO_ERROR, ERROR_INVALID_DATA, NO_ERROR}},
+        {"a block of 0 unpacked bytes last in the last cabinet",
+         {2500, 5500},
+         false,
+         unpackedZero(2, 1),
          {NO_ERROR, NO_ERROR, NO_ERROR, NO_ERROR, ERROR_INVALID_DATA}},
     };
     for (const auto& c : cases) {

@@ -1,7 +1,7 @@
 // File copy, the installer's folder and starting documents, on a temporary
 // Wine prefix.
-#include "platform/drives.h"
 #include "platform/files.h"
+#include "platform/drives.h"
 #include "platform/runtime.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/install_fixtures.h"
@@ -103,9 +103,9 @@ TEST_F(FilesTest, CopyFailuresRaiseTheRuntimesNumbers) {
 
 TEST_F(FilesTest, CopyIntoAFolderItCannotWriteIsDeniedAndKeepsTheOldFile) {
     WriteFile(prefix.driveC() / "Game" / "Readme.txt", "old");
-    fs::permissions(prefix.driveC() / "Game", fs::perms::owner_read | fs::perms::owner_exec |
-                                                  fs::perms::group_read | fs::perms::group_exec |
-                                                  fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(prefix.driveC() / "Game", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                                  fs::perms::group_exec | fs::perms::others_read |
+                                                  fs::perms::others_exec);
     // Root writes anywhere, so the copy runs as an ordinary user in a child.
     fs::permissions(prefix.root(), fs::perms::others_exec | fs::perms::others_read, fs::perm_options::add);
     const pid_t child = fork();
@@ -173,16 +173,21 @@ TEST_F(StartDocumentTest, EachDocumentGoesToItsLauncher) {
     };
     const Case cases[] = {
         {"registry script: Wine's registry tool, into the 32-bit view, with the drive path as Wine sees it",
-         {"wine", "xdg-open"}, u"C:\\Game\\\\varnholtinstall.reg",
+         {"wine", "xdg-open"},
+         u"C:\\Game\\\\varnholtinstall.reg",
          "reg\nimport\nC:\\Game\\varnholtinstall.reg\n/reg:32\n"},
-        {"extension in another case", {"wine"}, u"c:\\game\\setup.reg",
-         "reg\nimport\nC:\\Game\\Setup.REG\n/reg:32\n"},
-        {"registry script on no drive of the prefix: Wine's name for a host path", {"wine"},
+        {"extension in another case", {"wine"}, u"c:\\game\\setup.reg", "reg\nimport\nC:\\Game\\Setup.REG\n/reg:32\n"},
+        {"registry script on no drive of the prefix: Wine's name for a host path",
+         {"wine"},
          AnsiToText(HostPathToDosPath((outside / "varnholtinstall.reg").string())),
          "reg\nimport\n" + unixName + "\n/reg:32\n"},
-        {"other documents: Wine's start", {"wine", "xdg-open"}, u"C:\\Game\\Readme.txt",
+        {"other documents: Wine's start",
+         {"wine", "xdg-open"},
+         u"C:\\Game\\Readme.txt",
          "start\n/unix\n" + HostPathOf("Readme.txt") + "\n"},
-        {"no Wine: the desktop's opener", {"xdg-open"}, u"C:\\Game\\varnholtinstall.reg",
+        {"no Wine: the desktop's opener",
+         {"xdg-open"},
+         u"C:\\Game\\varnholtinstall.reg",
          HostPathOf("varnholtinstall.reg") + "\n"},
     };
     for (const auto& c : cases) {

@@ -30,8 +30,8 @@ TEST(DosDateTime, ConvertsValidWordsToCalendarFields) {
         SYSTEMTIME got{};
         ASSERT_TRUE(FileTimeToSystemTime(&fileTime, &got));
         EXPECT_EQ(0, std::memcmp(&got, &c.expected, sizeof got))
-            << got.wYear << "-" << got.wMonth << "-" << got.wDay << " dow " << got.wDayOfWeek << " " << got.wHour
-            << ":" << got.wMinute << ":" << got.wSecond;
+            << got.wYear << "-" << got.wMonth << "-" << got.wDay << " dow " << got.wDayOfWeek << " " << got.wHour << ":"
+            << got.wMinute << ":" << got.wSecond;
     }
 }
 
@@ -41,9 +41,14 @@ TEST(DosDateTime, RejectsWordsThatNameNoMomentAndKeepsTheFileTime) {
         uint16_t date, time;
     };
     const Case cases[] = {
-        {"month 0", 0x2A0E, 0}, {"month 13", (21 << 9) | (13 << 5) | 1, 0}, {"day 0", 0x2AE0, 0},
-        {"31 February", (21 << 9) | (2 << 5) | 31, 0}, {"29 February 2001", (21 << 9) | (2 << 5) | 29, 0},
-        {"hour 24", 0x2AEE, 24 << 11}, {"minute 60", 0x2AEE, 60 << 5}, {"second 60", 0x2AEE, 30},
+        {"month 0", 0x2A0E, 0},
+        {"month 13", (21 << 9) | (13 << 5) | 1, 0},
+        {"day 0", 0x2AE0, 0},
+        {"31 February", (21 << 9) | (2 << 5) | 31, 0},
+        {"29 February 2001", (21 << 9) | (2 << 5) | 29, 0},
+        {"hour 24", 0x2AEE, 24 << 11},
+        {"minute 60", 0x2AEE, 60 << 5},
+        {"second 60", 0x2AEE, 30},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -109,8 +114,8 @@ TEST(CodePage, MapsTheWindows1252LettersAndSubstitutesTheRest) {
         const auto length = static_cast<int32_t>(c.text.size());
         char out[32] = {};
         int32_t usedDefault = -1;
-        const int32_t written = WideCharToMultiByte(CP_ACP, 0, c.text.data(), length, out, sizeof out, nullptr,
-                                                    &usedDefault);
+        const int32_t written =
+            WideCharToMultiByte(CP_ACP, 0, c.text.data(), length, out, sizeof out, nullptr, &usedDefault);
         EXPECT_EQ(std::string(out, static_cast<std::size_t>(written)), c.ansi);
         EXPECT_EQ(usedDefault != 0, c.substituted);
     }

@@ -51,7 +51,10 @@ TEST(TextConversion, InvalidUtf8BecomesReplacementCharacters) {
         std::u16string text;
     };
     const Case cases[] = {
-        {"overlong slash", "a\xc0\xaf" "b", u"a\ufffd\ufffdb"},
+        {"overlong slash",
+         "a\xc0\xaf"
+         "b",
+         u"a\ufffd\ufffdb"},
         {"cut sequence", "a\xe2\x82", u"a\ufffd"},
         {"encoded surrogate", "\xed\xa0\x80", u"\ufffd"},
         {"stray continuation", "\x80", u"\ufffd"},

@@ -112,8 +112,8 @@ struct Piece {
 };
 
 struct FolderPlan {
-    std::size_t start = 0;  // position of its data among all folders' data
-    std::string data;       // all entries' bytes
+    std::size_t start = 0;                 // position of its data among all folders' data
+    std::string data;                      // all entries' bytes
     std::vector<std::size_t> blockStarts;  // in data, and data.size() last
     // Pieces by cabinet.
     std::map<std::size_t, std::vector<Piece>> pieces;
@@ -179,8 +179,7 @@ std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& fol
                     cut = at;
                 }
             }
-            plan.pieces[cabinetAt(position + to - 1)].push_back(
-                {packed.substr(cut), static_cast<uint16_t>(to - from)});
+            plan.pieces[cabinetAt(position + to - 1)].push_back({packed.substr(cut), static_cast<uint16_t>(to - from)});
         }
         position += plan.data.size();
         plans.push_back(std::move(plan));

@@ -58,8 +58,8 @@ std::string PseudoRandomBytes(std::size_t size, uint32_t seed) {
 }
 
 std::string PseudoText(std::size_t size, uint32_t seed) {
-    static constexpr std::string_view kWords[] = {"the ",   "cabinet ", "folder ", "block ",  "of ",     "Varnholt ",
-                                                  "entry ", "and ",     "data\n", "window ", "install ", "0x7FFF "};
+    static constexpr std::string_view kWords[] = {"the ",   "cabinet ", "folder ", "block ",  "of ",      "Varnholt ",
+                                                  "entry ", "and ",     "data\n",  "window ", "install ", "0x7FFF "};
     constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
     const std::string picks = PseudoRandomBytes(size, seed);
     std::string text(size, '\0');
@@ -85,8 +85,8 @@ std::string ShellQuote(const std::string& text) {
     return quoted + "'";
 }
 
-void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root,
-                     const std::vector<CabEntry>& entries, bool compress) {
+void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root, const std::vector<CabEntry>& entries,
+                     bool compress) {
     fs::create_directories(fs::absolute(cabinet).parent_path());
     std::string names;
     for (const auto& entry : entries) {
@@ -94,8 +94,8 @@ void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root,
         names += ' ';
         names += ShellQuote(entry.name);
     }
-    std::string command = "cd " + ShellQuote(root.string()) + " && gcab -c" +
-                          (compress ? " -z " : " ") + ShellQuote(fs::absolute(cabinet).string()) + names;
+    std::string command = "cd " + ShellQuote(root.string()) + " && gcab -c" + (compress ? " -z " : " ") +
+                          ShellQuote(fs::absolute(cabinet).string()) + names;
     CommandResult made = Run(command);
     ASSERT_EQ(made.exitCode, 0) << command << "\n" << made.output;
 }
@@ -118,6 +118,5 @@ std::optional<fs::path> CorpusDir() {
     }
     return std::nullopt;
 }
-
 
 }  // namespace testsupport

@@ -88,11 +88,11 @@ std::string ShellQuote(const std::string& text);
 // it, as gcab stores them, with '\' for '/'). Each file's modification time
 // becomes its stored date, read in local time. Fails the test on error.
 struct CabEntry {
-    std::string name;    // relative path with '/', e.g. "sub/b.txt"
+    std::string name;  // relative path with '/', e.g. "sub/b.txt"
     std::string bytes;
 };
-void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root,
-                     const std::vector<CabEntry>& entries, bool compress);
+void MakeCabWithGcab(const fs::path& cabinet, const fs::path& root, const std::vector<CabEntry>& entries,
+                     bool compress);
 
 // The files below a folder, by relative path with '/', and their bytes.
 std::map<std::string, std::string> ReadTree(const fs::path& root);

@@ -15,8 +15,9 @@
 namespace testsupport {
 
 const PlatformDifference kFixtureFoldersOnAnotherDrive{
-    true, "Windows takes the current drive from the current folder, and the fixtures' folders lie on Z: (the Unix "
-          "side) even while C: points into one of them"};
+    true,
+    "Windows takes the current drive from the current folder, and the fixtures' folders lie on Z: (the Unix "
+    "side) even while C: points into one of them"};
 const PlatformDifference kNoAngleBracketsInFileNames{
     true, "Windows file names cannot hold '<' or '>', so the files gcab is to store cannot be written from here"};
 

@@ -11,7 +11,7 @@
 
 namespace testsupport {
 
-const char* const kLooseFiles[8] = {"Netsond.dll", "Notes.ico",  "Readme.doc", "Readme.txt",
+const char* const kLooseFiles[8] = {"Netsond.dll",  "Notes.ico",  "Readme.doc", "Readme.txt",
                                     "Register.exe", "Uninst.exe", "Uninst.loc", "Uninstll.exe"};
 
 namespace {
@@ -20,8 +20,9 @@ constexpr auto kRecordWait = std::chrono::seconds(10);
 constexpr auto kRecordPoll = std::chrono::milliseconds(20);
 
 void OpenToEveryone(const fs::path& root) {
-    fs::permissions(root, fs::perms::others_read | fs::perms::others_exec | fs::perms::group_read |
-                              fs::perms::group_exec, fs::perm_options::add);
+    fs::permissions(root,
+                    fs::perms::others_read | fs::perms::others_exec | fs::perms::group_read | fs::perms::group_exec,
+                    fs::perm_options::add);
 }
 
 }  // namespace
@@ -33,8 +34,8 @@ const fs::path& DemoCd() {
         folder = std::make_unique<TempDir>();
         OpenToEveryone(folder->path());
         cd = folder->path() / "cd";
-        const std::string command = ShellQuote(std::string(VARNHOLT_SOURCE_DIR) + "/scripts/make-demo-cd") + " " +
-                                    ShellQuote(cd.string());
+        const std::string command =
+            ShellQuote(std::string(VARNHOLT_SOURCE_DIR) + "/scripts/make-demo-cd") + " " + ShellQuote(cd.string());
         const CommandResult made = Run(command);
         if (made.exitCode != 0) {
             throw std::runtime_error("make-demo-cd failed: " + made.output);

@@ -34,8 +34,7 @@ fs::path PlaceRegistryScript();
 // to record() and end.
 class RecordingLaunchers {
 public:
-    explicit RecordingLaunchers(std::vector<std::string> names = {"wine", "xdg-open"},
-                                bool keepSystemPath = true);
+    explicit RecordingLaunchers(std::vector<std::string> names = {"wine", "xdg-open"}, bool keepSystemPath = true);
     ~RecordingLaunchers();
     RecordingLaunchers(const RecordingLaunchers&) = delete;
     RecordingLaunchers& operator=(const RecordingLaunchers&) = delete;

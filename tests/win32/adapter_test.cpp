@@ -80,22 +80,41 @@ TEST(ServiceAdapter, KeepsTheContractWhereTheServiceDoesNot) {
         bool completes;
         uint32_t lastError;  // when it fails
         std::vector<std::string> seen;
-        std::vector<std::string> files;  // written, in the out folder
+        std::vector<std::string> files;        // written, in the out folder
         const char* folderInTheWay = nullptr;  // made before the walk, in the out folder
     };
     const Case cases[] = {
-        {"abort ends the walk as completed, nothing more is written", twoEntries,
+        {"abort ends the walk as completed, nothing more is written",
+         twoEntries,
          [](const platform::FILE_IN_CABINET_INFO_A& entry) {
              return std::string(entry.NameInCabinet) == "b.txt" ? platform::FILEOP_ABORT : platform::FILEOP_DOIT;
          },
-         true, 0, {"entry a.txt", "written 0", "entry b.txt"}, {"a.txt"}},
-        {"a cut-off cabinet never leaves a short file reported as good", whole.substr(0, whole.size() - 40'000),
-         WriteAll, false, ERROR_INVALID_DATA, {"entry first.dat", "written 0", "entry big.dat", "written 13"},
+         true,
+         0,
+         {"entry a.txt", "written 0", "entry b.txt"},
+         {"a.txt"}},
+        {"a cut-off cabinet never leaves a short file reported as good",
+         whole.substr(0, whole.size() - 40'000),
+         WriteAll,
+         false,
+         ERROR_INVALID_DATA,
+         {"entry first.dat", "written 0", "entry big.dat", "written 13"},
          {"first.dat"}},
-        {"not a cabinet", std::string("This is plain text, not a cabinet."), WriteAll, false,
-         ERROR_INVALID_DATA, {}, {}},
-        {"a target that cannot be created fails with its cause, not as invalid data", twoEntries, WriteAll, false,
-         ERROR_ACCESS_DENIED, {"entry a.txt"}, {"a.txt"}, "a.txt"},
+        {"not a cabinet",
+         std::string("This is plain text, not a cabinet."),
+         WriteAll,
+         false,
+         ERROR_INVALID_DATA,
+         {},
+         {}},
+        {"a target that cannot be created fails with its cause, not as invalid data",
+         twoEntries,
+         WriteAll,
+         false,
+         ERROR_ACCESS_DENIED,
+         {"entry a.txt"},
+         {"a.txt"},
+         "a.txt"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -123,8 +142,8 @@ TEST(ServiceAdapter, KeepsTheContractWhereTheServiceDoesNot) {
         }
         EXPECT_EQ(files, c.files);
         for (const auto& good : walk.reportedGood) {
-            EXPECT_EQ(StampOf(good), (std::pair<WORD, WORD>{testsupport::kCabWriterDefaultDate,
-                                                            testsupport::kCabWriterDefaultTime}))
+            EXPECT_EQ(StampOf(good),
+                      (std::pair<WORD, WORD>{testsupport::kCabWriterDefaultDate, testsupport::kCabWriterDefaultTime}))
                 << "the entry's stored date and time land on " << good;
         }
     }

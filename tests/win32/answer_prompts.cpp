@@ -21,7 +21,8 @@ int main() {
         if (FindWindowW(app::win32::kMainWindowClass, nullptr) != nullptr && answered == kPrompts) {
             return 0;
         }
-        if (const HWND box = FindWindowW(L"#32770", L"VarnholtInstall"); box != nullptr && box != answeredBox && answered < kPrompts) {
+        if (const HWND box = FindWindowW(L"#32770", L"VarnholtInstall");
+            box != nullptr && box != answeredBox && answered < kPrompts) {
             SendMessageW(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
             answeredBox = box;
             ++answered;

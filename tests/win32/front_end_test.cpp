@@ -28,9 +28,9 @@ constexpr char kLicence[] =
 constexpr char kLiability[] = "Brannick shall not be held liable for any damage caused by this program. Do you agree?";
 
 std::string Narrow(const std::wstring& text) {
-    std::string out(static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr,
-                                                                 nullptr)),
-                    '\0');
+    std::string out(
+        static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)),
+        '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()), nullptr, nullptr);
     out.pop_back();
     return out;
@@ -40,8 +40,8 @@ std::string Narrow(const std::wstring& text) {
 // where GetWindowText does not look.
 std::string TextOf(HWND window) {
     std::wstring text(static_cast<std::size_t>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+    text.resize(
+        static_cast<std::size_t>(SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
     return Narrow(text);
 }
 
@@ -160,8 +160,10 @@ public:
 
     // The exit status once the program has ended, or -1 when it goes on.
     int ExitStatus(Clock::duration wait = kWait) const {
-        if (WaitForSingleObject(process_.hProcess, static_cast<DWORD>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(wait).count())) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(
+                process_.hProcess,
+                static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(wait).count())) !=
+            WAIT_OBJECT_0) {
             return -1;
         }
         DWORD status = 0;
@@ -279,8 +281,9 @@ TEST(FrontEnd, TheWindowShowsTheTableWithItsTabOrderAndKeys) {
     Press(window, VK_TAB);
     Press(window, VK_TAB);
     Press(window, VK_RETURN);
-    EXPECT_EQ(installer.Answer(IDOK), "Enter the path where you want Varnholt to be installed to. All nonexistent "
-                                      "directories will be created.");
+    EXPECT_EQ(installer.Answer(IDOK),
+              "Enter the path where you want Varnholt to be installed to. All nonexistent "
+              "directories will be created.");
 
     SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(installer.ExitStatus(), 0);
@@ -289,15 +292,11 @@ TEST(FrontEnd, TheWindowShowsTheTableWithItsTabOrderAndKeys) {
 // The prefix's own D: while the object lives.
 class CdDrive {
 public:
-    explicit CdDrive(const fs::path& cd) {
-        Link("ln -sfn " + testsupport::ShellQuote(cd.string()));
-    }
+    explicit CdDrive(const fs::path& cd) { Link("ln -sfn " + testsupport::ShellQuote(cd.string())); }
     ~CdDrive() { Link("rm -f"); }
 
 private:
-    static void Link(const std::string& command) {
-        testsupport::Run(command + " \"$WINEPREFIX/dosdevices/d:\"");
-    }
+    static void Link(const std::string& command) { testsupport::Run(command + " \"$WINEPREFIX/dosdevices/d:\""); }
 };
 
 // The game's key as the 32-bit game reads it: in the 32-bit view, which this
@@ -306,8 +305,8 @@ constexpr wchar_t kGameKey[] = L"SOFTWARE\\Ostmere";
 
 std::string ValueOf(const wchar_t* name) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ostmere\\Varnholt", 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY,
-                      &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Ostmere\\Varnholt", 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) !=
+        ERROR_SUCCESS) {
         return "";
     }
     wchar_t value[256] = {};

@@ -31,8 +31,8 @@ TEST(CodePages, EveryPageConvertsWithoutLookAlikesOrFails) {
         {"1252: no look-alike for Omega", 1252, u"\u03a9mega", "?mega", u"?mega"},
         {"932: two bytes a character", 932, u"\u65e5\u672c.cab", "\x93\xfa\x96\x7b.cab", u"\u65e5\u672c.cab"},
         {"932: no look-alike for e acute", 932, u"caf\u00e9", "caf?", u"caf?"},
-        {"65001 (UTF-8, which Windows can make the ANSI page): every character", 65001,
-         u"caf\u00e9 \u03a9 \U0001F600", "caf\xc3\xa9 \xce\xa9 \xf0\x9f\x98\x80", u"caf\u00e9 \u03a9 \U0001F600"},
+        {"65001 (UTF-8, which Windows can make the ANSI page): every character", 65001, u"caf\u00e9 \u03a9 \U0001F600",
+         "caf\xc3\xa9 \xce\xa9 \xf0\x9f\x98\x80", u"caf\u00e9 \u03a9 \U0001F600"},
         {"65001: a lone surrogate becomes U+FFFD", 65001, u"a\xd800", "a\xef\xbf\xbd", u"a\ufffd"},
     };
     for (const auto& c : cases) {
@@ -111,8 +111,7 @@ TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCo
     const ShellAnswer declined{false, ERROR_CANCELLED, SE_ERR_ACCESSDENIED};
     const ShellRequest association{L"", script, L"", SW_SHOWNORMAL};
     const ShellRequest registryEditor{L"", L"C:\\WINDOWS\\regedit.exe", quoted, SW_SHOWNORMAL};
-    const ShellRequest registryTool{L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import " + quoted + L" /reg:32",
-                                    SW_HIDE};
+    const ShellRequest registryTool{L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import " + quoted + L" /reg:32", SW_HIDE};
     ShellRequest registryToolWithConsent = registryTool;
     registryToolWithConsent.verb = L"runas";
 
@@ -127,28 +126,74 @@ TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCo
     };
     const Case cases[] = {
         {"32-bit Windows: the association", false, true, script, {started}, {association}, NO_ERROR},
-        {"32-bit Windows, nothing associated: the registry editor, by its full path", false, false, script,
-         {noAssociation, started}, {association, registryEditor}, NO_ERROR},
-        {"32-bit Windows, an incomplete association: the registry editor", false, false, script,
-         {{false, ERROR_NO_ASSOCIATION, SE_ERR_ASSOCINCOMPLETE}, started}, {association, registryEditor},
+        {"32-bit Windows, nothing associated: the registry editor, by its full path",
+         false,
+         false,
+         script,
+         {noAssociation, started},
+         {association, registryEditor},
          NO_ERROR},
-        {"32-bit Windows, consent declined: no second prompt", false, true, script, {declined}, {association},
+        {"32-bit Windows, an incomplete association: the registry editor",
+         false,
+         false,
+         script,
+         {{false, ERROR_NO_ASSOCIATION, SE_ERR_ASSOCINCOMPLETE}, started},
+         {association, registryEditor},
+         NO_ERROR},
+        {"32-bit Windows, consent declined: no second prompt",
+         false,
+         true,
+         script,
+         {declined},
+         {association},
          ERROR_CANCELLED},
-        {"32-bit Windows, another failure: its own code", false, false, script,
-         {{false, ERROR_ACCESS_DENIED, SE_ERR_ACCESSDENIED}}, {association}, ERROR_ACCESS_DENIED},
-        {"32-bit Windows, no registry editor either: its code", false, false, script,
-         {noAssociation, {false, ERROR_FILE_NOT_FOUND, SE_ERR_FNF}}, {association, registryEditor},
+        {"32-bit Windows, another failure: its own code",
+         false,
+         false,
+         script,
+         {{false, ERROR_ACCESS_DENIED, SE_ERR_ACCESSDENIED}},
+         {association},
+         ERROR_ACCESS_DENIED},
+        {"32-bit Windows, no registry editor either: its code",
+         false,
+         false,
+         script,
+         {noAssociation, {false, ERROR_FILE_NOT_FOUND, SE_ERR_FNF}},
+         {association, registryEditor},
          ERROR_FILE_NOT_FOUND},
-        {"64-bit Windows, HKLM needs consent: the registry tool into the 32-bit view, asking once", true, true,
-         script, {started}, {registryToolWithConsent}, NO_ERROR},
-        {"64-bit Windows, HKLM writable: the registry tool, asking nothing", true, false, script, {started},
-         {registryTool}, NO_ERROR},
-        {"64-bit Windows, consent declined: its code, no second try", true, true, script, {declined},
-         {registryToolWithConsent}, ERROR_CANCELLED},
-        {"another document with nothing associated: no registry editor", true, false, L"C:\\Games\\Readme.txt",
-         {{false, 193, SE_ERR_NOASSOC}}, {{L"", L"C:\\Games\\Readme.txt", L"", SW_SHOWNORMAL}},
+        {"64-bit Windows, HKLM needs consent: the registry tool into the 32-bit view, asking once",
+         true,
+         true,
+         script,
+         {started},
+         {registryToolWithConsent},
+         NO_ERROR},
+        {"64-bit Windows, HKLM writable: the registry tool, asking nothing",
+         true,
+         false,
+         script,
+         {started},
+         {registryTool},
+         NO_ERROR},
+        {"64-bit Windows, consent declined: its code, no second try",
+         true,
+         true,
+         script,
+         {declined},
+         {registryToolWithConsent},
+         ERROR_CANCELLED},
+        {"another document with nothing associated: no registry editor",
+         true,
+         false,
+         L"C:\\Games\\Readme.txt",
+         {{false, 193, SE_ERR_NOASSOC}},
+         {{L"", L"C:\\Games\\Readme.txt", L"", SW_SHOWNORMAL}},
          ERROR_NO_ASSOCIATION},
-        {"the extension in another case", true, false, L"C:\\Games\\SETUP.REG", {started},
+        {"the extension in another case",
+         true,
+         false,
+         L"C:\\Games\\SETUP.REG",
+         {started},
          {{L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import \"C:\\Games\\SETUP.REG\" /reg:32", SW_HIDE}},
          NO_ERROR},
     };
@@ -175,8 +220,7 @@ TEST(DocumentStart, TheRunningSystemIsSixtyFourBitAndItsFoldersAreFull) {
     EXPECT_TRUE(system.sixtyFourBit);
     EXPECT_FALSE(system.writingMachineKeysNeedsConsent);  // Wine has no UAC
     EXPECT_EQ(GetFileAttributesW((system.systemFolder + L"\\reg.exe").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-    EXPECT_EQ(GetFileAttributesW((system.windowsFolder + L"\\regedit.exe").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
-              0u);
+    EXPECT_EQ(GetFileAttributesW((system.windowsFolder + L"\\regedit.exe").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
 }  // namespace

@@ -61,8 +61,7 @@ uint32_t BlockChecksum(const unsigned char* data, std::size_t size, uint32_t see
     return sum ^ tail;
 }
 
-BlockReader::BlockReader(const FolderData& data)
-    : data_(data), buffer_(kReadBufferSize) {}
+BlockReader::BlockReader(const FolderData& data) : data_(data), buffer_(kReadBufferSize) {}
 
 uint32_t BlockReader::openSegment(std::size_t index) {
     fd_.reset();

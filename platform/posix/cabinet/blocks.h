@@ -15,9 +15,9 @@ namespace platform::cabservice {
 // Where a folder's data lies in one cabinet of the set.
 struct DataSegment {
     std::string hostPath;
-    uint32_t dataOffset = 0;  // of the folder's first CFDATA record in this cabinet
-    uint16_t blockCount = 0;  // its CFDATA records in this cabinet
-    uint8_t reserve = 0;      // extra bytes after each CFDATA header in this cabinet
+    uint32_t dataOffset = 0;      // of the folder's first CFDATA record in this cabinet
+    uint16_t blockCount = 0;      // its CFDATA records in this cabinet
+    uint8_t reserve = 0;          // extra bytes after each CFDATA header in this cabinet
     uint64_t limit = UINT64_MAX;  // its records end by here: what follows them begins
 };
 

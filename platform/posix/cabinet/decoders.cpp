@@ -34,17 +34,16 @@ class MszipDecoder final : public BlockDecoder {
 public:
     MszipDecoder() { isal_inflate_init(&state_); }
 
-    uint32_t decode(const DataBlock& block, const unsigned char* history, std::size_t historySize,
-                    unsigned char* out, std::size_t& produced) override {
+    uint32_t decode(const DataBlock& block, const unsigned char* history, std::size_t historySize, unsigned char* out,
+                    std::size_t& produced) override {
         if (block.packedSize < sizeof kMszipSignature ||
             std::memcmp(block.packed, kMszipSignature, sizeof kMszipSignature) != 0) {
             return ERROR_INVALID_DATA;
         }
         isal_inflate_reset(&state_);
         state_.crc_flag = ISAL_DEFLATE;
-        if (history != nullptr &&
-            isal_inflate_set_dict(&state_, const_cast<unsigned char*>(history), static_cast<uint32_t>(historySize)) !=
-                COMP_OK) {
+        if (history != nullptr && isal_inflate_set_dict(&state_, const_cast<unsigned char*>(history),
+                                                        static_cast<uint32_t>(historySize)) != COMP_OK) {
             return ERROR_INVALID_DATA;
         }
         // ISA-L reads but never writes its input.
@@ -81,8 +80,6 @@ std::unique_ptr<BlockDecoder> MakeBlockDecoder(uint16_t compression) {
     return std::make_unique<StoredDecoder>();
 }
 
-void SetNativeDecoding(bool enabled) {
-    g_native.store(enabled, std::memory_order_relaxed);
-}
+void SetNativeDecoding(bool enabled) { g_native.store(enabled, std::memory_order_relaxed); }
 
 }  // namespace platform::cabservice

@@ -79,9 +79,7 @@ constexpr uint16_t kContinuedPrevAndNext = 0xFFFF;  // the only folder, spanning
 constexpr uint16_t kAttribUtf8Name = 0x80;
 
 // The little-endian field that begins at `at`.
-inline uint16_t U16(const unsigned char* at) {
-    return static_cast<uint16_t>(at[0] | at[1] << 8);
-}
+inline uint16_t U16(const unsigned char* at) { return static_cast<uint16_t>(at[0] | at[1] << 8); }
 
 inline uint32_t U32(const unsigned char* at) {
     uint32_t value = 0;

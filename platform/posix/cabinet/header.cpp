@@ -372,9 +372,7 @@ FileList::Iterator& FileList::Iterator::operator++() {
     return *this;
 }
 
-void FileList::release() {
-    std::vector<unsigned char>().swap(bytes_);
-}
+void FileList::release() { std::vector<unsigned char>().swap(bytes_); }
 
 bool FileRecord::continuedFromPrev() const {
     return folderIndex == format::kContinuedFromPrev || folderIndex == format::kContinuedPrevAndNext;
@@ -384,13 +382,9 @@ bool FileRecord::continuedToNext() const {
     return folderIndex == format::kContinuedToNext || folderIndex == format::kContinuedPrevAndNext;
 }
 
-bool CabinetHeader::hasPrev() const {
-    return (flags & format::kFlagPrevCabinet) != 0;
-}
+bool CabinetHeader::hasPrev() const { return (flags & format::kFlagPrevCabinet) != 0; }
 
-bool CabinetHeader::hasNext() const {
-    return (flags & format::kFlagNextCabinet) != 0;
-}
+bool CabinetHeader::hasNext() const { return (flags & format::kFlagNextCabinet) != 0; }
 
 std::size_t CabinetHeader::folderOf(const FileRecord& file) const {
     switch (file.folderIndex) {

@@ -164,13 +164,9 @@ void CabinetIo::Message(mspack_file*, const char*, ...) noexcept {
     // failures; the service reports failures through error codes only.
 }
 
-void* CabinetIo::Alloc(mspack_system*, size_t bytes) noexcept {
-    return std::malloc(bytes);
-}
+void* CabinetIo::Alloc(mspack_system*, size_t bytes) noexcept { return std::malloc(bytes); }
 
-void CabinetIo::Free(void* pointer) noexcept {
-    std::free(pointer);
-}
+void CabinetIo::Free(void* pointer) noexcept { std::free(pointer); }
 
 void CabinetIo::Copy(void* source, void* destination, size_t bytes) noexcept {
     std::memmove(destination, source, bytes);

@@ -45,9 +45,7 @@ CabinetSet::CabinetSet(CabinetIo& io, SetEvents& events) : io_(io), events_(even
     }
 }
 
-CabinetSet::~CabinetSet() {
-    closeAll();
-}
+CabinetSet::~CabinetSet() { closeAll(); }
 
 void CabinetSet::closeAll() noexcept {
     // Closing a cabinet closes every cabinet joined to it.
@@ -118,8 +116,7 @@ void CabinetSet::checkContinuation(std::size_t index) {
     // The folder goes on with the same method, and the entries that cross
     // the boundary stand in both headers at the same place: all of them, or,
     // as libmspack also accepts, at least one.
-    bool agree = after.continuesFromPrev() &&
-                 before.folders.back().compression == after.folders.front().compression;
+    bool agree = after.continuesFromPrev() && before.folders.back().compression == after.folders.front().compression;
     if (agree && before.toNext != after.fromPrev) {
         auto order = [](const Crossing& a, const Crossing& b) {
             return std::pair(a.folderOffset, a.length) < std::pair(b.folderOffset, b.length);
