@@ -42,7 +42,8 @@ private:
 // `hostFolder`, kept open by the scope while its thread writes into that
 // same folder, so that names there are reached without walking the path
 // again, and by each holder for as long as it holds it; nothing outside a
-// scope, or when the folder cannot be opened.
+// scope, for the first entry of a run in a folder, or when the folder cannot
+// be opened.
 std::shared_ptr<const UniqueFd> ScopeFolderDescriptor(const std::string& hostFolder);
 
 }  // namespace platform

@@ -241,7 +241,8 @@ struct ScopeMemory {
     uint64_t generation = 0;  // unique to this scope: listings checked in it carry it
     // Drive paths of folders whose every level exists, and their host folders.
     std::unordered_map<std::string, std::string> folders;
-    // The host folder written into last, and a descriptor of it.
+    // The host folder written into last, and a descriptor of it once a
+    // second entry in a row goes there.
     std::string openFolder;
     std::shared_ptr<const UniqueFd> openFolderFd;
 };
@@ -266,7 +267,11 @@ struct FolderListing {
     std::unique_ptr<std::map<std::u16string, std::string>> actual;
 };
 
-constexpr std::size_t kMaxCachedFolders = 256;
+// Enough for every folder of a large cabinet, whose entries come in any
+// order of folders: past this, the cache starts afresh and every folder is
+// read again at its next use. A listing of a few dozen names takes about
+// 700 bytes.
+constexpr std::size_t kMaxCachedFolders = 8192;
 
 std::mutex listingsLock;
 std::unordered_map<std::string, FolderListing> listings;
@@ -534,7 +539,15 @@ std::shared_ptr<const UniqueFd> ScopeFolderDescriptor(const std::string& hostFol
     if (memory == nullptr) {
         return nullptr;
     }
-    if (memory->openFolder != hostFolder || !memory->openFolderFd) {
+    if (memory->openFolder != hostFolder) {
+        // Only a run of entries in one folder repays the open and the close:
+        // a cabinet that spreads its entries over folders would pay both
+        // for every entry.
+        memory->openFolder = hostFolder;
+        memory->openFolderFd.reset();
+        return nullptr;
+    }
+    if (!memory->openFolderFd) {
         UniqueFd fd(::open(hostFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         memory->openFolderFd = fd.valid() ? std::make_shared<const UniqueFd>(std::move(fd)) : nullptr;
         memory->openFolder = hostFolder;
