@@ -218,7 +218,7 @@ public:
 
 private:
     static constexpr uint64_t kEmpty = 0;
-    static constexpr std::size_t kFirstSize = 16;
+    static constexpr std::size_t kFirstSize = 4;  // most folders hold a few names
 
     void place(uint64_t hash) {
         std::size_t at = hash & (slots_.size() - 1);

@@ -17,10 +17,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
-#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace platform {
 
@@ -79,13 +79,16 @@ int PlaceUnderFreshName(const std::string& folder, std::string& named, Place pla
 // those of a run that was killed (or lost power) before it finished.
 void RemoveStaleTemporaries(const std::string& folder) {
     static std::mutex lock;
-    static std::set<std::string> swept;
+    // Hashes of the folders, not their paths: a large cabinet has thousands.
+    // Two folders sharing a hash cost the second one its sweep, which only
+    // tidies up after another run.
+    static std::unordered_set<std::size_t> swept;
     {
         std::lock_guard<std::mutex> hold(lock);
         if (swept.size() >= kSweptFoldersKept) {
             swept.clear();
         }
-        if (!swept.insert(folder).second) {
+        if (!swept.insert(std::hash<std::string>{}(folder)).second) {
             return;
         }
     }
