@@ -550,7 +550,6 @@ std::shared_ptr<const UniqueFd> ScopeFolderDescriptor(const std::string& hostFol
     if (!memory->openFolderFd) {
         UniqueFd fd(::open(hostFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         memory->openFolderFd = fd.valid() ? std::make_shared<const UniqueFd>(std::move(fd)) : nullptr;
-        memory->openFolder = hostFolder;
     }
     return memory->openFolderFd;
 }
