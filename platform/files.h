@@ -28,18 +28,22 @@ void FileCopy(const std::u16string& source, const std::u16string& destination);
 // trailing '\' except at a drive's root ("C:\").
 std::u16string InstallerFolder();
 
-// Starts the document `path` (a drive path) without waiting for it. A
-// registry script (".reg") is merged into the registry view that 32-bit
-// programs read, the game's view: on Linux inside the Wine prefix when
-// `wine` is on the PATH (`wine reg import FILE /reg:32`); on 64-bit Windows
-// by the system's registry tool (`reg import FILE /reg:32`); on 32-bit
-// Windows, which has that view alone, through the program associated with
-// registry scripts. Any other document goes to its associated program (on
+// Starts the document `path` (a drive path). A registry script (".reg") is
+// merged into the registry view that 32-bit programs read, the game's view:
+// on Linux inside the Wine prefix when `wine` is on the PATH (`wine reg
+// import FILE /reg:32`); on 64-bit Windows by the system's registry tool
+// (`reg import FILE /reg:32`); on 32-bit Windows, which has that view alone,
+// through the program associated with registry scripts. The two registry
+// tools show nothing of their own, so they are waited for (a bounded wait)
+// and their exit status read: a merge that fails, cannot start or outlasts
+// the bound is raised with a report that the game's files are installed,
+// its settings are not, and the command that merges them. Anything else
+// (on 32-bit Windows the registry editor, which shows its own result) is
+// not waited for: any other document goes to its associated program (on
 // Linux: Wine's start, or xdg-open without Wine), in a normal window.
 // A missing document is raised as "File not found"; so is, on Linux, a
-// launcher that is missing or cannot be started. On Windows a start the
-// system refuses (a declined consent prompt, ...) is raised with the
-// system's own code and text.
+// launcher for other documents that is missing or cannot be started. On
+// Windows a start the system refuses is raised with the system's own code.
 void StartDocument(const std::u16string& path);
 
 }  // namespace platform

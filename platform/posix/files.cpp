@@ -2,9 +2,11 @@
 #include "platform/files.h"
 
 #include "platform/common/file_errors.h"
+#include "platform/common/registry_merge.h"
 #include "platform/drives.h"
 #include "platform/kernel.h"
 #include "platform/posix/host_io.h"
+#include "platform/posix/launch.h"
 #include "platform/posix/safe_output.h"
 #include "platform/runtime.h"
 
@@ -12,7 +14,10 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <optional>
 #include <spawn.h>
@@ -120,16 +125,37 @@ std::string WineName(const std::string& document) {
     return name;
 }
 
-// Starts `argv` in a session of its own, its output discarded, and does not
-// wait for it: an intermediate child starts it and ends at once, so nothing
-// is left to reap. Returns 0 or the error that kept it from starting.
-int SpawnDetached(const std::vector<std::string>& arguments) {
+std::vector<char*> ArgumentVector(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     for (const auto& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
+    return argv;
+}
 
+// Standard input and output of a started program lead nowhere: it asks
+// nothing, and a pipe it inherits would hold up whoever reads the other end
+// (Wine's services outlive the call that starts them).
+struct QuietStreams {
+    QuietStreams() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    ~QuietStreams() { posix_spawn_file_actions_destroy(&actions); }
+    QuietStreams(const QuietStreams&) = delete;
+    QuietStreams& operator=(const QuietStreams&) = delete;
+
+    posix_spawn_file_actions_t actions;
+};
+
+// Starts `argv` in a session of its own and does not wait for it: an
+// intermediate child starts it and ends at once, so nothing is left to
+// reap. Returns 0 or the error that kept it from starting.
+int SpawnDetached(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv = ArgumentVector(arguments);
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
         return errno;
@@ -142,12 +168,9 @@ int SpawnDetached(const std::vector<std::string>& arguments) {
     }
     if (child == 0) {
         setsid();
-        posix_spawn_file_actions_t quiet;
-        posix_spawn_file_actions_init(&quiet);
-        posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        QuietStreams quiet;
         pid_t grandchild = 0;
-        const int result = posix_spawn(&grandchild, argv[0], &quiet, nullptr, argv.data(), environ);
+        const int result = posix_spawn(&grandchild, argv[0], &quiet.actions, nullptr, argv.data(), environ);
         ssize_t ignored = write(writing.get(), &result, sizeof result);
         (void)ignored;
         _exit(0);
@@ -160,7 +183,100 @@ int SpawnDetached(const std::vector<std::string>& arguments) {
     return result;
 }
 
+// Reaps `child` when it has ended; its wait status, or nullopt while it runs.
+std::optional<int> Reap(pid_t child, int options) {
+    int status = 0;
+    pid_t reaped = 0;
+    while ((reaped = waitpid(child, &status, options)) < 0 && errno == EINTR) {
+    }
+    if (reaped == child) {
+        return status;
+    }
+    return std::nullopt;
+}
+
+// The command a person types to merge the script by hand, in the same
+// prefix: the host path, which Wine's tools take as well, in double quotes
+// with the characters the shell reads there escaped.
+std::u16string MergeCommand(const std::string& document) {
+    const auto quoted = [](const std::string& text) {
+        std::string out = "\"";
+        for (const char c : text) {
+            if (c == '"' || c == '\\' || c == '$' || c == '`') {
+                out += '\\';
+            }
+            out += c;
+        }
+        return out + "\"";
+    };
+    std::string command;
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0') {
+        command = "WINEPREFIX=" + quoted(prefix) + " ";
+    }
+    return Utf8ToText(command + "wine reg import " + quoted(document) + " /reg:32");
+}
+
 }  // namespace
+
+ProgramEnd RunAndWait(const std::vector<std::string>& arguments, std::chrono::milliseconds bound) {
+    std::vector<char*> argv = ArgumentVector(arguments);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // A session of its own: a timed-out program is ended with everything
+    // it started, and a terminal's signals meant for us do not reach it.
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    QuietStreams quiet;
+    pid_t child = 0;
+    const int started = posix_spawn(&child, argv[0], &quiet.actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    if (started != 0) {
+        return {ProgramEnd::NotStarted, started};
+    }
+    constexpr timespec kPoll{0, 10'000'000};
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    for (;;) {
+        if (const auto status = Reap(child, WNOHANG)) {
+            if (WIFEXITED(*status)) {
+                return {ProgramEnd::Exited, WEXITSTATUS(*status)};
+            }
+            return {ProgramEnd::Killed, WIFSIGNALED(*status) ? WTERMSIG(*status) : 0};
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(-child, SIGKILL);
+            Reap(child, 0);
+            return {ProgramEnd::TimedOut, 0};
+        }
+        nanosleep(&kPoll, nullptr);
+    }
+}
+
+void ImportRegistryScript(const std::string& wine, const std::string& document, std::chrono::milliseconds bound) {
+    const ProgramEnd end = RunAndWait({wine, "reg", "import", WineName(document), "/reg:32"}, bound);
+    const auto number = [](int value) { return Utf8ToText(std::to_string(value)); };
+    switch (end.how) {
+        case ProgramEnd::Exited:
+            if (end.value == 0) {
+                return;
+            }
+            RaiseRegistryNotMerged(kMergeToolFailed, u"Wine's registry tool ended with exit code " + number(end.value),
+                                   MergeCommand(document));
+        case ProgramEnd::Killed:
+            RaiseRegistryNotMerged(kMergeToolFailed, u"Wine's registry tool was ended by signal " + number(end.value),
+                                   MergeCommand(document));
+        case ProgramEnd::NotStarted:
+            RaiseRegistryNotMerged(kMergeToolFailed,
+                                   u"Wine could not be started (" + Utf8ToText(std::strerror(end.value)) + u")",
+                                   MergeCommand(document));
+        case ProgramEnd::TimedOut:
+            RaiseRegistryNotMerged(
+                kMergeTimedOut,
+                u"Wine's registry tool did not finish within " +
+                    number(static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(bound).count())) +
+                    u" seconds",
+                MergeCommand(document));
+    }
+    RaiseRegistryNotMerged(kMergeToolFailed, u"Wine's registry tool failed", MergeCommand(document));
+}
 
 void FileCopy(const std::u16string& source, const std::u16string& destination) {
     const std::string from = HostPath(source);
@@ -230,12 +346,14 @@ void StartDocument(const std::u16string& path) {
         // HKLM\Software through the 32-bit view, which in a 64-bit prefix is
         // Wow6432Node, where a plain import never writes. Wine's registry
         // tool imports into that view; a 32-bit prefix has only the one view,
-        // and there the switch changes nothing.
+        // and there the switch changes nothing. The tool shows nothing of
+        // its own, so it is waited for: the installation is complete only
+        // once the values are in place.
         if (IsRegistryScript(document)) {
-            command = {*wine, "reg", "import", WineName(document), "/reg:32"};
-        } else {
-            command = {*wine, "start", "/unix", document};
+            ImportRegistryScript(*wine, document, kRegistryImportBound);
+            return;
         }
+        command = {*wine, "start", "/unix", document};
     } else if (auto opener = FindOnPath("xdg-open")) {
         command = {*opener, document};
     } else {

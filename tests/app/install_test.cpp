@@ -214,39 +214,5 @@ TEST_F(InstallTest, ASecondInstallReplacesEveryFile) {
     EXPECT_FALSE(launchers.WaitForRecord().empty());
 }
 
-TEST_F(InstallTest, TheRegistryScriptReachesWinesRegistry) {
-    // The real Wine instead of the stand-in, quiet, in this test's own prefix.
-    const std::string path = std::getenv("PATH");
-    testsupport::ScopedEnv systemPath("PATH", path.substr(path.find(':') + 1));
-    if (testsupport::Run("command -v wine").exitCode != 0) {
-        GTEST_SKIP() << "wine is not installed";
-    }
-    testsupport::ScopedEnv quiet("WINEDEBUG", "-all");
-    testsupport::ScopedEnv noGeckoNoMenus("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d");
-    // Started with its output discarded: a pipe on the first Wine call would
-    // wait for the server to end.
-    testsupport::Run("wineserver -p </dev/null >/dev/null 2>&1; wine wineboot </dev/null >/dev/null 2>&1");
-    struct EndServer {
-        ~EndServer() { testsupport::Run("wineserver -k; wineserver -w"); }
-    } endServer;
-
-    ScriptedPerson person({Yes});
-    ASSERT_FALSE(Install(person).has_value());
-    // The script is merged by a process the installer does not wait for,
-    // into the view the 32-bit game reads (Wow6432Node in this 64-bit
-    // prefix): a plain import would leave this query empty.
-    const auto merged = [](const std::string& shown) {
-        return shown.find("    InstallPath    REG_SZ    C:\\Ostmere\\Varnholt\\\r\n") != std::string::npos &&
-               shown.find("    Version    REG_SZ    1.00\r\n") != std::string::npos;
-    };
-    std::string shown;
-    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-         !merged(shown) && std::chrono::steady_clock::now() < deadline;
-         std::this_thread::sleep_for(std::chrono::milliseconds(200))) {
-        shown = testsupport::Run("wine reg query 'HKLM\\SOFTWARE\\Ostmere\\Varnholt' /reg:32").output;
-    }
-    EXPECT_TRUE(merged(shown)) << shown;
-}
-
 }  // namespace
 }  // namespace app

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+
 struct SeenBox {
     QString title;
     QString text;
@@ -34,6 +36,9 @@ public:
 
     const QList<SeenBox>& seen() const { return seen_; }
 
+    // Called with each box's text while the box is up, before it is answered.
+    std::function<void(const QString&)> whileShown;
+
 private:
     static constexpr int kPollMs = 5;
 
@@ -45,6 +50,9 @@ private:
         QAbstractButton* preferred = box->defaultButton();
         seen_.append({box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
                       box->standardButton(preferred), box->font(), box->windowFlags()});
+        if (whileShown) {
+            whileShown(box->text());
+        }
         QAbstractButton* press = nullptr;
         if (!answers_.isEmpty()) {
             const QMessageBox::StandardButton answer = answers_.takeFirst();

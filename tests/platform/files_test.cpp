@@ -2,6 +2,7 @@
 // Wine prefix.
 #include "platform/files.h"
 #include "platform/drives.h"
+#include "platform/posix/launch.h"
 #include "platform/runtime.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/install_fixtures.h"
@@ -208,13 +209,13 @@ TEST_F(StartDocumentTest, AMissingDocumentOrLauncherIsFileNotFound) {
     const Case cases[] = {
         {"missing document", {"wine"}, u"C:\\Game\\missing.reg", false},
         {"no launcher", {}, u"C:\\Game\\varnholtinstall.reg", false},
-        {"launcher that cannot be started", {"wine"}, u"C:\\Game\\varnholtinstall.reg", true},
+        {"opener that cannot be started", {"xdg-open"}, u"C:\\Game\\Readme.txt", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testsupport::RecordingLaunchers launchers(c.launchers, false);
         if (c.launcherBroken) {
-            WriteFile(launchers.folder() / "wine", "#!/nonexistent/interpreter\n");
+            WriteFile(launchers.folder() / c.launchers.front(), "#!/nonexistent/interpreter\n");
         }
         try {
             StartDocument(c.document);
@@ -224,6 +225,54 @@ TEST_F(StartDocumentTest, AMissingDocumentOrLauncherIsFileNotFound) {
             EXPECT_EQ(TextToUtf8(error.Description()), "File not found");
         }
         EXPECT_FALSE(fs::exists(launchers.record()));
+    }
+}
+
+// The import is waited for: whatever keeps the values out of the prefix is
+// raised, with the command that merges them by hand.
+TEST_F(StartDocumentTest, ARegistryImportThatDoesNotMergeSaysHowToFinish) {
+    const std::string script = HostPathOf("varnholtinstall.reg");
+    const std::string command =
+        "WINEPREFIX=\"" + prefix.root().string() + "\" wine reg import \"" + script + "\" /reg:32";
+    struct Case {
+        const char* what;
+        std::string then;  // what the stand-in for wine does after recording
+        std::chrono::milliseconds bound;
+        int32_t number;  // 0: merged
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"exit status 0: merged", "", std::chrono::seconds(20), 0, ""},
+        {"a script the tool rejects", "exit 1", std::chrono::seconds(20), 1603,
+         "Wine's registry tool ended with exit code 1"},
+        {"killed", "kill -9 $$", std::chrono::seconds(20), 1603, "Wine's registry tool was ended by signal 9"},
+        {"still running at the bound: ended, with what it started", "/bin/sleep 60 & echo $! > \"$0.child\"; wait",
+         std::chrono::milliseconds(500), 1460, "Wine's registry tool did not finish within 0 seconds"},
+        {"Wine that cannot start", "", std::chrono::seconds(20), 1603,
+         "Wine could not be started (No such file or directory)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::RecordingLaunchers launchers({"wine"}, false, c.then);
+        const std::string wine = (launchers.folder() / "wine").string();
+        if (c.reason.starts_with("Wine could not")) {
+            WriteFile(wine, "#!/nonexistent/interpreter\n");
+        }
+        try {
+            ImportRegistryScript(wine, script, c.bound);
+            EXPECT_EQ(c.number, 0);
+        } catch (const RaisedError& error) {
+            EXPECT_EQ(error.Number(), c.number);
+            EXPECT_EQ(TextToUtf8(error.Description()),
+                      "The game's files are installed, but its registry settings were not merged: " + c.reason +
+                          ".\n\nTo finish the installation, run this command:\n" + command);
+        }
+        if (fs::exists(wine + ".child")) {
+            // Gone, or ended and waiting for init to reap it.
+            const std::string status = "/proc/" + std::to_string(std::stoi(ReadFile(wine + ".child"))) + "/stat";
+            const bool running = fs::exists(status) && ReadFile(status).find(") Z ") == std::string::npos;
+            EXPECT_FALSE(running) << "a program the import started outlived it";
+        }
     }
 }
 

@@ -60,23 +60,27 @@ std::map<std::string, std::string> ExpectedInstall(const fs::path& cd) {
     return files;
 }
 
-fs::path PlaceRegistryScript() {
+std::string SampleRegistryScript() {
+    return ReadFile(fs::path(VARNHOLT_SOURCE_DIR) / "scripts" / "varnholtinstall.reg");
+}
+
+fs::path PlaceRegistryScript(const std::string& contents) {
     // Test processes running side by side place the same script; each
     // renames a whole copy into place, so no reader ever sees half of one.
     const fs::path script = fs::read_symlink("/proc/self/exe").parent_path() / "varnholtinstall.reg";
     const fs::path part = script.string() + "." + std::to_string(getpid());
-    WriteFile(part, ReadFile(fs::path(VARNHOLT_SOURCE_DIR) / "scripts" / "varnholtinstall.reg"));
+    WriteFile(part, contents);
     fs::rename(part, script);
     return script;
 }
 
-RecordingLaunchers::RecordingLaunchers(std::vector<std::string> names, bool keepSystemPath) {
+RecordingLaunchers::RecordingLaunchers(std::vector<std::string> names, bool keepSystemPath, const std::string& then) {
     const char* path = std::getenv("PATH");
     const std::string systemPath = path != nullptr ? path : "/usr/bin:/bin";
     for (const auto& name : names) {
         const fs::path script = bin_ / name;
         WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" > '" + record().string() + ".part'\n/bin/mv '" +
-                              record().string() + ".part' '" + record().string() + "'\n");
+                              record().string() + ".part' '" + record().string() + "'\n" + then + "\n");
         fs::permissions(script, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
     }
     OpenToEveryone(bin_.path());

@@ -24,17 +24,22 @@ const fs::path& DemoCd();
 // entries as cabextract extracts them, and the loose files.
 std::map<std::string, std::string> ExpectedInstall(const fs::path& cd);
 
-// Places the sample varnholtinstall.reg of scripts/ beside the running
-// executable (where the installer looks for it) and returns its path.
-fs::path PlaceRegistryScript();
+// The sample varnholtinstall.reg of scripts/.
+std::string SampleRegistryScript();
+
+// Places `script` as varnholtinstall.reg beside the running executable
+// (where the installer looks for it) and returns its path.
+fs::path PlaceRegistryScript(const std::string& script = SampleRegistryScript());
 
 // A folder put first on PATH for the object's life (or made the whole PATH,
 // so that no launcher of the system is found), holding stand-ins for the
 // named launchers that write their arguments (one per line, program first)
-// to record() and end.
+// to record(), then run the shell commands `then` (nothing: they end with
+// status 0).
 class RecordingLaunchers {
 public:
-    explicit RecordingLaunchers(std::vector<std::string> names = {"wine", "xdg-open"}, bool keepSystemPath = true);
+    explicit RecordingLaunchers(std::vector<std::string> names = {"wine", "xdg-open"}, bool keepSystemPath = true,
+                                const std::string& then = "");
     ~RecordingLaunchers();
     RecordingLaunchers(const RecordingLaunchers&) = delete;
     RecordingLaunchers& operator=(const RecordingLaunchers&) = delete;
