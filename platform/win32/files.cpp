@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include "platform/common/file_errors.h"
+#include "platform/common/registry_merge.h"
 #include "platform/runtime.h"
 #include "platform/win32/shell.h"
 
@@ -10,6 +11,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -59,7 +62,10 @@ std::string TemporaryBeside(const std::string& destination) {
     return temporary;
 }
 
-[[noreturn]] void RaiseSystemError(DWORD code) {
+std::u16string Text(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+
+// The system's text for `code`, without its line end; "" when it has none.
+std::u16string SystemText(DWORD code) {
     wchar_t* text = nullptr;
     const DWORD length =
         ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -70,8 +76,22 @@ std::string TemporaryBeside(const std::string& destination) {
            (description.back() == u'\n' || description.back() == u'\r' || description.back() == u' ')) {
         description.pop_back();
     }
+    return description;
+}
+
+[[noreturn]] void RaiseSystemError(DWORD code) {
+    const std::u16string description = SystemText(code);
     throw RaisedError(static_cast<int32_t>(code), kRuntimeSource,
                       description.empty() ? u"Unknown error." : description);
+}
+
+// The system's text for `code` as a clause inside a sentence of ours.
+std::u16string SystemClause(DWORD code) {
+    std::u16string text = SystemText(code);
+    if (!text.empty() && text.back() == u'.') {
+        text.pop_back();
+    }
+    return text.empty() ? u"error " + Text(std::to_wstring(code)) : text;
 }
 
 bool IsRegistryScript(const std::wstring& path) {
@@ -111,13 +131,126 @@ win32::ShellAnswer ShellExecuteRequest(const win32::ShellRequest& request) {
     info.cbSize = sizeof info;
     // The shell shows no failure of its own (it is raised), and it has
     // carried the request out before the program may end.
-    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC | (request.wait ? SEE_MASK_NOCLOSEPROCESS : 0);
+    // The window a consent prompt belongs to: the installer's own, active
+    // again once its last message box has closed, so the prompt comes to
+    // the front rather than flashing in the taskbar.
+    info.hwnd = ::GetActiveWindow();
     info.lpVerb = request.verb.empty() ? nullptr : request.verb.c_str();
     info.lpFile = request.file.c_str();
     info.lpParameters = request.parameters.empty() ? nullptr : request.parameters.c_str();
     info.nShow = request.show;
-    const bool started = ::ShellExecuteExW(&info) != FALSE;
-    return {started, started ? NO_ERROR : ::GetLastError(), reinterpret_cast<INT_PTR>(info.hInstApp)};
+    win32::ShellAnswer answer;
+    answer.started = ::ShellExecuteExW(&info) != FALSE;
+    answer.error = answer.started ? NO_ERROR : ::GetLastError();
+    answer.instApp = reinterpret_cast<INT_PTR>(info.hInstApp);
+    if (answer.started && request.wait) {
+        // The shell hands over no process only when none was made (DDE, a
+        // running program reused); a program file always gives one, and a
+        // missing one counts as an end that could not be seen.
+        answer.exitCode = ERROR_INVALID_HANDLE;
+        if (info.hProcess != nullptr) {
+            const auto bound = std::chrono::duration_cast<std::chrono::milliseconds>(kRegistryImportBound);
+            answer.finished = ::WaitForSingleObject(info.hProcess, static_cast<DWORD>(bound.count())) == WAIT_OBJECT_0;
+            if (answer.finished) {
+                ::GetExitCodeProcess(info.hProcess, &answer.exitCode);
+            } else {
+                // Not left to write the values after the player was told
+                // they are missing (an elevated one may refuse this).
+                ::TerminateProcess(info.hProcess, ERROR_TIMEOUT);
+            }
+            ::CloseHandle(info.hProcess);
+        }
+    }
+    return answer;
+}
+
+// A copy of a registry script in the user's temporary folder while the
+// object lives: an elevated program runs in another logon session, which
+// does not see this one's mapped or SUBST drives.
+class TemporaryCopy {
+public:
+    explicit TemporaryCopy(const std::wstring& document) {
+        wchar_t folder[MAX_PATH + 1];
+        wchar_t reserved[MAX_PATH];
+        const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+        if (length == 0 || length > MAX_PATH || ::GetTempFileNameW(folder, L"vh", 0, reserved) == 0) {
+            error_ = ::GetLastError();
+            return;
+        }
+        // The reserved name keeps the copy's unique; the copy keeps the
+        // script's extension.
+        reserved_ = reserved;
+        path_ = reserved_ + L".reg";
+        if (!::CopyFileW(document.c_str(), path_.c_str(), TRUE)) {
+            error_ = ::GetLastError();
+            path_.clear();
+        }
+    }
+    ~TemporaryCopy() {
+        if (!path_.empty()) {
+            ::DeleteFileW(path_.c_str());
+        }
+        if (!reserved_.empty()) {
+            ::DeleteFileW(reserved_.c_str());
+        }
+    }
+    TemporaryCopy(const TemporaryCopy&) = delete;
+    TemporaryCopy& operator=(const TemporaryCopy&) = delete;
+
+    const std::wstring& path() const { return path_; }  // "" when none could be made
+    DWORD error() const { return error_; }
+
+private:
+    std::wstring reserved_;
+    std::wstring path_;
+    DWORD error_ = NO_ERROR;
+};
+
+// Merges the registry script into the 32-bit view with the system's registry
+// tool and waits for it; any failure is raised with the report of a script
+// that was not merged, naming the command that finishes the installation.
+void MergeIntoThirtyTwoBitView(const std::wstring& document, const win32::SystemFacts& system,
+                               const win32::Shell& shell) {
+    const std::wstring quoted = L"\"" + document + L"\"";
+    std::u16string command = u"reg import " + Text(quoted) + u" /reg:32";
+    if (system.writingMachineKeysNeedsConsent) {
+        command += u"\n(in a Command Prompt run as administrator)";
+    }
+    std::optional<TemporaryCopy> copy;
+    std::wstring script = quoted;
+    if (system.writingMachineKeysNeedsConsent) {
+        copy.emplace(document);
+        if (copy->path().empty()) {
+            RaiseRegistryNotMerged(
+                static_cast<int32_t>(copy->error()),
+                u"the script could not be copied to the temporary folder (" + SystemClause(copy->error()) + u")",
+                command);
+        }
+        script = L"\"" + copy->path() + L"\"";
+    }
+    const win32::ShellAnswer answer =
+        shell({system.writingMachineKeysNeedsConsent ? L"runas" : L"", system.systemFolder + L"\\reg.exe",
+               L"import " + script + L" /reg:32", SW_HIDE, true});
+    if (!answer.started) {
+        const DWORD code = FailureCode(answer);
+        if (code == ERROR_CANCELLED) {
+            RaiseRegistryNotMerged(kMergeConsentDeclined, u"the administrator's consent was declined", command);
+        }
+        RaiseRegistryNotMerged(static_cast<int32_t>(code),
+                               u"the registry tool could not be started (" + SystemClause(code) + u")", command);
+    }
+    if (!answer.finished) {
+        RaiseRegistryNotMerged(kMergeTimedOut,
+                               u"the registry tool did not finish within " +
+                                   Text(std::to_wstring(kRegistryImportBound.count())) + u" seconds",
+                               command);
+    }
+    if (answer.exitCode != 0) {
+        RaiseRegistryNotMerged(kMergeToolFailed,
+                               u"the registry tool ended with exit code " + Text(std::to_wstring(answer.exitCode)),
+                               command);
+    }
 }
 
 std::wstring SystemFolder(UINT(WINAPI* get)(LPWSTR, UINT)) {
@@ -141,11 +274,36 @@ ComApartment::~ComApartment() {
     }
 }
 
+bool IsSixtyFourBitWindows(bool sixtyFourBitBuild, std::optional<USHORT> nativeMachine, bool wow64) {
+    if (sixtyFourBitBuild) {
+        return true;
+    }
+    if (nativeMachine) {
+        return *nativeMachine != IMAGE_FILE_MACHINE_I386 && *nativeMachine != IMAGE_FILE_MACHINE_ARMNT;
+    }
+    return wow64;
+}
+
 SystemFacts RunningSystem() {
     SystemFacts system;
-    // A 64-bit build runs only there; the shipped 32-bit one asks WOW64.
+    // IsWow64Process alone says FALSE for an x86 program on some ARM64
+    // systems; IsWow64Process2 names the machine itself, where it exists.
+    using IsWow64Process2Call = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    std::optional<USHORT> nativeMachine;
+    if (const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll")) {
+        const auto call =
+            reinterpret_cast<IsWow64Process2Call>(reinterpret_cast<void*>(::GetProcAddress(kernel, "IsWow64Process2")));
+        USHORT process = 0;
+        USHORT native = 0;
+        if (call != nullptr && call(::GetCurrentProcess(), &process, &native)) {
+            nativeMachine = native;
+        }
+    }
     BOOL wow64 = FALSE;
-    system.sixtyFourBit = sizeof(void*) == 8 || (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64);
+    if (!::IsWow64Process(::GetCurrentProcess(), &wow64)) {
+        wow64 = FALSE;
+    }
+    system.sixtyFourBit = IsSixtyFourBitWindows(sizeof(void*) == 8, nativeMachine, wow64 != FALSE);
     // Refused only where UAC keeps HKLM from this process until an
     // administrator consents. (The program's manifest names its execution
     // level, so no registry virtualisation hides a refusal.)
@@ -166,23 +324,20 @@ SystemFacts RunningSystem() {
 }
 
 void StartExistingDocument(const std::wstring& document, const SystemFacts& system, const Shell& shell) {
-    const std::wstring quoted = L"\"" + document + L"\"";
-    ShellAnswer answer;
     if (IsRegistryScript(document) && system.sixtyFourBit) {
         // Opening the script would start the 64-bit registry editor, which
         // writes the 64-bit view; the game reads the 32-bit one. reg.exe
         // names the view; it is a console tool, so no window.
-        answer = shell({system.writingMachineKeysNeedsConsent ? L"runas" : L"", system.systemFolder + L"\\reg.exe",
-                        L"import " + quoted + L" /reg:32", SW_HIDE});
-    } else {
-        answer = shell({L"", document, L"", SW_SHOWNORMAL});
-        // Where nothing is registered for registry scripts (a Wine prefix,
-        // a stripped-down system), the registry editor, as Windows' own
-        // registration does. Only then: a declined consent prompt must not
-        // bring a second one.
-        if (!answer.started && HasNoAssociation(answer) && IsRegistryScript(document)) {
-            answer = shell({L"", system.windowsFolder + L"\\regedit.exe", quoted, SW_SHOWNORMAL});
-        }
+        MergeIntoThirtyTwoBitView(document, system, shell);
+        return;
+    }
+    ShellAnswer answer = shell({L"", document, L"", SW_SHOWNORMAL});
+    // Where nothing is registered for registry scripts (a Wine prefix, a
+    // stripped-down system), the registry editor, as Windows' own
+    // registration does. Only then: a declined consent prompt must not bring
+    // a second one.
+    if (!answer.started && HasNoAssociation(answer) && IsRegistryScript(document)) {
+        answer = shell({L"", system.windowsFolder + L"\\regedit.exe", L"\"" + document + L"\"", SW_SHOWNORMAL});
     }
     if (!answer.started) {
         RaiseSystemError(FailureCode(answer));

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace platform::win32 {
@@ -30,6 +31,9 @@ struct ShellRequest {
     std::wstring file;  // always a full path
     std::wstring parameters;
     int show = SW_SHOWNORMAL;
+    // Wait for the program started (at most kRegistryImportBound) and read
+    // its exit code.
+    bool wait = false;
 
     bool operator==(const ShellRequest&) const = default;
 };
@@ -39,9 +43,20 @@ struct ShellAnswer {
     bool started = false;
     DWORD error = NO_ERROR;  // the system's code when it did not start
     INT_PTR instApp = 0;     // its SE_ERR_ value then
+    // For a request that waits: whether the program ended within the bound,
+    // and its exit code then.
+    bool finished = true;
+    DWORD exitCode = 0;
 };
 
 using Shell = std::function<ShellAnswer(const ShellRequest&)>;
+
+// Whether Windows itself is 64-bit, where the registry has a 32-bit view
+// beside the native one: always for a 64-bit build; otherwise from the
+// native machine IsWow64Process2 names (Windows 10 1709 and later), which
+// is neither x86 nor 32-bit ARM there; where that call does not exist, from
+// IsWow64Process, which is all older systems have (and where it is right).
+bool IsSixtyFourBitWindows(bool sixtyFourBitBuild, std::optional<USHORT> nativeMachine, bool wow64);
 
 // The facts the hand-off of a registry script depends on.
 struct SystemFacts {
@@ -61,11 +76,18 @@ SystemFacts RunningSystem();
 // Starts `document`, an existing file, through `shell`:
 // - a registry script on 64-bit Windows: the system's registry tool,
 //   `reg.exe import "document" /reg:32`, with no window, asking for consent
-//   only where writing HKLM needs it;
+//   only where writing HKLM needs it (then from a copy in the temporary
+//   folder, which the elevated tool can read where a mapped drive is not
+//   visible to it, removed afterwards). The tool shows nothing, so it is
+//   waited for: one that cannot start, is refused consent, ends with a
+//   nonzero code or outlasts the bound is raised with the report of a
+//   script that was not merged (the system's code, 1223 for a declined
+//   consent, 1460 past the bound, 1603 for a nonzero exit);
 // - anything else, and a registry script on 32-bit Windows: the program
-//   associated with it; a registry script with no (complete) association
-//   goes to the registry editor, as Windows' own association does.
-// A start that fails is raised with the system's code and text.
+//   associated with it, not waited for (the registry editor shows its own
+//   confirmation and result); a registry script with no (complete)
+//   association goes to the registry editor, as Windows' own association
+//   does. A start that fails is raised with the system's code and text.
 void StartExistingDocument(const std::wstring& document, const SystemFacts& system, const Shell& shell);
 
 }  // namespace platform::win32

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -104,11 +105,10 @@ BOOL CALLBACK FindProcessWindow(HWND window, LPARAM context) {
 // mark when they run.
 class Installer {
 public:
-    Installer() {
+    explicit Installer(const std::string& script = testsupport::SampleRegistryScript()) {
         fs::create_directories(program());
         fs::copy_file(OnUnixRoot(VARNHOLT_INSTALLER_EXE), program() / "VarnholtInstall.exe");
-        fs::copy_file(OnUnixRoot(VARNHOLT_SOURCE_DIR) / "scripts" / "varnholtinstall.reg",
-                      program() / "varnholtinstall.reg");
+        testsupport::WriteFile(program() / "varnholtinstall.reg", script);
         for (const fs::path& folder : {program(), current_.path()}) {
             for (const char* name : kPlantedNames) {
                 fs::copy_file(OnUnixRoot(VARNHOLT_PLANTED_EXE), folder / name);
@@ -145,13 +145,16 @@ public:
     }
 
     // The message box shown now (waiting for one), as "<text>", pressed with
-    // `button`; "" when none came.
-    std::string Answer(int button, Clock::duration wait = kWait) const {
+    // `button` after `whileShown` has run; "" when none came.
+    std::string Answer(int button, Clock::duration wait = kWait, const std::function<void()>& whileShown = {}) const {
         const HWND box = WaitForWindow("#32770", wait);
         if (box == nullptr) {
             return "";
         }
         const std::string text = TextOf(GetDlgItem(box, kMessageBoxTextId));
+        if (whileShown) {
+            whileShown();
+        }
         EXPECT_EQ(TextOf(box), "VarnholtInstall");
         EXPECT_NE(GetDlgItem(box, button), nullptr) << text;
         SendMessageW(GetDlgItem(box, button), BM_CLICK, 0, 0);
@@ -173,6 +176,8 @@ public:
 
     HWND MainWindow() const { return WaitForWindow("VarnholtInstallMain"); }
 
+    fs::path program() const { return folder_ / L"Varnholt \u03a9"; }
+
     // The planted programs that ran.
     std::vector<std::string> PlantedThatRan() const {
         std::vector<std::string> ran;
@@ -192,8 +197,6 @@ private:
         EnumWindows(&FindProcessWindow, reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
-
-    fs::path program() const { return folder_ / L"Varnholt \u03a9"; }
 
     testsupport::TempDir folder_;
     testsupport::TempDir current_;
@@ -333,45 +336,71 @@ bool GameKeyIn(REGSAM view) {
     return true;
 }
 
+// The registry script is merged before the completion box shows; one the
+// registry tool rejects ends the install with the report that says how to
+// finish, and the game's files stay.
 TEST(FrontEnd, InstallsTheDemoCdIntoThePrefixAndMergesTheRegistryScript) {
     const CdDrive cd(testsupport::DemoCd());
     const fs::path installed = "C:\\Ostmere\\Varnholt";
-    fs::remove_all(installed);
-    DeleteGameKey(KEY_WOW64_32KEY);
-    DeleteGameKey(KEY_WOW64_64KEY);
+    struct Case {
+        const char* what;
+        std::string script;
+        std::string lastBox;  // the report ends with the command, after the script's folder
+        int exitStatus;
+        bool merged;
+    };
+    const Case cases[] = {
+        {"the sample script", testsupport::SampleRegistryScript(),
+         "Varnholt installation complete! Run C:\\Ostmere\\Varnholt\\ to start the game. No shortcuts have been "
+         "created.",
+         0, true},
+        {"a script the registry tool rejects", "not a registry script\r\n",
+         "Run-time error '1603':\n\nThe game's files are installed, but its registry settings were not merged: the "
+         "registry tool ended with exit code 1.\n\nTo finish the installation, run this command:\nreg import \"",
+         1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(installed);
+        DeleteGameKey(KEY_WOW64_32KEY);
+        DeleteGameKey(KEY_WOW64_64KEY);
 
-    Installer installer;
-    installer.Answer(IDYES);
-    installer.Answer(IDYES);
-    const HWND window = installer.MainWindow();
-    ASSERT_NE(window, nullptr);
-    std::vector<HWND> buttons;
-    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (TextOf(child) == "Install") {
-            buttons.push_back(child);
+        Installer installer(c.script);
+        installer.Answer(IDYES);
+        installer.Answer(IDYES);
+        const HWND window = installer.MainWindow();
+        ASSERT_NE(window, nullptr);
+        std::vector<HWND> buttons;
+        for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+            if (TextOf(child) == "Install") {
+                buttons.push_back(child);
+            }
         }
-    }
-    ASSERT_EQ(buttons.size(), 1u);
-    PostMessageW(buttons[0], BM_CLICK, 0, 0);
-    EXPECT_EQ(installer.Answer(IDYES), "Are you sure you want to install Varnholt to C:\\Ostmere\\Varnholt\\?");
-    EXPECT_EQ(installer.Answer(IDOK).rfind("Some files may take a long time to copy", 0), 0u);
-    EXPECT_EQ(installer.Answer(IDOK, kInstallWait),
-              "Varnholt installation complete! Run C:\\Ostmere\\Varnholt\\ to start the game. No shortcuts have been "
-              "created.");
-    EXPECT_EQ(installer.ExitStatus(), 0);
+        ASSERT_EQ(buttons.size(), 1u);
+        PostMessageW(buttons[0], BM_CLICK, 0, 0);
+        EXPECT_EQ(installer.Answer(IDYES), "Are you sure you want to install Varnholt to C:\\Ostmere\\Varnholt\\?");
+        EXPECT_EQ(installer.Answer(IDOK).rfind("Some files may take a long time to copy", 0), 0u);
+        // The values as the 32-bit game reads them, the moment the last box
+        // is up: nothing may still be on its way.
+        std::string version;
+        const std::string last = installer.Answer(IDOK, kInstallWait, [&] { version = ValueOf(L"Version"); });
+        EXPECT_EQ(last.rfind(c.lastBox, 0), 0u) << last;
+        if (!c.merged) {
+            const fs::path script = (installer.program() / "varnholtinstall.reg").make_preferred();
+            EXPECT_EQ(last.substr(c.lastBox.size()), Narrow(script.wstring()) + "\" /reg:32");
+        }
+        EXPECT_EQ(installer.ExitStatus(), c.exitStatus);
+        EXPECT_EQ(version, c.merged ? "1.00" : "");
+        EXPECT_EQ(ValueOf(L"InstallPath"), c.merged ? "C:\\Ostmere\\Varnholt\\" : "");
 
-    EXPECT_EQ(testsupport::ReadTree(installed), testsupport::ExpectedInstall(testsupport::DemoCd()));
-    // The script went to the system's own registry tool (never a program of
-    // that name in the installer's or the current folder), which merged it
-    // into the view the 32-bit game reads, and only there.
-    const auto deadline = Clock::now() + kWait;
-    while (ValueOf(L"Version").empty() && Clock::now() < deadline) {
-        std::this_thread::sleep_for(kPoll);
+        // Nothing is rolled back. The script went to the system's own
+        // registry tool (never a program of that name in the installer's or
+        // the current folder), which wrote the view the 32-bit game reads,
+        // and only there.
+        EXPECT_EQ(testsupport::ReadTree(installed), testsupport::ExpectedInstall(testsupport::DemoCd()));
+        EXPECT_FALSE(GameKeyIn(KEY_WOW64_64KEY));
+        EXPECT_EQ(installer.PlantedThatRan(), std::vector<std::string>{});
     }
-    EXPECT_EQ(ValueOf(L"InstallPath"), "C:\\Ostmere\\Varnholt\\");
-    EXPECT_EQ(ValueOf(L"Version"), "1.00");
-    EXPECT_FALSE(GameKeyIn(KEY_WOW64_64KEY));
-    EXPECT_EQ(installer.PlantedThatRan(), std::vector<std::string>{});
 }
 
 TEST(FrontEnd, AFailedInstallShowsTheRuntimeReportAndEnds) {

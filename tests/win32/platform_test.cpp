@@ -10,6 +10,7 @@
 #include "platform/win32/shell.h"
 
 #include <deque>
+#include <optional>
 
 namespace {
 
@@ -81,12 +82,22 @@ TEST(FileCopyNearMaxPath, TheTemporaryNameNeverPushesAPathPastTheLimit) {
     }
 }
 
-// A shell that answers from a script and records what it was asked.
+// A shell that answers from a script and records what it was asked. A
+// request's copy of the script in the temporary folder is read while it is
+// asked, and shown as <copy> in the record.
 class ScriptedShell {
 public:
-    explicit ScriptedShell(std::deque<ShellAnswer> answers) : answers_(std::move(answers)) {}
+    ScriptedShell(std::deque<ShellAnswer> answers, std::wstring temporaryFolder)
+        : answers_(std::move(answers)), temporaryFolder_(std::move(temporaryFolder)) {}
 
-    ShellAnswer operator()(const ShellRequest& request) {
+    ShellAnswer operator()(ShellRequest request) {
+        const std::size_t copy = request.parameters.find(temporaryFolder_);
+        if (copy != std::wstring::npos) {
+            const std::size_t end = request.parameters.find(L'"', copy);
+            copyPath = request.parameters.substr(copy, end - copy);
+            copyBytes = testsupport::ReadFile(copyPath);
+            request.parameters.replace(copy, end - copy, L"<copy>");
+        }
         asked.push_back(request);
         if (answers_.empty()) {
             ADD_FAILURE() << "asked once more than expected";
@@ -98,22 +109,32 @@ public:
     }
 
     std::vector<ShellRequest> asked;
+    fs::path copyPath;
+    std::string copyBytes;
 
 private:
     std::deque<ShellAnswer> answers_;
+    std::wstring temporaryFolder_;
 };
 
 TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCode) {
-    const std::wstring script = L"C:\\Games\\Varnholt \u03a9\\varnholtinstall.reg";
+    testsupport::TempDir dir;
+    fs::create_directories(dir / L"Varnholt \u03a9");
+    const std::wstring script = fs::absolute(dir / L"Varnholt \u03a9" / L"varnholtinstall.reg").wstring();
+    testsupport::WriteFile(script, "REGEDIT4\r\n");
+    wchar_t temporaryFolder[MAX_PATH + 1];
+    ASSERT_NE(GetTempPathW(MAX_PATH + 1, temporaryFolder), 0u);
+
     const std::wstring quoted = L"\"" + script + L"\"";
     const ShellAnswer started{true, NO_ERROR, 42};
     const ShellAnswer noAssociation{false, ERROR_NO_ASSOCIATION, SE_ERR_NOASSOC};
     const ShellAnswer declined{false, ERROR_CANCELLED, SE_ERR_ACCESSDENIED};
     const ShellRequest association{L"", script, L"", SW_SHOWNORMAL};
     const ShellRequest registryEditor{L"", L"C:\\WINDOWS\\regedit.exe", quoted, SW_SHOWNORMAL};
-    const ShellRequest registryTool{L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import " + quoted + L" /reg:32", SW_HIDE};
-    ShellRequest registryToolWithConsent = registryTool;
-    registryToolWithConsent.verb = L"runas";
+    const ShellRequest registryTool{L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import " + quoted + L" /reg:32", SW_HIDE,
+                                    true};
+    const ShellRequest registryToolWithConsent{L"runas", L"C:\\WINDOWS\\system32\\reg.exe",
+                                               L"import \"<copy>\" /reg:32", SW_HIDE, true};
 
     struct Case {
         const char* what;
@@ -161,7 +182,7 @@ TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCo
          {noAssociation, {false, ERROR_FILE_NOT_FOUND, SE_ERR_FNF}},
          {association, registryEditor},
          ERROR_FILE_NOT_FOUND},
-        {"64-bit Windows, HKLM needs consent: the registry tool into the 32-bit view, asking once",
+        {"64-bit Windows, HKLM needs consent: the registry tool into the 32-bit view, asking once, from a copy",
          true,
          true,
          script,
@@ -182,6 +203,27 @@ TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCo
          {declined},
          {registryToolWithConsent},
          ERROR_CANCELLED},
+        {"64-bit Windows, the tool rejects the script",
+         true,
+         false,
+         script,
+         {{true, NO_ERROR, 42, true, 1}},
+         {registryTool},
+         1603},
+        {"64-bit Windows, the tool outlasts the bound",
+         true,
+         true,
+         script,
+         {{true, NO_ERROR, 42, false}},
+         {registryToolWithConsent},
+         ERROR_TIMEOUT},
+        {"64-bit Windows, the tool cannot start",
+         true,
+         false,
+         script,
+         {{false, ERROR_FILE_NOT_FOUND, SE_ERR_FNF}},
+         {registryTool},
+         ERROR_FILE_NOT_FOUND},
         {"another document with nothing associated: no registry editor",
          true,
          false,
@@ -194,28 +236,68 @@ TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCo
          false,
          L"C:\\Games\\SETUP.REG",
          {started},
-         {{L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import \"C:\\Games\\SETUP.REG\" /reg:32", SW_HIDE}},
+         {{L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import \"C:\\Games\\SETUP.REG\" /reg:32", SW_HIDE, true}},
          NO_ERROR},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const SystemFacts system{c.sixtyFourBit, c.needsConsent, L"C:\\WINDOWS\\system32", L"C:\\WINDOWS"};
-        ScriptedShell shell(c.answers);
+        ScriptedShell shell(c.answers, temporaryFolder);
         DWORD raised = NO_ERROR;
         try {
             platform::win32::StartExistingDocument(c.document, system, std::ref(shell));
         } catch (const platform::RaisedError& error) {
             raised = static_cast<DWORD>(error.Number());
-            EXPECT_FALSE(error.Description().empty());
+            const std::string description = platform::TextToUtf8(error.Description());
+            // A merge that failed says so, and how to finish it.
+            const bool merging = c.sixtyFourBit && c.document.ends_with(L".reg");
+            EXPECT_EQ(description.find("registry settings were not merged") != std::string::npos, merging)
+                << description;
+            if (merging) {
+                EXPECT_NE(description.find("reg import \"" +
+                                           platform::TextToUtf8(std::u16string(c.document.begin(), c.document.end())) +
+                                           "\" /reg:32"),
+                          std::string::npos)
+                    << description;
+            }
         }
         EXPECT_EQ(raised, c.raised);
         EXPECT_TRUE(shell.asked == c.asked);
+        // The elevated tool read a copy of the script, which is gone again.
+        if (!shell.copyPath.empty()) {
+            EXPECT_EQ(shell.copyBytes, "REGEDIT4\r\n");
+            EXPECT_FALSE(fs::exists(shell.copyPath));
+        }
+    }
+}
+
+TEST(DocumentStart, SixtyFourBitWindowsIsTheMachinesNotTheProcesss) {
+    struct Case {
+        const char* what;
+        bool sixtyFourBitBuild;
+        std::optional<USHORT> nativeMachine;  // none: IsWow64Process2 is absent
+        bool wow64;
+        bool sixtyFourBit;
+    };
+    const Case cases[] = {
+        {"x86 on AMD64", false, IMAGE_FILE_MACHINE_AMD64, true, true},
+        {"x86 on ARM64, where IsWow64Process says FALSE", false, IMAGE_FILE_MACHINE_ARM64, false, true},
+        {"native I386", false, IMAGE_FILE_MACHINE_I386, false, false},
+        {"x86 on 32-bit ARM", false, IMAGE_FILE_MACHINE_ARMNT, false, false},
+        {"native AMD64 (the 64-bit build)", true, IMAGE_FILE_MACHINE_AMD64, false, true},
+        {"IsWow64Process2 absent, under WOW64", false, std::nullopt, true, true},
+        {"IsWow64Process2 absent, 32-bit Windows", false, std::nullopt, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(platform::win32::IsSixtyFourBitWindows(c.sixtyFourBitBuild, c.nativeMachine, c.wow64),
+                  c.sixtyFourBit);
     }
 }
 
 TEST(DocumentStart, TheRunningSystemIsSixtyFourBitAndItsFoldersAreFull) {
-    // This test program is a 64-bit one, so it decides as the 32-bit
-    // program does on 64-bit Windows.
+    // Wine's 64-bit prefix is 64-bit Windows, for the 32-bit build of this
+    // test (under WOW64) as for the 64-bit one.
     const SystemFacts system = platform::win32::RunningSystem();
     EXPECT_TRUE(system.sixtyFourBit);
     EXPECT_FALSE(system.writingMachineKeysNeedsConsent);  // Wine has no UAC
