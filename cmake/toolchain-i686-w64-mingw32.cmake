@@ -1,3 +1,6 @@
-# The shipped program: 32-bit Windows.
+# The shipped program: 32-bit Windows. Its tests run here under Wine's WOW64
+# in a 64-bit prefix (Wine's 32-bit part, wine32:i386, installed), as a
+# player's 64-bit Windows runs the program.
 set(VARNHOLT_MINGW_ARCH i686)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
