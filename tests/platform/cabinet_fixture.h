@@ -3,7 +3,7 @@
 // that no walk left a temporary file behind.
 #pragma once
 
-#include "platform/posix/cabinet/decoders.h"
+#include "cabformat/decoders.h"
 #include "tests/platform/cabinet_recorder.h"
 #include "tests/support/fixtures.h"
 
@@ -43,8 +43,8 @@ struct WalkOutcome {
 // Every folder goes to libmspack while this lives.
 class LibmspackDecodesAll {
 public:
-    LibmspackDecodesAll() { platform::cabservice::SetNativeDecoding(false); }
-    ~LibmspackDecodesAll() { platform::cabservice::SetNativeDecoding(true); }
+    LibmspackDecodesAll() { cabformat::SetNativeDecoding(false); }
+    ~LibmspackDecodesAll() { cabformat::SetNativeDecoding(true); }
     LibmspackDecodesAll(const LibmspackDecodesAll&) = delete;
     LibmspackDecodesAll& operator=(const LibmspackDecodesAll&) = delete;
 };

@@ -2,8 +2,7 @@
 // that steer it, names in the ANSI code page and entry dates.
 #include "platform/drives.h"
 #include "platform/kernel.h"
-#include "platform/posix/cabinet/output.h"
-#include "platform/posix/cabinet/win32_codes.h"
+#include "platform/posix/dos_stamp.h"
 #include "platform/setupapi.h"
 #include "tests/platform/cabinet_fixture.h"
 #include "tests/support/cab_writer.h"
@@ -23,6 +22,9 @@ using testsupport::CabWriterFolder;
 using testsupport::ReadFile;
 using testsupport::ReadTree;
 using testsupport::TempDir;
+
+// The code Windows gives for a name component too long.
+constexpr uint32_t kErrorFilenameExcedRange = 206;
 
 namespace {
 
@@ -318,8 +320,7 @@ TEST_F(CabinetServiceTest, TargetNamesThatCannotBeWrittenFailTheirEntryWithTheir
         {"a folder stands there", "C:\\a folder", ERROR_ACCESS_DENIED},
         {"a character Windows forbids", "C:\\what?.txt", ERROR_INVALID_NAME},
         {"a file stands where a folder should", "C:\\t.cab\\x.txt", ERROR_PATH_NOT_FOUND},
-        {"a name longer than the file system holds", "C:\\" + std::string(256, 'n'),
-         cabservice::ERROR_FILENAME_EXCED_RANGE},
+        {"a name longer than the file system holds", "C:\\" + std::string(256, 'n'), kErrorFilenameExcedRange},
         {"no terminator", "", ERROR_INVALID_NAME},
         {"empty name", std::string(1, '\0'), ERROR_PATH_NOT_FOUND},
     };
@@ -381,8 +382,7 @@ TEST_F(CabinetServiceTest, CallsThatCannotWalkFailWithTheirCodeAndReportNothing)
         {"cbCabinet ends inside the file records", "C:\\ends early.cab", ERROR_INVALID_DATA},
         {"a folder", "C:\\folder.cab", ERROR_ACCESS_DENIED},
         {"a pipe, which could block a read for ever", "C:\\pipe.cab", ERROR_INVALID_DATA},
-        {"a name longer than the file system holds", "C:\\" + std::string(256, 'n'),
-         cabservice::ERROR_FILENAME_EXCED_RANGE},
+        {"a name longer than the file system holds", "C:\\" + std::string(256, 'n'), kErrorFilenameExcedRange},
         {"empty path", "", ERROR_PATH_NOT_FOUND},
     };
     for (const auto& c : cases) {
@@ -527,7 +527,7 @@ TEST(LocalTimeOfDosStamp, AgreesWithTheCLibraryAlsoWhereTheOffsetChanges) {
             fields.tm_isdst = -1;
             const auto date = static_cast<uint16_t>((stamp.year - 1980) << 9 | stamp.month << 5 | stamp.day);
             const auto time = static_cast<uint16_t>(stamp.hour << 11 | stamp.minute << 5 | stamp.second / 2);
-            EXPECT_EQ(cabservice::LocalTimeOfDosStamp(date, time), std::optional<std::time_t>(std::mktime(&fields)));
+            EXPECT_EQ(platform::LocalTimeOfDosStamp(date, time), std::optional<std::time_t>(std::mktime(&fields)));
         }
     }
 }

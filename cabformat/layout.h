@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace platform::cabservice::format {
+namespace cabformat::layout {
 
-// CFHEADER, at offset 0 of the file (this service never searches further in).
+// CFHEADER, at offset 0 of the file (the engine never searches further in).
 constexpr uint32_t kSignature = 0x4643534D;  // "MSCF", little-endian
 constexpr std::size_t kHeaderSize = 36;
 constexpr std::size_t kHeaderSignature = 0;      // u32
@@ -90,4 +90,4 @@ inline uint32_t U32(const unsigned char* at) {
     return value;
 }
 
-}  // namespace platform::cabservice::format
+}  // namespace cabformat::layout
