@@ -4,7 +4,7 @@
 #pragma once
 
 #include "cabformat/decoders.h"
-#include "tests/platform/cabinet_recorder.h"
+#include "tests/support/cabinet_recorder.h"
 #include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
