@@ -1,5 +1,5 @@
 // LZX and Quantum folders, decoded by libmspack: the one part of the engine
-// that speaks to it (only libmspack_folders.cpp includes <mspack.h>).
+// that speaks to it: only libmspack_folders.cpp includes libmspack's header.
 //
 // Every cabinet a folder runs through is opened in libmspack over the set's
 // own byte sources, and the run is joined from its last cabinet backwards.
