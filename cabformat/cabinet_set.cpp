@@ -152,6 +152,9 @@ Error CabinetSet::extract(std::size_t index, const FileRecord& file, EntrySink& 
         return {Errc::Damaged};  // its data begins in a cabinet before this walk's first
     }
     const uint16_t compression = parts_[span->firstPart]->header.folders[span->firstFolder].compression;
+    if ((compression & layout::kCompressionMask) > layout::kCompressionLzx) {
+        return {Errc::Unsupported};
+    }
     if (DecodesNatively(compression)) {
         if (!sink.open()) {
             return {Errc::WriteFailed};

@@ -58,7 +58,7 @@ std::pair<uint16_t, uint16_t> StampOf(const std::string& hostPath) {
 }
 
 TEST(CabinetContract, KeptByEitherService) {
-    const std::string twoEntries =
+    const std::string threeEntries =
         testsupport::BuildCabinet({{{EntryOf("a.txt", "alpha"), EntryOf("b.txt", "bravo"), EntryOf("c.txt", "c")}}});
     const std::string big = testsupport::PseudoRandomBytes(100'000, 7);
     const std::string whole = testsupport::BuildCabinet({{{EntryOf("first.dat", "1"), EntryOf("big.dat", big)}}});
@@ -74,12 +74,16 @@ TEST(CabinetContract, KeptByEitherService) {
         const char* folderInTheWay = nullptr;  // made before the walk, in the out folder
     };
     const Case cases[] = {
-        {"abort ends the walk as completed, nothing more is written",
-         twoEntries,
-         [](const Notice& entry) { return entry.name == "b.txt" ? platform::FILEOP_ABORT : platform::FILEOP_DOIT; },
+        {"skip leaves an entry alone; abort ends the walk as completed, nothing more is written",
+         threeEntries,
+         [](const Notice& entry) {
+             return entry.name == "b.txt"   ? platform::FILEOP_SKIP
+                    : entry.name == "c.txt" ? platform::FILEOP_ABORT
+                                            : platform::FILEOP_DOIT;
+         },
          true,
          0,
-         {"entry a.txt", "written 0", "entry b.txt"},
+         {"entry a.txt", "written 0", "entry b.txt", "entry c.txt"},
          {"a.txt"}},
         {"a cut-off cabinet never leaves a short file reported as good",
          whole.substr(0, whole.size() - 40'000),
@@ -90,9 +94,10 @@ TEST(CabinetContract, KeptByEitherService) {
          {"first.dat"}},
         {"not a cabinet", std::string("This is plain text, not a cabinet."), writeAll, false, kInvalidData, {}, {}},
         // Windows' service fails the walk before it reports the entry; ours
-        // reports it failed, and the handler's answer (its code) ends the walk.
+        // reports it failed, and the handler's answer (its code) ends the walk
+        // with no entry after it.
         {"a target that cannot be created fails with its cause, not as invalid data",
-         twoEntries,
+         threeEntries,
          writeAll,
          false,
          kAccessDenied,
