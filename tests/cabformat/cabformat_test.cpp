@@ -84,11 +84,8 @@ TEST(CabinetEngine, OurDecodersMatchLibmspackOnRandomCabinets) {
             const std::string bytes = (pick & 0x10) != 0 ? testsupport::PseudoRandomBytes(size, bytesSeed)
                                                          : testsupport::PseudoText(size, bytesSeed);
             // Not "f" + std::to_string(i): GCC 12 at -O3 warns falsely inside that operator+.
-            std::string name = "f";
-            name += std::to_string(i);
-            std::string path = "d";
-            path += std::to_string(i % 3);
-            entries.push_back({path + "/" + name, bytes});
+            const std::string name = std::string("f").append(std::to_string(i));
+            entries.push_back({std::string("d").append(std::to_string(i % 3)) + "/" + name, bytes});
             folder.entries.push_back(testsupport::EntryOf(name, bytes));
         }
         testsupport::MakeCabWithGcab(sources / "gcab.cab", sources / "in", entries, seed % 2 == 0);

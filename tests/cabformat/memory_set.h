@@ -1,5 +1,4 @@
-// The cabinet engine over cabinets in memory, for the suites that drive it
-// directly.
+// The cabinet engine over cabinets in memory, for the suites that drive it directly.
 #pragma once
 
 #include "cabformat/cabinet_set.h"
@@ -46,31 +45,27 @@ struct Extracted {
 // Every entry of the set that begins with cabinet `first`, in order, each
 // extracted. A walk that cannot go on ends the list with an entry named ""
 // that carries its error.
-inline void ExtractInto(std::vector<Extracted>& out, MemorySet& host, const std::string& first) {
-    cabformat::CabinetSet set(host);
-    set.openFirst(host.source(first), first);
-    for (std::size_t index = 0;; ++index) {
-        for (const cabformat::FileRecord& file : set.part(index).header.files) {
-            if (!file.continuedFromPrev()) {
-                StringSink sink;
-                const cabformat::Errc result = set.extract(index, file, sink).code;
-                // What a failed entry wrote before it failed is thrown away.
-                out.push_back({std::string(file.name), result, result == cabformat::Errc::Ok ? sink.bytes : ""});
-            }
-        }
-        if (!set.part(index).header.hasNext()) {
-            return;
-        }
-        if (index + 1 == set.size()) {
-            set.openNext();
-        }
-    }
-}
-
 inline std::vector<Extracted> ExtractAll(MemorySet host, const std::string& first = "t.cab") {
     std::vector<Extracted> out;
     try {
-        ExtractInto(out, host, first);
+        cabformat::CabinetSet set(host);
+        set.openFirst(host.source(first), first);
+        for (std::size_t index = 0;; ++index) {
+            for (const cabformat::FileRecord& file : set.part(index).header.files) {
+                if (!file.continuedFromPrev()) {
+                    StringSink sink;
+                    const cabformat::Errc result = set.extract(index, file, sink).code;
+                    // What a failed entry wrote before it failed is thrown away.
+                    out.push_back({std::string(file.name), result, result == cabformat::Errc::Ok ? sink.bytes : ""});
+                }
+            }
+            if (!set.part(index).header.hasNext()) {
+                break;
+            }
+            if (index + 1 == set.size()) {
+                set.openNext();
+            }
+        }
     } catch (const cabformat::Failure& failure) {
         out.push_back({"", failure.error.code, ""});
     }

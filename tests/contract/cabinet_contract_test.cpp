@@ -17,7 +17,8 @@
 // After the seam: windows.h defines its names (MAX_PATH, ERROR_...) as macros.
 #include <windows.h>
 #else
-#include <ctime>
+#include "tests/platform/cabinet_fixture.h"  // DosStampOf
+
 #include <sys/stat.h>
 #endif
 
@@ -50,10 +51,7 @@ std::pair<uint16_t, uint16_t> StampOf(const std::string& hostPath) {
 #else
     struct stat info {};
     stat(hostPath.c_str(), &info);
-    std::tm local{};
-    localtime_r(&info.st_mtime, &local);
-    return {static_cast<uint16_t>((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday),
-            static_cast<uint16_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2)};
+    return cabinettest::DosStampOf(info.st_mtime);
 #endif
 }
 

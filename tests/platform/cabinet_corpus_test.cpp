@@ -262,7 +262,7 @@ TEST_P(CabinetCorpusTest, MatchesCabextract) {
         }
 
         Recorder recorder;
-        ASSERT_TRUE(WalkWatched(recorder, Dos("set/" + set.copies[part]))) << GetLastError();
+        ASSERT_TRUE(WalkWatched(recorder, "C:\\set\\" + set.copies[part])) << GetLastError();
         const auto files = recorder.only(SPFILENOTIFY_FILEINCABINET);
         EXPECT_EQ(recorder.names(), part == 0 ? [&] {
             std::vector<std::string> all;

@@ -52,17 +52,6 @@ protected:
     // The host path of a path on C:, given with '/'.
     fs::path C(const std::string& relative) const { return prefix_.driveC() / relative; }
 
-    // The drive path of a path on C:, given with '/'.
-    static std::string Dos(const std::string& relative) {
-        std::string dos = "C:\\" + relative;
-        for (char& c : dos) {
-            if (c == '/') {
-                c = '\\';
-            }
-        }
-        return dos;
-    }
-
     void Place(const std::string& relative, const std::string& bytes) const {
         testsupport::WriteFile(C(relative), bytes);
     }
