@@ -2,9 +2,9 @@
 // handler per operation that looks at entries.
 #include "cabinet/cab_file.h"
 #include "cabinet/callback.h"
+#include "cabinet/conversions.h"
 #include "cabinet/errors.h"
 #include "cabinet/paths.h"
-#include "cabinet/conversions.h"
 #include "cabinet/xml.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
