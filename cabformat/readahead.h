@@ -1,7 +1,7 @@
 // A decoder thread that runs ahead of the walk through one folder's data,
-// into a bounded ring of decoded blocks, while the walk's own thread calls
-// the handler and writes the entries. The thread is made on the first
-// start() and lives until the object goes; it never calls the handler.
+// into a bounded ring of decoded blocks, while the walk's own thread hands
+// the entries on to the caller. The thread is made on the first start() and
+// lives until the object goes; it never calls back into the caller.
 #pragma once
 
 #include "cabformat/blocks.h"
