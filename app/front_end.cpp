@@ -45,6 +45,10 @@ bool FrontEnd::Load() {
 // A handler traps nothing, so whatever leaves it ends here: a raised error,
 // running out of memory or any other exception becomes the runtime's report.
 // Nothing unwinds further, into the window system's frames.
+void FrontEnd::Click(const Control& control) {
+    Dispatch([this, &control] { Model().Click(control); });
+}
+
 void FrontEnd::Dispatch(const std::function<void()>& handler) {
     if (ending_) {
         return;

@@ -32,6 +32,10 @@ public:
     // Builds the window from the model and shows it.
     virtual void Show() = 0;
 
+    // The click path of both front ends: the model's Click for `control`,
+    // run as a handler (see Dispatch).
+    void Click(const Control& control);
+
     // Runs one handler. An error that leaves it, of whatever kind, is shown
     // as the runtime's report ("Run-time error 'N':", a blank line, the
     // description), and the program ends with kErrorExitStatus. Once the

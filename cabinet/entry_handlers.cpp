@@ -2,9 +2,9 @@
 // handler per operation that looks at entries.
 #include "cabinet/cab_file.h"
 #include "cabinet/callback.h"
+#include "cabinet/conversions.h"
 #include "cabinet/errors.h"
 #include "cabinet/paths.h"
-#include "cabinet/support.h"
 #include "cabinet/xml.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
@@ -20,7 +20,7 @@ constexpr char16_t kSourceCabCallBack[] = u"CabFile.CabCallBack";
 double EntryDate(const platform::FILE_IN_CABINET_INFO_A& info) {
     platform::FILETIME fileTime{0, 0};
     platform::DosDateTimeToFileTime(info.DosDate, info.DosTime, &fileTime);
-    return support::FileTimeToDate(fileTime);
+    return conversions::FileTimeToDate(fileTime);
 }
 
 // An entry's name, whole and split at its last '\\' as SplitPath splits it;
@@ -28,7 +28,7 @@ double EntryDate(const platform::FILE_IN_CABINET_INFO_A& info) {
 class EntryName {
 public:
     explicit EntryName(const platform::FILE_IN_CABINET_INFO_A& info)
-        : full(support::AnsiPointerToString(info.NameInCabinet)), cut_(full.rfind(u'\\') + 1) {}  // 0: no '\\'
+        : full(conversions::AnsiPointerToString(info.NameInCabinet)), cut_(full.rfind(u'\\') + 1) {}  // 0: no '\\'
     EntryName(const EntryName&) = delete;
     EntryName& operator=(const EntryName&) = delete;
 
@@ -88,7 +88,7 @@ uint32_t CabFile::CabCallBack(int32_t Mode, uint32_t Notification, uintptr_t Par
             case platform::SPFILENOTIFY_FILEEXTRACTED: {
                 const platform::FILEPATHS_A paths = *reinterpret_cast<const platform::FILEPATHS_A*>(Param1);
                 if (paths.Win32Error == platform::NO_ERROR) {
-                    AfterExtract.Raise(support::AnsiPointerToString(paths.Target));
+                    AfterExtract.Raise(conversions::AnsiPointerToString(paths.Target));
                 }
                 return paths.Win32Error;
             }
@@ -110,7 +110,7 @@ bool CabFile::Matches(std::u16string_view comparedName) const {
 }
 
 std::u16string CabFile::BuildTargetPath(const std::u16string& nameInCabinet) const {
-    return support::BuildTargetPath(cabName_, extractPath_, extractFile_, nameInCabinet);
+    return conversions::BuildTargetPath(cabName_, extractPath_, extractFile_, nameInCabinet);
 }
 
 uint32_t CabFile::InfoCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
@@ -144,7 +144,7 @@ uint32_t CabFile::XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
 }
 
 uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
-    const std::u16string fullName = support::AnsiPointerToString(info.NameInCabinet);
+    const std::u16string fullName = conversions::AnsiPointerToString(info.NameInCabinet);
     if (!Matches(fullName)) {
         return platform::FILEOP_SKIP;
     }
@@ -177,7 +177,7 @@ uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
             walk_->confirmedFolders.insert(std::move(folder));
         }
     }
-    support::StringToAnsiBuffer(info.FullTargetName, target);
+    conversions::StringToAnsiBuffer(info.FullTargetName, target);
     return platform::FILEOP_DOIT;
 }
 

@@ -1,13 +1,12 @@
-// The fuzz targets' work (see harness.h). Everything is written inside a
-// scratch Wine-style prefix whose drive C: is a fresh temporary folder; the
-// drive map never lets a path climb above a drive's root, so no input can
-// write outside it.
+// The fuzz targets' work (see harness.h). The engine's targets read the
+// input from memory; CabFile's writes inside a scratch Wine-style prefix
+// whose drive C: is a fresh temporary folder; the drive map never lets a
+// path climb above a drive's root, so no input can write outside it.
 #include "fuzz/harness.h"
 
+#include "cabformat/cabinet_set.h"
+#include "cabformat/header.h"
 #include "cabinet/cab_file.h"
-#include "platform/drives.h"
-#include "platform/kernel.h"
-#include "platform/posix/cabinet/header.h"
 #include "platform/posix/safe_output.h"
 #include "platform/runtime.h"
 #include "platform/setupapi.h"
@@ -26,10 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace platform;
 
-constexpr char kCabinet[] = "C:\\in.cab";
-constexpr char kOutput[] = "C:\\out\\";
-// The answers to successive entries; which one an entry gets also depends on
-// the input's size, so the fuzzer reaches every answer at every entry.
+// What the walk does with successive entries; which one an entry gets also
+// depends on the input's size, so the fuzzer reaches every answer at every entry.
 constexpr std::array<uint32_t, 8> kAnswers = {FILEOP_DOIT, FILEOP_DOIT, FILEOP_SKIP, FILEOP_DOIT,
                                               FILEOP_DOIT, FILEOP_SKIP, FILEOP_DOIT, FILEOP_ABORT};
 
@@ -90,84 +87,73 @@ const Scratch& TheScratch() {
     return scratch;
 }
 
-struct WalkState {
-    std::size_t size = 0;
-    unsigned turn = 0;
-    uint32_t announcedSize = 0;
-    std::string problem;
+// The input as every cabinet of a set: the host hands the same bytes over
+// when the next cabinet is asked for (they are rarely the next one).
+class SameBytesHost final : public cabformat::SetHost {
+public:
+    SameBytesHost(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+    std::unique_ptr<cabformat::ByteSource> nextCabinet(const cabformat::Cabinet&, int attempt) override {
+        return attempt == 0 ? std::make_unique<cabformat::MemorySource>(data_, size_) : nullptr;
+    }
+    void cabinetOpened(const cabformat::Cabinet&) override {}
+
+private:
+    const uint8_t* data_;
+    std::size_t size_;
 };
 
-// The entry's name as a path under the output folder: "." and ".." become
-// "_", each folder on the way is made.
-std::string TargetFor(const char* name) {
-    std::string target = kOutput;
-    std::string component;
-    auto finish = [&](bool folder) {
-        target += component == "." || component == ".." ? "_" : component;
-        component.clear();
-        if (folder) {
-            CreateDirectoryLevel(target.c_str());
-            target += '\\';
-        }
-    };
-    for (const char* c = name; *c != '\0' && target.size() + component.size() < MAX_PATH - 1; ++c) {
-        if (*c == '\\' || *c == '/') {
-            finish(true);
-        } else {
-            component += *c;
-        }
+// Counts an entry's bytes.
+class CountingSink final : public cabformat::EntrySink {
+public:
+    bool open() override {
+        bytes = 0;
+        return true;
     }
-    finish(false);
-    return target.substr(0, MAX_PATH - 1);
-}
+    void write(const unsigned char*, std::size_t size) override { bytes += size; }
 
-uint32_t WalkHandler(void* context, uint32_t notification, uintptr_t param1, uintptr_t) {
-    auto* state = static_cast<WalkState*>(context);
-    switch (notification) {
-        case SPFILENOTIFY_FILEINCABINET: {
-            auto* info = reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1);
-            const uint32_t answer = kAnswers[(state->turn++ + state->size) % kAnswers.size()];
-            if (answer == FILEOP_DOIT) {
-                const std::string target = TargetFor(info->NameInCabinet);
-                std::memcpy(info->FullTargetName, target.c_str(), target.size() + 1);
-                state->announcedSize = info->FileSize;
-            }
-            return answer;
-        }
-        case SPFILENOTIFY_FILEEXTRACTED: {
-            const auto* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
-            if (paths->Win32Error == NO_ERROR) {
-                const auto host = DosPathToHostPath(paths->Target, nullptr);
-                std::error_code ec;
-                if (!host || fs::file_size(*host, ec) != state->announcedSize || ec) {
-                    state->problem = std::string("an entry reported written is not whole: ") + paths->Target;
-                }
-            }
-            return NO_ERROR;
-        }
-        default: return NO_ERROR;  // the cabinet's information; a next cabinet: look again where it was
-    }
-}
+    uint64_t bytes = 0;
+};
 
 }  // namespace
 
 std::string WalkAsCabinet(const uint8_t* data, std::size_t size) {
-    const Scratch& scratch = TheScratch();
-    scratch.place(data, size);
-    WalkState state;
-    state.size = size;
-    SetLastError(0);
-    if (!SetupIterateCabinetA(kCabinet, 0, &WalkHandler, &state) && GetLastError() == NO_ERROR) {
-        return "the walk failed without a last error";
+    SameBytesHost host(data, size);
+    CountingSink sink;
+    unsigned turn = 0;
+    try {
+        cabformat::CabinetSet set(host);
+        set.openFirst(std::make_unique<cabformat::MemorySource>(data, size), "in.cab");
+        for (std::size_t index = 0; index < set.size(); ++index) {
+            for (const cabformat::FileRecord& file : set.part(index).header.files) {
+                const uint32_t answer = kAnswers[(turn++ + size) % kAnswers.size()];
+                if (answer == FILEOP_ABORT) {
+                    return "";
+                }
+                if (answer == FILEOP_SKIP || file.continuedFromPrev()) {
+                    continue;
+                }
+                if (set.extract(index, file, sink).ok() && sink.bytes != file.length) {
+                    return "an entry extracted without failure is not whole";
+                }
+            }
+            if (!set.part(index).header.hasNext()) {
+                break;
+            }
+            if (index + 1 == set.size()) {
+                set.openNext();
+            }
+        }
+    } catch (const cabformat::Failure&) {
+        // a damaged cabinet or set
     }
-    return !state.problem.empty() ? state.problem : scratch.litter();
+    return "";
 }
 
 std::string ReadAsHeader(const uint8_t* data, std::size_t size) {
-    const Scratch& scratch = TheScratch();
-    scratch.place(data, size);
-    const auto read = platform::cabservice::ReadCabinetHeader((scratch.driveC() / "in.cab").string());
-    if (read.error != NO_ERROR) {
+    cabformat::MemorySource source(data, size);
+    const cabformat::HeaderResult read = cabformat::ReadCabinetHeader(source);
+    if (!read.error.ok()) {
         return "";
     }
     const auto& header = read.header;

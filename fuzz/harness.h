@@ -10,8 +10,8 @@
 
 namespace fuzzing {
 
-// The input as a cabinet walked by the cabinet service; the handler answers
-// DOIT (into a scratch folder, making the folders), SKIP and ABORT by turns.
+// The input as a cabinet (and as each cabinet of its set) walked by the
+// cabinet engine; each entry is extracted, skipped or ends the walk by turns.
 std::string WalkAsCabinet(const uint8_t* data, std::size_t size);
 
 // The input as a cabinet header.

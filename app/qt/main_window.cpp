@@ -178,10 +178,12 @@ void MainWindow::ApplyTabOrder() {
 }
 
 void MainWindow::PlaceOnScreen(int width, int height) {
-    const QRect available = ScreenOf(this)->availableGeometry();
+    // The whole screen, panels included, as "centred on the screen" means
+    // and as the Win32 front end does; the work area would sit it higher.
     // The window manager's frame is not known before the window is shown, so
     // the client area is what gets centred.
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, QSize(width, height), available));
+    const QRect screen = ScreenOf(this)->geometry();
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, QSize(width, height), screen));
 }
 
 }  // namespace app::qt

@@ -84,8 +84,7 @@ Program::Program(FrmMain& model, WebOpener openWebAddress)
 }
 
 void Program::Show() {
-    window_ = std::make_unique<MainWindow>(
-        Model(), [this](const Control& control) { Dispatch([this, &control] { Model().Click(control); }); });
+    window_ = std::make_unique<MainWindow>(Model(), [this](const Control& control) { Click(control); });
     window_->show();
     // The program's only window takes the keyboard, as it would on a desktop
     // whose window manager activates new windows; without one it would not.

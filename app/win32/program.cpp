@@ -22,8 +22,7 @@ int ShowBox(HWND owner, std::u16string_view text, UINT type) {
 Program::Program(FrmMain& model) : FrontEnd(model) {}
 
 void Program::Show() {
-    window_ = std::make_unique<MainWindow>(
-        Model(), [this](const Control& control) { Dispatch([this, &control] { Model().Click(control); }); });
+    window_ = std::make_unique<MainWindow>(Model(), [this](const Control& control) { Click(control); });
     window_->Show();
 }
 

@@ -1,8 +1,11 @@
 // Inside the Linux platform layer: the fields of an MS-DOS date and time
-// word pair, the stamp cabinets and FAT folders keep for a file.
+// word pair, the stamp cabinets and FAT folders keep for a file, and the
+// host time it names.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <optional>
 
 namespace platform {
 
@@ -26,5 +29,9 @@ constexpr DosStamp UnpackDosStamp(uint16_t date, uint16_t time) {
             (time >> kMinuteShift) & kMinuteMask,
             (time & kHalfSecondsMask) * kSecondsPerUnit};
 }
+
+// The moment an entry's MS-DOS date and time words name, read as local time;
+// nothing when they name no real moment (month 0, 31 February, hour 24...).
+std::optional<std::time_t> LocalTimeOfDosStamp(uint16_t dosDate, uint16_t dosTime);
 
 }  // namespace platform

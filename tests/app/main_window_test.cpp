@@ -148,7 +148,7 @@ void TestMainWindow::windowIsFixedCentredWithOnlyACloseBox() {
     QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
 
-    const QPoint screenCentre = window()->screen()->availableGeometry().center();
+    const QPoint screenCentre = window()->screen()->geometry().center();
     const QPoint offset = window()->geometry().center() - screenCentre;
     QVERIFY2(offset.manhattanLength() <= 2, "the window is not centred on the screen");
 }

@@ -158,17 +158,6 @@ protected:
     static constexpr std::size_t kBlock = 1000;
     static constexpr std::size_t kDataHeader = 8;
 
-    // One folder in blocks of 1000 bytes: good.txt (block 0), then
-    // victim.txt (to block 3), then after.txt.
-    static std::string ThreeEntries(bool checksums = true) {
-        CabWriterFolder folder;
-        folder.entries = {EntryOf("good.txt", "good entry\n"), EntryOf("victim.txt", std::string(3000, 'v')),
-                          EntryOf("after.txt", "after\n")};
-        CabWriterOptions options;
-        options.checksums = checksums;
-        options.blockSize = kBlock;
-        return BuildCabinet({folder}, options);
-    }
     // C:\t.cab, one MSZIP folder of eight 1 MB entries part<n>.bin made by `bytes`.
     std::vector<CabEntry> EightMegabytes(std::string (*bytes)(std::size_t, uint32_t)) const {
         std::vector<CabEntry> entries;
@@ -179,99 +168,7 @@ protected:
         return entries;
     }
     testsupport::TempDir sources_;
-
-    // Where the byte at `position` of the folder's data lies in the file.
-    static std::size_t DataByte(const std::string& cabinet, std::size_t position) {
-        return testsupport::FirstDataOffset(cabinet) + position / kBlock * (kBlock + kDataHeader) + position % kBlock;
-    }
 };
-
-TEST_F(CabinetFailureTest, DamagedCabinetsFailTheirEntriesWithTheFittingCode) {
-    const std::string whole = ThreeEntries();
-    const std::size_t data = testsupport::FirstDataOffset(whole);
-    std::string flipped = whole;
-    flipped[DataByte(whole, 2500)] ^= 0x01;
-    std::string unknownMethod = ThreeEntries(false);
-    unknownMethod[testsupport::FirstFolderCompressionOffset(unknownMethod)] = 0x0F;
-    // A block of 0 unpacked bytes is the first piece of a split block: not
-    // inside a cabinet, nor at the end of one whose folder goes on nowhere.
-    auto unpackedZero = [](std::size_t record) {
-        std::string cabinet = ThreeEntries(false);
-        testsupport::SetField(cabinet,
-                              testsupport::DataRecordOffset(cabinet, record) + testsupport::kDataUnpackedSizeAt, 0, 2);
-        return cabinet;
-    };
-    std::string endsInData = whole;
-    testsupport::SetField(endsInData, testsupport::kCabinetSizeAt,
-                          static_cast<uint32_t>(testsupport::DataRecordOffset(whole, 2) + 4), 4);
-    // victim.txt said to run on 1000 bytes and its folder one block more,
-    // into the first block of the next folder.
-    CabWriterFolder first;
-    first.entries = {EntryOf("good.txt", "good entry\n"), EntryOf("victim.txt", std::string(3000, 'v'))};
-    CabWriterFolder second;
-    second.entries = {EntryOf("next.txt", std::string(1000, 'n'))};
-    CabWriterOptions noChecksums;
-    noChecksums.checksums = false;
-    noChecksums.blockSize = kBlock;
-    std::string intoTheNextFolder = BuildCabinet({first, second}, noChecksums);
-    const std::size_t victim = intoTheNextFolder.find("victim.txt") - 16;  // its CFFILE record
-    testsupport::SetField(intoTheNextFolder, victim, 4000, 4);
-    testsupport::SetField(intoTheNextFolder,
-                          testsupport::FirstFolderRecord(intoTheNextFolder) + testsupport::kFolderBlockCountAt, 5, 2);
-    struct Case {
-        const char* what;
-        std::string bytes;
-        uint32_t expected;
-        // libmspack reads past where the folder's data ends, so it is no
-        // judge of these.
-        bool ourDecodersOnly = false;
-    };
-    const Case cases[] = {
-        {"a flipped byte under a checksum", flipped, ERROR_CRC},
-        {"data cut short", whole.substr(0, data + 2000), ERROR_INVALID_DATA},
-        {"no data at all", whole.substr(0, data - 8), ERROR_INVALID_DATA},
-        {"an unknown compression method", unknownMethod, ERROR_INVALID_DATA},
-        {"an LZX E8 size that overflows libmspack's shift", testsupport::LzxE8SizeOverflowCabinet(),
-         ERROR_INVALID_DATA},
-        {"a block of 0 unpacked bytes inside the cabinet", unpackedZero(1), ERROR_INVALID_DATA},
-        {"a block of 0 unpacked bytes last in a cabinet without a next", unpackedZero(3), ERROR_INVALID_DATA},
-        {"cbCabinet ends inside the data", endsInData, ERROR_INVALID_DATA, true},
-        {"cCFData and an entry running into the next folder's data", intoTheNextFolder, ERROR_INVALID_DATA, true},
-    };
-    const std::map<std::string, std::string> contents = {
-        {"good.txt", "good entry\n"}, {"victim.txt", std::string(3000, 'v')}, {"after.txt", "after\n"}};
-    // Through the service's decoders and through libmspack's, whose error
-    // numbers must come out as the same codes.
-    for (const auto& c : cases) {
-        for (const bool libmspack : {false, true}) {
-            if (libmspack && c.ourDecodersOnly) {
-                continue;
-            }
-            SCOPED_TRACE(std::string(c.what) + (libmspack ? ", decoded by libmspack" : ""));
-            std::optional<LibmspackDecodesAll> reference;
-            if (libmspack) {
-                reference.emplace();
-            }
-            Place("damaged.cab", c.bytes);
-            Recorder recorder;
-            recorder.onFile = ExtractAllInto("C:\\out\\");
-            EXPECT_FALSE(Walk(recorder, "C:\\damaged.cab"));
-            EXPECT_EQ(GetLastError(), c.expected);
-            const auto extracted = recorder.only(SPFILENOTIFY_FILEEXTRACTED);
-            ASSERT_FALSE(extracted.empty());
-            EXPECT_EQ(extracted.back().win32Error, c.expected);
-            for (const auto& notice : extracted) {
-                const std::string name = notice.target.substr(7);
-                if (notice.win32Error != NO_ERROR) {
-                    EXPECT_FALSE(fs::exists(C("out/" + name))) << "nothing half-written";
-                } else if (contents.count(name) != 0) {
-                    EXPECT_EQ(ReadFile(C("out/" + name)), contents.at(name)) << "an entry before the damage";
-                }
-            }
-            fs::remove_all(C("out"));
-        }
-    }
-}
 
 TEST_F(CabinetFailureTest, AReadFaultFailsEveryLaterEntryOfTheFolderWithTheReadCode) {
     // first.txt in block 0, victim.bin over blocks 0-2, then two more. The
@@ -380,8 +277,8 @@ TEST_F(CabinetFailureTest, TheDecoderThreadEndsWithTheWalkHoweverItEnds) {
 }
 
 TEST_F(CabinetFailureTest, AFailedEntryLeavesTheOlderFileAtItsTargetAlone) {
-    std::string cabinet = ThreeEntries();
-    cabinet[DataByte(cabinet, 2500)] ^= 0x01;  // inside victim.txt
+    std::string cabinet = testsupport::ThreeEntries();
+    cabinet[testsupport::ThreeEntriesDataByte(cabinet, 2500)] ^= 0x01;  // inside victim.txt
     Place("damaged.cab", cabinet);
     Place("out/victim.txt", "the older file");
     Recorder recorder;

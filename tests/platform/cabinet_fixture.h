@@ -3,8 +3,9 @@
 // that no walk left a temporary file behind.
 #pragma once
 
-#include "platform/posix/cabinet/decoders.h"
-#include "tests/platform/cabinet_recorder.h"
+#include "cabformat/decoders.h"
+#include "platform/posix/safe_output.h"
+#include "tests/support/cabinet_recorder.h"
 #include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -33,18 +34,11 @@ inline std::pair<uint16_t, uint16_t> DosStampOf(std::time_t moment) {
 }
 
 // What one walk did: its result, every notification, the files it wrote.
-struct WalkOutcome {
-    int32_t result = 0;
-    uint32_t lastError = 0;
-    std::vector<Notice> log;
-    std::map<std::string, std::string> written;
-};
-
 // Every folder goes to libmspack while this lives.
 class LibmspackDecodesAll {
 public:
-    LibmspackDecodesAll() { platform::cabservice::SetNativeDecoding(false); }
-    ~LibmspackDecodesAll() { platform::cabservice::SetNativeDecoding(true); }
+    LibmspackDecodesAll() { cabformat::SetNativeDecoding(false); }
+    ~LibmspackDecodesAll() { cabformat::SetNativeDecoding(true); }
     LibmspackDecodesAll(const LibmspackDecodesAll&) = delete;
     LibmspackDecodesAll& operator=(const LibmspackDecodesAll&) = delete;
 };
@@ -58,17 +52,6 @@ protected:
     // The host path of a path on C:, given with '/'.
     fs::path C(const std::string& relative) const { return prefix_.driveC() / relative; }
 
-    // The drive path of a path on C:, given with '/'.
-    static std::string Dos(const std::string& relative) {
-        std::string dos = "C:\\" + relative;
-        for (char& c : dos) {
-            if (c == '/') {
-                c = '\\';
-            }
-        }
-        return dos;
-    }
-
     void Place(const std::string& relative, const std::string& bytes) const {
         testsupport::WriteFile(C(relative), bytes);
     }
@@ -79,46 +62,12 @@ protected:
         return recorder.walk(dosPath);
     }
 
-    // Walks `dosCabinet` writing entry n to C:\out\e<n>, going on past failed
-    // entries, and takes the written files away again.
-    WalkOutcome WalkAll(const std::string& dosCabinet) const {
-        Recorder recorder;
-        recorder.onFile = ExtractByIndexInto("C:\\out\\");
-        recorder.onExtracted = [](const Notice&) { return platform::NO_ERROR; };
-        WalkOutcome outcome;
-        outcome.result = Walk(recorder, dosCabinet);
-        outcome.lastError = platform::GetLastError();
-        outcome.log = recorder.log;
-        if (fs::exists(C("out"))) {
-            outcome.written = testsupport::ReadTree(C("out"));
-            fs::remove_all(C("out"));
-        }
-        return outcome;
-    }
-
-    // The service's own decoders give what libmspack gives: the same
-    // notifications with the same codes, the same bytes, the same result.
-    void ExpectSameAsLibmspack(const std::string& dosCabinet) const {
-        const WalkOutcome ours = WalkAll(dosCabinet);
-        const WalkOutcome reference = [&] {
-            LibmspackDecodesAll libmspack;
-            return WalkAll(dosCabinet);
-        }();
-        EXPECT_EQ(ours.result, reference.result);
-        if (!reference.result) {
-            EXPECT_EQ(ours.lastError, reference.lastError);
-        }
-        EXPECT_EQ(ours.log, reference.log);
-        EXPECT_TRUE(ours.written == reference.written) << "the written bytes differ";
-    }
-
     static std::vector<std::string> TemporariesUnder(const fs::path& root) {
         std::vector<std::string> found;
         std::error_code ec;
         for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
              !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            const std::string name = it->path().filename().string();
-            if (name.starts_with(".vh") && name.ends_with(".part")) {
+            if (platform::IsSafeOutputTemporaryName(it->path().filename().string())) {
                 found.push_back(it->path().string());
             }
         }

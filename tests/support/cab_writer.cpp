@@ -347,6 +347,20 @@ std::size_t FirstFolderCompressionOffset(const std::string& cabinet) {
     return FirstFolderRecord(cabinet) + kFolderCompressionAt;
 }
 
+std::string ThreeEntries(bool checksums) {
+    CabWriterFolder folder;
+    folder.entries = {EntryOf("good.txt", "good entry\n"), EntryOf("victim.txt", std::string(3000, 'v')),
+                      EntryOf("after.txt", "after\n")};
+    CabWriterOptions options;
+    options.checksums = checksums;
+    options.blockSize = 1000;
+    return BuildCabinet({folder}, options);
+}
+
+std::size_t ThreeEntriesDataByte(const std::string& cabinet, std::size_t position) {
+    return FirstDataOffset(cabinet) + position / 1000 * (1000 + kDataHeaderBytes) + position % 1000;
+}
+
 std::string LzxE8SizeOverflowCabinet() {
     // LZX with a 2^15-byte window: type 3, window bits in the high byte.
     constexpr uint16_t kLzx15 = 3 | 15 << 8;

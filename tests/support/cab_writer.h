@@ -98,6 +98,12 @@ inline void SetField(std::string& cabinet, std::size_t at, uint32_t value, std::
     }
 }
 
+// One folder in blocks of 1000 bytes: good.txt (block 0), then victim.txt
+// (to block 3), then after.txt; and where the byte at `position` of its
+// data lies in the cabinet.
+std::string ThreeEntries(bool checksums = true);
+std::size_t ThreeEntriesDataByte(const std::string& cabinet, std::size_t position);
+
 // An LZX cabinet of one 16-byte entry whose stream header gives the E8
 // translation a file size of 0x80000000: libmspack 0.11 builds that size as
 // (high << 16) | low in an int, a left shift that overflows (undefined

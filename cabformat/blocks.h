@@ -1,29 +1,30 @@
-// The data blocks of one folder, read by the service itself: from the
-// folder's first cabinet through every cabinet it continues into, each
-// block's checksum verified where the cabinet stores one.
+// The data blocks of one folder: from the folder's first cabinet through
+// every cabinet it continues into, each block's checksum verified where the
+// cabinet stores one.
 #pragma once
 
-#include "platform/posix/host_io.h"
+#include "cabformat/byte_source.h"
+#include "cabformat/error.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace platform::cabservice {
+namespace cabformat {
 
 // Where a folder's data lies in one cabinet of the set.
 struct DataSegment {
-    std::string hostPath;
-    uint32_t dataOffset = 0;      // of the folder's first CFDATA record in this cabinet
-    uint16_t blockCount = 0;      // its CFDATA records in this cabinet
-    uint8_t reserve = 0;          // extra bytes after each CFDATA header in this cabinet
-    uint64_t limit = UINT64_MAX;  // its records end by here: what follows them begins
+    ByteSource* source = nullptr;  // the cabinet's bytes; the set owns it
+    uint32_t dataOffset = 0;       // of the folder's first CFDATA record in this cabinet
+    uint16_t blockCount = 0;       // its CFDATA records in this cabinet
+    uint8_t reserve = 0;           // extra bytes after each CFDATA header in this cabinet
+    uint64_t limit = UINT64_MAX;   // its records end by here: what follows them begins
 };
 
 // A folder's data, from the cabinet it begins in to the one it ends in.
 struct FolderData {
-    uint16_t compression = 0;  // the folder's method (format::kCompression*)
+    uint16_t compression = 0;  // the folder's method (layout::kCompression*)
     std::vector<DataSegment> segments;
 
     // Its blocks at most: a block split between two cabinets counts twice.
@@ -52,27 +53,27 @@ public:
     // `end` instead when the folder has no more blocks. A record whose
     // unpacked size is 0 is the first piece of a block split between two
     // cabinets: only the folder's last record in a cabinet it goes on from
-    // may be one. Returns 0, or the Win32 code of the failure: ERROR_CRC for
-    // a checksum that does not match, ERROR_INVALID_DATA for a record out of
-    // bounds or past its segment's limit, a split record anywhere else or a
-    // file that ends early, the host's read code for a failed read.
-    uint32_t next(DataBlock& block, bool& end);
+    // may be one. Returns ok, or the failure: Checksum for a checksum that
+    // does not match, Damaged for a record out of bounds or past its
+    // segment's limit or a split record anywhere else, Truncated for a
+    // cabinet that ends early, ReadFailed for a failed read.
+    Error next(DataBlock& block, bool& end);
 
 private:
     // Makes `size` bytes at the current position of the open segment
     // available at buffer_[next_].
-    uint32_t need(std::size_t size);
-    uint32_t openSegment(std::size_t index);
+    Error need(std::size_t size);
+    Error openSegment(std::size_t index);
 
     const FolderData& data_;
     std::size_t segment_ = 0;
-    uint16_t recordsLeft_ = 0;  // of the open segment
-    UniqueFd fd_;
-    uint64_t bufferAt_ = 0;  // file offset of buffer_[0]
+    uint16_t recordsLeft_ = 0;      // of the open segment
+    ByteSource* source_ = nullptr;  // of the open segment
+    uint64_t bufferAt_ = 0;         // file offset of buffer_[0]
     std::vector<unsigned char> buffer_;
     std::size_t next_ = 0;
     std::size_t end_ = 0;
     std::vector<unsigned char> joined_;  // the pieces of a split block
 };
 
-}  // namespace platform::cabservice
+}  // namespace cabformat

@@ -1,6 +1,7 @@
 // A handler for SetupIterateCabinetA that records every notification with
-// every field it carries, and answers as the test says. Shared by the
-// cabinet service's test files.
+// every field it carries, and answers as the test says: the one harness of
+// the cabinet contract, for the Linux service's suites and for the contract
+// cases that run against both services (tests/contract).
 #pragma once
 
 #include "platform/drives.h"

@@ -1,10 +1,10 @@
 // A decoder thread that runs ahead of the walk through one folder's data,
-// into a bounded ring of decoded blocks, while the walk's own thread calls
-// the handler and writes the entries. The thread is made on the first
-// start() and lives until the object goes; it never calls the handler.
+// into a bounded ring of decoded blocks, while the walk's own thread hands
+// the entries on to the caller. The thread is made on the first start() and
+// lives until the object goes; it never calls back into the caller.
 #pragma once
 
-#include "platform/posix/cabinet/blocks.h"
+#include "cabformat/blocks.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-namespace platform::cabservice {
+namespace cabformat {
 
 class ReadAhead {
 public:
@@ -32,10 +32,10 @@ public:
     // Stops decoding; returns once the thread is idle.
     void stop() noexcept;
 
-    // Waits for the next decoded bytes. Returns 0 with them (`size` 0 at the
-    // end of the folder's data), or the code of the failure that stopped the
-    // decoder, at this point and every later call.
-    uint32_t peek(const unsigned char*& data, std::size_t& size);
+    // Waits for the next decoded bytes. Returns ok with them (`size` 0 at the
+    // end of the folder's data), or the failure that stopped the decoder, at
+    // this point and every later call.
+    Error peek(const unsigned char*& data, std::size_t& size);
     // Drops the first `bytes` of what peek() gave.
     void consume(std::size_t bytes);
 
@@ -43,7 +43,7 @@ private:
     struct Slot {
         std::unique_ptr<unsigned char[]> bytes;
         std::size_t size = 0;
-        uint32_t error = 0;
+        Error error;
         bool end = false;
     };
 
@@ -72,4 +72,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace platform::cabservice
+}  // namespace cabformat

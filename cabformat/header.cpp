@@ -1,24 +1,20 @@
 // Reading a cabinet's raw header with plain reads (see header.h).
-#include "platform/posix/cabinet/header.h"
+#include "cabformat/header.h"
 
-#include "platform/kernel.h"
-#include "platform/posix/cabinet/format.h"
-#include "platform/posix/cabinet/io.h"
-#include "platform/posix/cabinet/win32_codes.h"
+#include "cabformat/layout.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <memory>
 
-namespace platform::cabservice {
+namespace cabformat {
 
 namespace {
 
-using format::U16;
-using format::U32;
+using layout::U16;
+using layout::U32;
 
 // Bytes read at a time: a typical header in one read.
 constexpr std::size_t kBufferSize = 64 * 1024;
@@ -27,12 +23,12 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 constexpr std::size_t kTypicalNameSize = 32;
 
 // Reads through a buffer from a position in the file, never at or past a
-// limit (the cabinet's end); a failure is kept as a Win32 code.
+// limit (the cabinet's end); the first failure is kept.
 class Reader {
 public:
-    explicit Reader(int fd) : fd_(fd) {}
+    explicit Reader(ByteSource& source) : source_(source) {}
 
-    uint32_t error() const { return error_; }
+    const Error& error() const { return error_; }
     uint64_t position() const { return bufferAt_ + next_; }
     uint64_t limit() const { return limit_; }
     // Nothing at or past `end` is read from now on, not even what is in the
@@ -74,7 +70,7 @@ public:
 
     bool skip(std::size_t size) { return read(nullptr, size); }
 
-    // A zero-terminated string of at most format::kMaxStringSize bytes, the
+    // A zero-terminated string of at most layout::kMaxStringSize bytes, the
     // terminator included, appended to `into` with its terminator. Returns
     // the string's length.
     template <typename Bytes>
@@ -84,7 +80,7 @@ public:
             if (!fill()) {
                 return false;
             }
-            const std::size_t room = format::kMaxStringSize - length;
+            const std::size_t room = layout::kMaxStringSize - length;
             const std::size_t look = std::min(room, end_ - next_);
             const unsigned char* from = buffer_.data() + next_;
             const auto* zero = static_cast<const unsigned char*>(std::memchr(from, 0, look));
@@ -93,11 +89,11 @@ public:
             next_ += take;
             if (zero != nullptr) {
                 length += take - 1;
-                return length > 0 || emptyAllowed || fail(ERROR_INVALID_DATA);
+                return length > 0 || emptyAllowed || fail(Errc::Damaged);
             }
             length += take;
-            if (length == format::kMaxStringSize) {
-                return fail(ERROR_INVALID_DATA);
+            if (length == layout::kMaxStringSize) {
+                return fail(Errc::Damaged);
             }
         }
     }
@@ -112,16 +108,16 @@ public:
         return true;
     }
 
-    bool fail(uint32_t code) {
-        if (error_ == 0) {
-            error_ = code;
+    bool fail(Errc code, int hostError = 0) {
+        if (error_.ok()) {
+            error_ = {code, hostError};
         }
         return false;
     }
 
 private:
     bool fill() {
-        if (error_ != 0) {
+        if (!error_.ok()) {
             return false;
         }
         if (next_ < end_) {
@@ -129,29 +125,29 @@ private:
         }
         const uint64_t at = position();
         if (at >= limit_) {
-            return fail(ERROR_INVALID_DATA);  // past the cabinet's end
+            return fail(Errc::Damaged);  // past the cabinet's end
         }
         const std::size_t room = static_cast<std::size_t>(std::min<uint64_t>(buffer_.size(), limit_ - at));
-        const ssize_t got = ReadAtLeast(fd_, buffer_.data(), 1, room, static_cast<off_t>(at));
-        if (got < 0) {
-            return fail(Win32FromErrno(errno, IoOperation::Read));
+        std::size_t got = 0;
+        if (const int error = ReadAtLeast(source_, at, buffer_.data(), 1, room, got); error != 0) {
+            return fail(Errc::ReadFailed, error);
         }
         if (got == 0) {
-            return fail(ERROR_INVALID_DATA);  // cut short
+            return fail(Errc::Truncated);
         }
         bufferAt_ = at;
         next_ = 0;
-        end_ = static_cast<std::size_t>(got);
+        end_ = got;
         return true;
     }
 
-    int fd_;
+    ByteSource& source_;
     std::array<unsigned char, kBufferSize> buffer_{};
     uint64_t bufferAt_ = 0;  // file offset of buffer_[0]
     std::size_t next_ = 0;
     std::size_t end_ = 0;
     uint64_t limit_ = std::numeric_limits<uint64_t>::max();
-    uint32_t error_ = 0;
+    Error error_;
 };
 
 // What CFHEADER says that the header itself does not keep.
@@ -166,38 +162,38 @@ struct Layout {
 // CFHEADER: the signature, the counts, the flags and the place in the set.
 // From here on nothing is read beyond cbCabinet.
 bool ReadFixedHeader(Reader& in, CabinetHeader& header, Layout& layout) {
-    std::array<unsigned char, format::kHeaderSize> fixed{};
+    std::array<unsigned char, layout::kHeaderSize> fixed{};
     if (!in.read(fixed.data(), fixed.size())) {
         return false;
     }
-    if (U32(&fixed[format::kHeaderSignature]) != format::kSignature) {
-        return in.fail(ERROR_INVALID_DATA);
+    if (U32(&fixed[layout::kHeaderSignature]) != layout::kSignature) {
+        return in.fail(Errc::Damaged);
     }
-    layout.cabinetSize = U32(&fixed[format::kHeaderCabinetSize]);
-    layout.filesOffset = U32(&fixed[format::kHeaderFilesOffset]);
-    header.folderCount = U16(&fixed[format::kHeaderFolderCount]);
-    layout.fileCount = U16(&fixed[format::kHeaderFileCount]);
-    header.flags = U16(&fixed[format::kHeaderFlags]);
-    header.setId = U16(&fixed[format::kHeaderSetId]);
-    header.cabinetIndex = U16(&fixed[format::kHeaderCabinetIndex]);
+    layout.cabinetSize = U32(&fixed[layout::kHeaderCabinetSize]);
+    layout.filesOffset = U32(&fixed[layout::kHeaderFilesOffset]);
+    header.folderCount = U16(&fixed[layout::kHeaderFolderCount]);
+    layout.fileCount = U16(&fixed[layout::kHeaderFileCount]);
+    header.flags = U16(&fixed[layout::kHeaderFlags]);
+    header.setId = U16(&fixed[layout::kHeaderSetId]);
+    header.cabinetIndex = U16(&fixed[layout::kHeaderCabinetIndex]);
     in.limitTo(layout.cabinetSize);
     // Entries need a folder to hold their data.
-    return header.folderCount != 0 || layout.fileCount == 0 || in.fail(ERROR_INVALID_DATA);
+    return header.folderCount != 0 || layout.fileCount == 0 || in.fail(Errc::Damaged);
 }
 
 // The reserve sizes, when the flags say they follow, and past the header's
 // own reserve. Each folder record carries `folderReserve` bytes after it.
 bool ReadReserveSizes(Reader& in, CabinetHeader& header, std::size_t& folderReserve) {
     folderReserve = 0;
-    if ((header.flags & format::kFlagReservePresent) == 0) {
+    if ((header.flags & layout::kFlagReservePresent) == 0) {
         return true;
     }
-    std::array<unsigned char, format::kReserveSizesSize> sizes{};
-    if (!in.read(sizes.data(), sizes.size()) || !in.skip(U16(&sizes[format::kReserveHeaderBytes]))) {
+    std::array<unsigned char, layout::kReserveSizesSize> sizes{};
+    if (!in.read(sizes.data(), sizes.size()) || !in.skip(U16(&sizes[layout::kReserveHeaderBytes]))) {
         return false;
     }
-    folderReserve = sizes[format::kReserveFolderBytes];
-    header.dataReserve = sizes[format::kReserveDataBytes];
+    folderReserve = sizes[layout::kReserveFolderBytes];
+    header.dataReserve = sizes[layout::kReserveDataBytes];
     return true;
 }
 
@@ -214,13 +210,13 @@ bool ReadNeighbours(Reader& in, CabinetHeader& header) {
 bool ReadFolderRecords(Reader& in, std::size_t reserve, CabinetHeader& header) {
     header.folders.resize(header.folderCount);
     for (FolderRecord& folder : header.folders) {
-        std::array<unsigned char, format::kFolderSize> record{};
+        std::array<unsigned char, layout::kFolderSize> record{};
         if (!in.read(record.data(), record.size()) || !in.skip(reserve)) {
             return false;
         }
-        folder.dataOffset = U32(&record[format::kFolderDataOffset]);
-        folder.blockCount = U16(&record[format::kFolderBlockCount]);
-        folder.compression = U16(&record[format::kFolderCompression]);
+        folder.dataOffset = U32(&record[layout::kFolderDataOffset]);
+        folder.blockCount = U16(&record[layout::kFolderBlockCount]);
+        folder.compression = U16(&record[layout::kFolderCompression]);
     }
     return true;
 }
@@ -228,7 +224,7 @@ bool ReadFolderRecords(Reader& in, std::size_t reserve, CabinetHeader& header) {
 // Bytes to reserve for the file list: up to where the data that follows it
 // begins, in a cabinet laid out as usual, within what its records can hold.
 std::size_t FileListEstimate(const CabinetHeader& header, const Layout& layout) {
-    const uint64_t most = uint64_t{layout.fileCount} * (format::kFileSize + format::kMaxStringSize);
+    const uint64_t most = uint64_t{layout.fileCount} * (layout::kFileSize + layout::kMaxStringSize);
     uint64_t next = layout.cabinetSize;
     for (const FolderRecord& folder : header.folders) {
         if (folder.blockCount != 0 && folder.dataOffset > layout.filesOffset) {
@@ -236,7 +232,7 @@ std::size_t FileListEstimate(const CabinetHeader& header, const Layout& layout) 
         }
     }
     const uint64_t gap = next > layout.filesOffset ? next - layout.filesOffset : 0;
-    const uint64_t typical = uint64_t{layout.fileCount} * (format::kFileSize + kTypicalNameSize);
+    const uint64_t typical = uint64_t{layout.fileCount} * (layout::kFileSize + kTypicalNameSize);
     return static_cast<std::size_t>(gap <= most ? gap : typical);
 }
 
@@ -246,13 +242,13 @@ std::size_t FileListEstimate(const CabinetHeader& header, const Layout& layout) 
 bool ReadFileRecord(Reader& in, uint16_t folderCount, FileList& files) {
     std::vector<unsigned char>& bytes = files.bytes();
     const std::size_t at = bytes.size();
-    bytes.resize(at + format::kFileSize);
-    if (!in.read(bytes.data() + at, format::kFileSize)) {
+    bytes.resize(at + layout::kFileSize);
+    if (!in.read(bytes.data() + at, layout::kFileSize)) {
         return false;
     }
-    const uint16_t folderIndex = U16(bytes.data() + at + format::kFileFolderIndex);
-    if (folderIndex < format::kContinuedFromPrev && folderIndex >= folderCount) {
-        return in.fail(ERROR_INVALID_DATA);
+    const uint16_t folderIndex = U16(bytes.data() + at + layout::kFileFolderIndex);
+    if (folderIndex < layout::kContinuedFromPrev && folderIndex >= folderCount) {
+        return in.fail(Errc::Damaged);
     }
     std::size_t length = 0;
     if (!in.string(bytes, false, length)) {
@@ -269,11 +265,11 @@ bool ReadFileRecords(Reader& in, Layout& layout, CabinetHeader& header) {
         // Nothing to extract is fine; data that belongs to no entry is not.
         const bool noData = std::all_of(header.folders.begin(), header.folders.end(),
                                         [](const FolderRecord& folder) { return folder.blockCount == 0; });
-        return noData || in.fail(ERROR_INVALID_DATA);
+        return noData || in.fail(Errc::Damaged);
     }
     // Not inside the records before them, nor outside the cabinet.
     if (layout.filesOffset < layout.recordsEnd || layout.filesOffset >= in.limit()) {
-        return in.fail(ERROR_INVALID_DATA);
+        return in.fail(Errc::Damaged);
     }
     in.seek(layout.filesOffset);
     header.files.reserve(FileListEstimate(header, layout));
@@ -345,13 +341,13 @@ bool ReadHeader(Reader& in, CabinetHeader& header) {
 
 FileRecord DecodeFileRecord(const unsigned char* at) {
     FileRecord file;
-    file.length = U32(at + format::kFileLength);
-    file.folderOffset = U32(at + format::kFileFolderOffset);
-    file.folderIndex = U16(at + format::kFileFolderIndex);
-    file.dosDate = U16(at + format::kFileDate);
-    file.dosTime = U16(at + format::kFileTime);
-    file.attribs = U16(at + format::kFileAttribs);
-    const char* name = reinterpret_cast<const char*>(at + format::kFileSize);
+    file.length = U32(at + layout::kFileLength);
+    file.folderOffset = U32(at + layout::kFileFolderOffset);
+    file.folderIndex = U16(at + layout::kFileFolderIndex);
+    file.dosDate = U16(at + layout::kFileDate);
+    file.dosTime = U16(at + layout::kFileTime);
+    file.attribs = U16(at + layout::kFileAttribs);
+    const char* name = reinterpret_cast<const char*>(at + layout::kFileSize);
     file.name = std::string_view(name, std::strlen(name));
     return file;
 }
@@ -365,7 +361,7 @@ FileList::Iterator::Iterator(const unsigned char* at, const unsigned char* end) 
 }
 
 FileList::Iterator& FileList::Iterator::operator++() {
-    at_ += format::kFileSize + record_.name.size() + 1;
+    at_ += layout::kFileSize + record_.name.size() + 1;
     if (at_ != end_) {
         record_ = DecodeFileRecord(at_);
     }
@@ -375,39 +371,33 @@ FileList::Iterator& FileList::Iterator::operator++() {
 void FileList::release() { std::vector<unsigned char>().swap(bytes_); }
 
 bool FileRecord::continuedFromPrev() const {
-    return folderIndex == format::kContinuedFromPrev || folderIndex == format::kContinuedPrevAndNext;
+    return folderIndex == layout::kContinuedFromPrev || folderIndex == layout::kContinuedPrevAndNext;
 }
 
 bool FileRecord::continuedToNext() const {
-    return folderIndex == format::kContinuedToNext || folderIndex == format::kContinuedPrevAndNext;
+    return folderIndex == layout::kContinuedToNext || folderIndex == layout::kContinuedPrevAndNext;
 }
 
-bool CabinetHeader::hasPrev() const { return (flags & format::kFlagPrevCabinet) != 0; }
+bool CabinetHeader::hasPrev() const { return (flags & layout::kFlagPrevCabinet) != 0; }
 
-bool CabinetHeader::hasNext() const { return (flags & format::kFlagNextCabinet) != 0; }
+bool CabinetHeader::hasNext() const { return (flags & layout::kFlagNextCabinet) != 0; }
 
 std::size_t CabinetHeader::folderOf(const FileRecord& file) const {
     switch (file.folderIndex) {
-        case format::kContinuedFromPrev:
-        case format::kContinuedPrevAndNext: return 0;
-        case format::kContinuedToNext: return folderCount - 1u;
+        case layout::kContinuedFromPrev:
+        case layout::kContinuedPrevAndNext: return 0;
+        case layout::kContinuedToNext: return folderCount - 1u;
         default: return file.folderIndex;
     }
 }
 
-HeaderResult ReadCabinetHeader(const std::string& hostPath) {
+HeaderResult ReadCabinetHeader(ByteSource& source) {
     HeaderResult result;
-    int error = 0;
-    const UniqueFd fd = OpenForReading(hostPath, &error);
-    if (!fd.valid()) {
-        result.error = error == ENOENT ? Win32ForMissingFile(hostPath) : Win32FromErrno(error, IoOperation::Open);
-        return result;
-    }
-    auto reader = std::make_unique<Reader>(fd.get());
+    auto reader = std::make_unique<Reader>(source);
     if (!ReadHeader(*reader, result.header)) {
-        result.error = reader->error() != 0 ? reader->error() : ERROR_INVALID_DATA;
+        result.error = !reader->error().ok() ? reader->error() : Error{Errc::Damaged};
     }
     return result;
 }
 
-}  // namespace platform::cabservice
+}  // namespace cabformat

@@ -1,5 +1,6 @@
-// Support routines of the cabinet object: entry dates to date values, 8-bit
-// strings to text and back into the target-name field, and target paths.
+// Conversions between the service's notification fields and CabFile's
+// values: entry dates to date values, 8-bit strings to text and back into
+// the target-name field, and target paths.
 // CabFile uses them as its private members; they are free functions here so
 // that each can be tested on its own.
 #pragma once
@@ -10,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-namespace cabinet::support {
+namespace cabinet::conversions {
 
 // The error raised when a text does not fit the target-name field.
 constexpr int32_t kErrSubscriptOutOfRange = 9;
@@ -38,4 +39,4 @@ void StringToAnsiBuffer(char (&buffer)[platform::MAX_PATH], const std::u16string
 std::u16string BuildTargetPath(const std::u16string& cabName, const std::u16string& extractPath,
                                const std::u16string& extractFile, const std::u16string& nameInCabinet);
 
-}  // namespace cabinet::support
+}  // namespace cabinet::conversions

@@ -1,14 +1,10 @@
-// The output of one entry, and the entry's date as a host time.
-#include "platform/posix/cabinet/output.h"
-
-#include "platform/kernel.h"
-#include "platform/posix/cabinet/win32_codes.h"
+// An entry's MS-DOS date and time as a host time (see dos_stamp.h).
 #include "platform/posix/dos_stamp.h"
 
 #include <cstdlib>
 #include <string>
 
-namespace platform::cabservice {
+namespace platform {
 
 namespace {
 
@@ -94,20 +90,4 @@ std::optional<std::time_t> LocalTimeOfDosStamp(uint16_t dosDate, uint16_t dosTim
     return moment;
 }
 
-TempOutput::TempOutput(std::string hostTarget) : output_(std::move(hostTarget)) {}
-
-uint32_t TempOutput::create() {
-    const int error = output_.create();
-    return error == 0 ? NO_ERROR : Win32FromErrno(error, IoOperation::Create);
-}
-
-uint32_t TempOutput::commit(std::optional<std::time_t> modified) {
-    std::optional<SafeOutput::Times> times;
-    if (modified) {
-        times = SafeOutput::Times{{*modified, 0}, {*modified, 0}};
-    }
-    const int error = output_.commit(times, false);
-    return error == 0 ? NO_ERROR : Win32FromErrno(error, IoOperation::Rename);
-}
-
-}  // namespace platform::cabservice
+}  // namespace platform

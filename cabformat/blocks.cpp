@@ -1,16 +1,12 @@
 // Reading a folder's data blocks (see blocks.h).
-#include "platform/posix/cabinet/blocks.h"
+#include "cabformat/blocks.h"
 
-#include "platform/kernel.h"
-#include "platform/posix/cabinet/format.h"
-#include "platform/posix/cabinet/io.h"
-#include "platform/posix/cabinet/win32_codes.h"
+#include "cabformat/layout.h"
 
 #include <bit>
-#include <cerrno>
 #include <cstring>
 
-namespace platform::cabservice {
+namespace cabformat {
 
 namespace {
 
@@ -21,8 +17,8 @@ constexpr int kShiftByte1 = 8;
 constexpr int kShiftByte2 = 16;
 constexpr int kShiftHigh = 32;
 
-using format::U16;
-using format::U32;
+using layout::U16;
+using layout::U32;
 
 }  // namespace
 
@@ -63,52 +59,49 @@ uint32_t BlockChecksum(const unsigned char* data, std::size_t size, uint32_t see
 
 BlockReader::BlockReader(const FolderData& data) : data_(data), buffer_(kReadBufferSize) {}
 
-uint32_t BlockReader::openSegment(std::size_t index) {
-    fd_.reset();
+Error BlockReader::openSegment(std::size_t index) {
+    source_ = nullptr;
     if (index >= data_.segments.size()) {
-        return ERROR_INVALID_DATA;  // a block goes on, but the folder has no next cabinet
+        return {Errc::Damaged};  // a block goes on, but the folder has no next cabinet
     }
     segment_ = index;
-    int error = 0;
-    fd_ = OpenForReading(data_.segments[index].hostPath, &error);
-    if (!fd_.valid()) {
-        return Win32FromErrno(error, IoOperation::Open);
-    }
+    source_ = data_.segments[index].source;
     bufferAt_ = data_.segments[index].dataOffset;
     recordsLeft_ = data_.segments[index].blockCount;
     next_ = 0;
     end_ = 0;
-    return NO_ERROR;
+    return {};
 }
 
-uint32_t BlockReader::need(std::size_t size) {
+Error BlockReader::need(std::size_t size) {
     if (bufferAt_ + next_ + size > data_.segments[segment_].limit) {
-        return ERROR_INVALID_DATA;  // the record runs into what follows the folder's data
+        return {Errc::Damaged};  // the record runs into what follows the folder's data
     }
     if (end_ - next_ >= size) {
-        return NO_ERROR;
+        return {};
     }
     std::memmove(buffer_.data(), buffer_.data() + next_, end_ - next_);
     bufferAt_ += next_;
     end_ -= next_;
     next_ = 0;
-    const ssize_t got = ReadAtLeast(fd_.get(), buffer_.data() + end_, size - end_, buffer_.size() - end_,
-                                    static_cast<off_t>(bufferAt_ + end_));
-    if (got < 0) {
-        return Win32FromErrno(errno, IoOperation::Read);
+    std::size_t got = 0;
+    if (const int error =
+            ReadAtLeast(*source_, bufferAt_ + end_, buffer_.data() + end_, size - end_, buffer_.size() - end_, got);
+        error != 0) {
+        return {Errc::ReadFailed, error};
     }
-    end_ += static_cast<std::size_t>(got);
-    return end_ < size ? ERROR_INVALID_DATA : NO_ERROR;  // short: the cabinet ends inside the block
+    end_ += got;
+    return end_ < size ? Error{Errc::Truncated} : Error{};  // the cabinet ends inside the block
 }
 
-uint32_t BlockReader::next(DataBlock& block, bool& end) {
+Error BlockReader::next(DataBlock& block, bool& end) {
     end = false;
-    if (!fd_.valid()) {
+    if (source_ == nullptr) {
         if (data_.segments.empty()) {
             end = true;
-            return NO_ERROR;
+            return {};
         }
-        if (const uint32_t opened = openSegment(0); opened != NO_ERROR) {
+        if (const Error opened = openSegment(0); !opened.ok()) {
             return opened;
         }
     }
@@ -118,54 +111,54 @@ uint32_t BlockReader::next(DataBlock& block, bool& end) {
         while (recordsLeft_ == 0) {
             if (!joined_.empty() || segment_ + 1 == data_.segments.size()) {
                 end = joined_.empty();
-                return end ? NO_ERROR : ERROR_INVALID_DATA;  // a split block without its rest
+                return end ? Error{} : Error{Errc::Damaged};  // a split block without its rest
             }
-            if (const uint32_t opened = openSegment(segment_ + 1); opened != NO_ERROR) {
+            if (const Error opened = openSegment(segment_ + 1); !opened.ok()) {
                 return opened;
             }
         }
         --recordsLeft_;
         const std::size_t reserve = data_.segments[segment_].reserve;
-        if (const uint32_t got = need(format::kDataHeaderSize + reserve); got != NO_ERROR) {
+        if (const Error got = need(layout::kDataHeaderSize + reserve); !got.ok()) {
             return got;
         }
         const unsigned char* header = buffer_.data() + next_;
-        const uint32_t checksum = U32(header + format::kDataChecksum);
-        const std::size_t packed = U16(header + format::kDataPackedSize);
-        const std::size_t unpacked = U16(header + format::kDataUnpackedSize);
-        if (joined_.size() + packed > format::kMaxPackedBlockSize || unpacked > format::kMaxBlockSize) {
-            return ERROR_INVALID_DATA;
+        const uint32_t checksum = U32(header + layout::kDataChecksum);
+        const std::size_t packed = U16(header + layout::kDataPackedSize);
+        const std::size_t unpacked = U16(header + layout::kDataUnpackedSize);
+        if (joined_.size() + packed > layout::kMaxPackedBlockSize || unpacked > layout::kMaxBlockSize) {
+            return {Errc::Damaged};
         }
         // Split only as the folder's last record in a cabinet it goes on from.
         if (unpacked == 0 && (recordsLeft_ != 0 || segment_ + 1 == data_.segments.size())) {
-            return ERROR_INVALID_DATA;
+            return {Errc::Damaged};
         }
-        if (const uint32_t got = need(format::kDataHeaderSize + reserve + packed); got != NO_ERROR) {
+        if (const Error got = need(layout::kDataHeaderSize + reserve + packed); !got.ok()) {
             return got;
         }
         header = buffer_.data() + next_;
-        const unsigned char* bytes = header + format::kDataHeaderSize + reserve;
+        const unsigned char* bytes = header + layout::kDataHeaderSize + reserve;
         // The sum covers the bytes, then the two size fields (not the reserve).
-        const std::size_t sizeFields = format::kDataHeaderSize - format::kDataPackedSize;
+        const std::size_t sizeFields = layout::kDataHeaderSize - layout::kDataPackedSize;
         if (checksum != 0 &&
-            BlockChecksum(header + format::kDataPackedSize, sizeFields, BlockChecksum(bytes, packed, 0)) != checksum) {
-            return ERROR_CRC;
+            BlockChecksum(header + layout::kDataPackedSize, sizeFields, BlockChecksum(bytes, packed, 0)) != checksum) {
+            return {Errc::Checksum};
         }
-        next_ += format::kDataHeaderSize + reserve + packed;
+        next_ += layout::kDataHeaderSize + reserve + packed;
         if (unpacked != 0 && joined_.empty()) {
             block = {bytes, packed, unpacked};
-            return NO_ERROR;
+            return {};
         }
         joined_.insert(joined_.end(), bytes, bytes + packed);
         if (unpacked != 0) {
             block = {joined_.data(), joined_.size(), unpacked};
-            return NO_ERROR;
+            return {};
         }
         // A split block: the rest begins the folder's data in the next cabinet.
-        if (const uint32_t opened = openSegment(segment_ + 1); opened != NO_ERROR) {
+        if (const Error opened = openSegment(segment_ + 1); !opened.ok()) {
             return opened;
         }
     }
 }
 
-}  // namespace platform::cabservice
+}  // namespace cabformat

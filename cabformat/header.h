@@ -4,20 +4,23 @@
 // beside this one).
 #pragma once
 
+#include "cabformat/byte_source.h"
+#include "cabformat/error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace platform::cabservice {
+namespace cabformat {
 
 // One CFFILE record, read out of a FileList.
 struct FileRecord {
     std::string_view name;      // raw bytes, as stored; a zero byte follows them
     uint32_t length = 0;        // uncompressed size
     uint32_t folderOffset = 0;  // offset in the folder's uncompressed data
-    uint16_t folderIndex = 0;   // raw: an index, or one of format::kContinued*
+    uint16_t folderIndex = 0;   // raw: an index, or one of layout::kContinued*
     uint16_t dosDate = 0;
     uint16_t dosTime = 0;
     uint16_t attribs = 0;
@@ -116,17 +119,17 @@ struct CabinetHeader {
 
 struct HeaderResult {
     CabinetHeader header;
-    uint32_t error = 0;  // Win32 code; 0 when the header was read whole
+    Error error;  // ok when the header was read whole
 };
 
-// Reads the header at offset 0 of `hostPath`: the records after CFHEADER in
+// Reads the header at offset 0 of `source`: the records after CFHEADER in
 // the order they stand, the file records where coffFiles says they begin (a
 // reserve or padding before them is fine, the records before them are not).
 // Nothing is read from beyond cbCabinet. Names are 1 to 255 bytes; each
 // index names a folder of this cabinet or is a continuation mark.
 // A cabinet without file records is an empty cabinet when no folder holds
-// data either. Anything else is ERROR_INVALID_DATA; a file that cannot be
-// read gives its host error.
-HeaderResult ReadCabinetHeader(const std::string& hostPath);
+// data either. Anything else is Damaged or Truncated; a failed read is
+// ReadFailed with the source's error.
+HeaderResult ReadCabinetHeader(ByteSource& source);
 
-}  // namespace platform::cabservice
+}  // namespace cabformat

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace platform::cabservice::format {
+namespace cabformat::layout {
 
-// CFHEADER, at offset 0 of the file (this service never searches further in).
+// CFHEADER, at offset 0 of the file (the engine never searches further in).
 constexpr uint32_t kSignature = 0x4643534D;  // "MSCF", little-endian
 constexpr std::size_t kHeaderSize = 36;
 constexpr std::size_t kHeaderSignature = 0;      // u32
@@ -47,6 +47,7 @@ constexpr std::size_t kFolderCompression = 6;  // u16: method in the low 4 bits
 constexpr uint16_t kCompressionMask = 0x000F;
 constexpr uint16_t kCompressionStored = 0;
 constexpr uint16_t kCompressionMszip = 1;
+constexpr uint16_t kCompressionLzx = 3;  // the last method there is; 2 is Quantum
 
 // CFDATA: a header, the reserve, then the block's packed bytes.
 constexpr std::size_t kDataHeaderSize = 8;
@@ -90,4 +91,4 @@ inline uint32_t U32(const unsigned char* at) {
     return value;
 }
 
-}  // namespace platform::cabservice::format
+}  // namespace cabformat::layout

@@ -5,14 +5,13 @@
 // bounds under mutex_, which orders the bytes between the threads. The
 // decoder's history, the slot it filled last, stays intact until the ring
 // comes round to it again.
-#include "platform/posix/cabinet/readahead.h"
+#include "cabformat/readahead.h"
 
-#include "platform/kernel.h"
-#include "platform/posix/cabinet/decoders.h"
+#include "cabformat/decoders.h"
 
 #include <new>
 
-namespace platform::cabservice {
+namespace cabformat {
 
 ReadAhead::ReadAhead() = default;
 
@@ -97,7 +96,7 @@ bool ReadAhead::publish(uint64_t generation) {
 void ReadAhead::decode(const FolderData& data, uint64_t generation) {
     const unsigned char* history = nullptr;
     std::size_t historySize = 0;
-    uint32_t failure = NO_ERROR;
+    Error failure;
     try {
         BlockReader reader(data);
         const std::unique_ptr<BlockDecoder> decoder = MakeBlockDecoder(data.compression);
@@ -110,23 +109,23 @@ void ReadAhead::decode(const FolderData& data, uint64_t generation) {
             bool end = false;
             slot->size = 0;
             slot->error = reader.next(block, end);
-            if (slot->error == NO_ERROR && !end) {
+            if (slot->error.ok() && !end) {
                 slot->error = decoder->decode(block, history, historySize, slot->bytes.get(), slot->size);
             }
             slot->end = end;
-            if (slot->error != NO_ERROR) {
+            if (!slot->error.ok()) {
                 slot->size = 0;
             }
-            if (!publish(generation) || slot->end || slot->error != NO_ERROR) {
+            if (!publish(generation) || slot->end || !slot->error.ok()) {
                 return;
             }
             history = slot->bytes.get();
             historySize = slot->size;
         }
     } catch (const std::bad_alloc&) {
-        failure = ERROR_NOT_ENOUGH_MEMORY;
+        failure = {Errc::NoMemory};
     } catch (...) {
-        failure = ERROR_GEN_FAILURE;  // nothing may leave the thread
+        failure = {Errc::Internal};  // nothing may leave the thread
     }
     // Memory or a lock failed: that ends the folder too.
     if (Slot* slot = freeSlot(generation)) {
@@ -137,7 +136,7 @@ void ReadAhead::decode(const FolderData& data, uint64_t generation) {
     }
 }
 
-uint32_t ReadAhead::peek(const unsigned char*& data, std::size_t& size) {
+Error ReadAhead::peek(const unsigned char*& data, std::size_t& size) {
     for (;;) {
         Slot* slot = nullptr;
         {
@@ -145,13 +144,13 @@ uint32_t ReadAhead::peek(const unsigned char*& data, std::size_t& size) {
             toWalk_.wait(lock, [this] { return count_ > 0; });
             slot = &slots_[head_];
         }
-        if (slot->error != NO_ERROR) {
+        if (!slot->error.ok()) {
             return slot->error;
         }
         if (slot->end || used_ < slot->size) {
             data = slot->bytes.get() + used_;
             size = slot->end ? 0 : slot->size - used_;
-            return NO_ERROR;
+            return {};
         }
         consume(0);  // a block that unpacked to nothing
     }
@@ -160,7 +159,7 @@ uint32_t ReadAhead::peek(const unsigned char*& data, std::size_t& size) {
 void ReadAhead::consume(std::size_t bytes) {
     used_ += bytes;
     const Slot& slot = slots_[head_];
-    if (used_ < slot.size || slot.end || slot.error != NO_ERROR) {
+    if (used_ < slot.size || slot.end || !slot.error.ok()) {
         return;
     }
     {
@@ -172,4 +171,4 @@ void ReadAhead::consume(std::size_t bytes) {
     toDecoder_.notify_one();
 }
 
-}  // namespace platform::cabservice
+}  // namespace cabformat

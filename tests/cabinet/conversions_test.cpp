@@ -1,5 +1,5 @@
-// The cabinet support routines: dates, 8-bit strings, target paths.
-#include "cabinet/support.h"
+// The cabinet object's field conversions: dates, 8-bit strings, target paths.
+#include "cabinet/conversions.h"
 #include "platform/runtime.h"
 #include "tests/support/fixtures.h"
 
@@ -14,7 +14,7 @@ namespace {
 double DateOfDosWords(uint16_t date, uint16_t time) {
     platform::FILETIME fileTime{0, 0};
     platform::DosDateTimeToFileTime(date, time, &fileTime);
-    return support::FileTimeToDate(fileTime);
+    return conversions::FileTimeToDate(fileTime);
 }
 
 TEST(EntryDates, DosWordsBecomeDateValuesWithoutTimeZone) {
@@ -26,14 +26,14 @@ TEST(EntryDates, DosWordsBecomeDateValuesWithoutTimeZone) {
 }
 
 TEST(EntryDates, AFileTimeWithoutCalendarFieldsGivesZero) {
-    EXPECT_DOUBLE_EQ(support::FileTimeToDate(platform::FILETIME{0, 0x80000000u}), 0.0);
-    EXPECT_DOUBLE_EQ(support::SystemTimeToDate({1899, 12, 6, 30, 12, 0, 0, 999}), 0.5);
+    EXPECT_DOUBLE_EQ(conversions::FileTimeToDate(platform::FILETIME{0, 0x80000000u}), 0.0);
+    EXPECT_DOUBLE_EQ(conversions::SystemTimeToDate({1899, 12, 6, 30, 12, 0, 0, 999}), 0.5);
 }
 
 TEST(AnsiStrings, DecodeFromTheCodePage) {
-    EXPECT_EQ(support::AnsiPointerToString(nullptr), u"");
-    EXPECT_EQ(support::AnsiPointerToString(""), u"");
-    EXPECT_EQ(support::AnsiPointerToString("Data\\caf\xe9.txt"), u"Data\\caf\u00e9.txt");
+    EXPECT_EQ(conversions::AnsiPointerToString(nullptr), u"");
+    EXPECT_EQ(conversions::AnsiPointerToString(""), u"");
+    EXPECT_EQ(conversions::AnsiPointerToString("Data\\caf\xe9.txt"), u"Data\\caf\u00e9.txt");
 }
 
 TEST(TargetNameField, HoldsAtMost259BytesAndATerminator) {
@@ -54,17 +54,17 @@ TEST(TargetNameField, HoldsAtMost259BytesAndATerminator) {
         std::memset(&record, 'X', sizeof record);
         const std::u16string text(c.length, u'a');
         if (c.fits) {
-            support::StringToAnsiBuffer(record.field, text);
+            conversions::StringToAnsiBuffer(record.field, text);
             EXPECT_EQ(std::string(record.field), std::string(c.length, 'a'));
             if (c.length + 1 < platform::MAX_PATH) {
                 EXPECT_EQ(record.field[c.length + 1], 'X');
             }
         } else {
             try {
-                support::StringToAnsiBuffer(record.field, text);
+                conversions::StringToAnsiBuffer(record.field, text);
                 ADD_FAILURE() << "no error raised";
             } catch (const platform::RaisedError& error) {
-                EXPECT_EQ(error.Number(), support::kErrSubscriptOutOfRange);
+                EXPECT_EQ(error.Number(), conversions::kErrSubscriptOutOfRange);
             }
             EXPECT_EQ(std::string(record.field, platform::MAX_PATH), std::string(platform::MAX_PATH, 'a'));
         }
@@ -89,7 +89,7 @@ TEST(TargetPaths, BuildTargetPathFromItsThreeValues) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(support::BuildTargetPath(c.cabName, c.extractPath, c.extractFile, c.name), c.target);
+        EXPECT_EQ(conversions::BuildTargetPath(c.cabName, c.extractPath, c.extractFile, c.name), c.target);
     }
 }
 

@@ -1,10 +1,10 @@
-// Support routines of the cabinet object; see support.h.
-#include "cabinet/support.h"
+// Field conversions of the cabinet object (see conversions.h).
+#include "cabinet/conversions.h"
 
 #include "cabinet/paths.h"
 #include "platform/runtime.h"
 
-namespace cabinet::support {
+namespace cabinet::conversions {
 
 namespace {
 
@@ -72,4 +72,4 @@ std::u16string BuildTargetPath(const std::u16string& cabName, const std::u16stri
     return paths::AddBackslash(folder) + file;
 }
 
-}  // namespace cabinet::support
+}  // namespace cabinet::conversions

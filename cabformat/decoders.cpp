@@ -1,14 +1,13 @@
 // Stored and MSZIP blocks (see decoders.h).
-#include "platform/posix/cabinet/decoders.h"
+#include "cabformat/decoders.h"
 
-#include "platform/kernel.h"
-#include "platform/posix/cabinet/format.h"
+#include "cabformat/layout.h"
 
 #include <atomic>
 #include <cstring>
 #include <isa-l/igzip_lib.h>
 
-namespace platform::cabservice {
+namespace cabformat {
 
 namespace {
 
@@ -19,12 +18,12 @@ constexpr unsigned char kMszipSignature[] = {'C', 'K'};
 
 class StoredDecoder final : public BlockDecoder {
 public:
-    uint32_t decode(const DataBlock& block, const unsigned char*, std::size_t, unsigned char* out,
-                    std::size_t& produced) override {
+    Error decode(const DataBlock& block, const unsigned char*, std::size_t, unsigned char* out,
+                 std::size_t& produced) override {
         // As libmspack does: a stored block is its packed bytes.
         std::memcpy(out, block.packed, block.packedSize);
         produced = block.packedSize;
-        return NO_ERROR;
+        return {};
     }
 };
 
@@ -34,17 +33,17 @@ class MszipDecoder final : public BlockDecoder {
 public:
     MszipDecoder() { isal_inflate_init(&state_); }
 
-    uint32_t decode(const DataBlock& block, const unsigned char* history, std::size_t historySize, unsigned char* out,
-                    std::size_t& produced) override {
+    Error decode(const DataBlock& block, const unsigned char* history, std::size_t historySize, unsigned char* out,
+                 std::size_t& produced) override {
         if (block.packedSize < sizeof kMszipSignature ||
             std::memcmp(block.packed, kMszipSignature, sizeof kMszipSignature) != 0) {
-            return ERROR_INVALID_DATA;
+            return {Errc::Damaged};
         }
         isal_inflate_reset(&state_);
         state_.crc_flag = ISAL_DEFLATE;
         if (history != nullptr && isal_inflate_set_dict(&state_, const_cast<unsigned char*>(history),
                                                         static_cast<uint32_t>(historySize)) != COMP_OK) {
-            return ERROR_INVALID_DATA;
+            return {Errc::Damaged};
         }
         // ISA-L reads but never writes its input.
         state_.next_in = const_cast<unsigned char*>(block.packed) + sizeof kMszipSignature;
@@ -56,9 +55,9 @@ public:
         // A stream that does not end in its block, or that unpacks to another
         // size than the block states, is damaged: its bytes would be wrong.
         if (result != ISAL_DECOMP_OK || state_.block_state != ISAL_BLOCK_FINISH || produced != block.unpackedSize) {
-            return ERROR_INVALID_DATA;
+            return {Errc::Damaged};
         }
-        return NO_ERROR;
+        return {};
     }
 
 private:
@@ -68,13 +67,13 @@ private:
 }  // namespace
 
 bool DecodesNatively(uint16_t compression) {
-    const uint16_t method = compression & format::kCompressionMask;
+    const uint16_t method = compression & layout::kCompressionMask;
     return g_native.load(std::memory_order_relaxed) &&
-           (method == format::kCompressionStored || method == format::kCompressionMszip);
+           (method == layout::kCompressionStored || method == layout::kCompressionMszip);
 }
 
 std::unique_ptr<BlockDecoder> MakeBlockDecoder(uint16_t compression) {
-    if ((compression & format::kCompressionMask) == format::kCompressionMszip) {
+    if ((compression & layout::kCompressionMask) == layout::kCompressionMszip) {
         return std::make_unique<MszipDecoder>();
     }
     return std::make_unique<StoredDecoder>();
@@ -82,4 +81,4 @@ std::unique_ptr<BlockDecoder> MakeBlockDecoder(uint16_t compression) {
 
 void SetNativeDecoding(bool enabled) { g_native.store(enabled, std::memory_order_relaxed); }
 
-}  // namespace platform::cabservice
+}  // namespace cabformat

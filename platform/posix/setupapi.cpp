@@ -1,0 +1,422 @@
+// SetupIterateCabinetA on Linux, the sibling of win32/setupapi.cpp: one
+// walk over a cabinet (and the cabinets that continue it) read by the
+// cabinet engine (cabformat/), told to the handler in the setup library's
+// notifications. This file holds what the engine leaves to its host: the
+// cabinets as host files, the next cabinet looked for in drive paths and
+// asked of the handler, the entries written safely (SafeOutput) with their
+// dates, and every failure as the Win32 code the contract names.
+//
+// The handler is called only from this file, on the caller's thread, never
+// from inside libmspack or the decoder thread, so an exception it throws
+// unwinds the walk (stopping the decoder, closing the cabinets, removing any
+// temporary file) and leaves SetupIterateCabinetA unchanged.
+#include "platform/setupapi.h"
+
+#include "cabformat/cabinet_set.h"
+#include "cabformat/layout.h"
+#include "platform/drives.h"
+#include "platform/kernel.h"
+#include "platform/posix/dos_stamp.h"
+#include "platform/posix/drive_listings.h"
+#include "platform/posix/host_io.h"
+#include "platform/posix/safe_output.h"
+#include "platform/runtime.h"
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <new>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+using cabformat::Errc;
+using cabformat::FileRecord;
+
+constexpr int32_t kTrue = 1;
+constexpr int32_t kFalse = 0;
+// Not in kernel.h: the code Windows gives for a name component too long.
+constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
+
+// Thrown here to end a walk with a Win32 code; caught at SetupIterateCabinetA.
+struct WalkFailure {
+    uint32_t code;
+};
+
+// An exception the handler threw, carried out of the walk as it is.
+struct HandlerException {
+    std::exception_ptr exception;
+};
+
+// ---- Win32 codes: the one table of this service's failures ----
+
+// What the host was doing when it failed; the same errno means different
+// things for a read and a write (EIO) or an open and a create (ENOENT).
+enum class IoOperation { Open, Read, Create, Write, Rename };
+
+// The Win32 code for a host errno value; never NO_ERROR.
+uint32_t Win32FromErrno(int error, IoOperation operation) {
+    switch (error) {
+        case ENOENT:
+            // Opening names an existing file; creating or renaming names a folder.
+            return operation == IoOperation::Open ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+        case ENOTDIR:
+        case ELOOP: return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR: return ERROR_ACCESS_DENIED;
+        case EROFS: return ERROR_WRITE_PROTECT;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG: return ERROR_DISK_FULL;
+        case EMFILE:
+        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+        case EBUSY:
+        case ETXTBSY: return ERROR_SHARING_VIOLATION;
+        case EINVAL:
+            // Opening something that is not a regular file (see OpenCabinet).
+            return operation == IoOperation::Open ? ERROR_INVALID_DATA : ERROR_INVALID_PARAMETER;
+        default: break;
+    }
+    switch (operation) {
+        case IoOperation::Open:
+        case IoOperation::Read: return ERROR_READ_FAULT;
+        case IoOperation::Write: return ERROR_WRITE_FAULT;
+        default: return ERROR_GEN_FAILURE;
+    }
+}
+
+// The Win32 code for the engine's failure; never NO_ERROR.
+uint32_t Win32FromEngine(const cabformat::Error& error) {
+    switch (error.code) {
+        case Errc::Ok:
+        case Errc::Internal: return ERROR_GEN_FAILURE;
+        case Errc::Damaged:
+        case Errc::Truncated:
+        case Errc::Unsupported: return ERROR_INVALID_DATA;
+        case Errc::Checksum: return ERROR_CRC;
+        case Errc::ReadFailed: return Win32FromErrno(error.hostError, IoOperation::Read);
+        case Errc::CabinetMissing: return ERROR_FILE_NOT_FOUND;
+        case Errc::WriteFailed: return ERROR_WRITE_FAULT;
+        case Errc::NoMemory: return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return ERROR_GEN_FAILURE;
+}
+
+// ---- Host files ----
+
+// A cabinet file, read with pread from any thread.
+class HostFile final : public cabformat::ByteSource {
+public:
+    HostFile(UniqueFd fd, uint64_t size, uint64_t device, uint64_t inode)
+        : fd_(std::move(fd)), size_(size), identity_(device, inode) {}
+
+    int readAt(uint64_t offset, unsigned char* into, std::size_t size, std::size_t& got) override {
+        const ssize_t read = ReadAtLeast(fd_.get(), into, 1, size, static_cast<off_t>(offset));
+        got = read < 0 ? 0 : static_cast<std::size_t>(read);
+        return read < 0 ? errno : 0;
+    }
+    uint64_t size() const override { return size_; }
+    // The file, by device and inode.
+    std::pair<uint64_t, uint64_t> identity() const { return identity_; }
+
+private:
+    UniqueFd fd_;
+    uint64_t size_;
+    std::pair<uint64_t, uint64_t> identity_;
+};
+
+// Opens a cabinet file for reading; throws WalkFailure. A folder is access
+// denied, anything else that is not a regular file damaged data (a pipe
+// could block a read forever).
+std::unique_ptr<HostFile> OpenCabinet(const std::string& hostPath) {
+    // O_NONBLOCK so that opening a pipe cannot wait for a writer; regular
+    // files ignore it.
+    UniqueFd fd(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
+        const int error = errno;
+        if (error == ENOENT) {
+            // What Windows tells apart for a missing file.
+            throw WalkFailure{IsHostDirectory(ParentFolder(hostPath)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND};
+        }
+        throw WalkFailure{Win32FromErrno(error, IoOperation::Open)};
+    }
+    struct stat info {};
+    if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        throw WalkFailure{Win32FromErrno(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, IoOperation::Open)};
+    }
+    return std::make_unique<HostFile>(std::move(fd), static_cast<uint64_t>(info.st_size),
+                                      static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino));
+}
+
+// The entry's output: a SafeOutput created when the engine has found the
+// entry's data, written to until the first failure.
+class EntryOutput final : public cabformat::EntrySink {
+public:
+    explicit EntryOutput(const std::string& hostTarget) : output_(hostTarget) {}
+
+    bool open() override {
+        createError_ = output_.create();
+        return createError_ == 0;
+    }
+    void write(const unsigned char* bytes, std::size_t size) override {
+        if (writeError_ == 0) {
+            writeError_ = WriteAll(output_.fd(), bytes, size);
+        }
+    }
+
+    // The entry's result, given the engine's: 0 or a Win32 code.
+    uint32_t finish(const cabformat::Error& extracted, const FileRecord& file) {
+        if (createError_ != 0) {
+            return Win32FromErrno(createError_, IoOperation::Create);
+        }
+        if (!extracted.ok()) {
+            return Win32FromEngine(extracted);
+        }
+        if (writeError_ != 0) {
+            return Win32FromErrno(writeError_, IoOperation::Write);
+        }
+        std::optional<SafeOutput::Times> times;
+        if (const std::optional<std::time_t> modified = LocalTimeOfDosStamp(file.dosDate, file.dosTime)) {
+            times = SafeOutput::Times{{*modified, 0}, {*modified, 0}};
+        }
+        const int error = output_.commit(times, false);
+        return error == 0 ? NO_ERROR : Win32FromErrno(error, IoOperation::Rename);
+    }
+
+private:
+    SafeOutput output_;
+    int createError_ = 0;
+    int writeError_ = 0;
+};
+
+// ---- Names ----
+
+// The folder of a drive path, up to and including its last '\' or '/'
+// ("" when there is none), and the rest.
+std::pair<std::string, std::string> SplitDosPath(std::string_view dosPath) {
+    const std::size_t last = dosPath.find_last_of("\\/");
+    if (last == std::string_view::npos) {
+        return {"", std::string(dosPath)};
+    }
+    return {std::string(dosPath.substr(0, last + 1)), std::string(dosPath.substr(last + 1))};
+}
+
+// `folder` ending in a separator: '\' is added unless it ends in '\' or '/'.
+std::string WithTrailingSeparator(std::string folder) {
+    if (folder.empty() || (folder.back() != '\\' && folder.back() != '/')) {
+        folder += '\\';
+    }
+    return folder;
+}
+
+// ---- The walk ----
+
+class Walk final : public cabformat::SetHost {
+public:
+    Walk(const char* cabinetFile, PSP_FILE_CALLBACK_A handler, void* context)
+        : cabinetFile_(cabinetFile), handler_(handler), context_(context), set_(*this) {}
+
+    // Returns when the walk has run to its end or the handler aborted it;
+    // throws WalkFailure, cabformat::Failure or HandlerException.
+    void run() {
+        uint32_t error = NO_ERROR;
+        const std::optional<std::string> hostPath = DosPathToHostPath(cabinetFile_, &error);
+        if (!hostPath) {
+            throw WalkFailure{error != NO_ERROR ? error : ERROR_PATH_NOT_FOUND};
+        }
+        auto [folder, file] = SplitDosPath(cabinetFile_);
+        std::unique_ptr<HostFile> source = OpenCabinet(*hostPath);
+        candidateFolder_ = std::move(folder);
+        set_.openFirst(std::move(source), std::move(file));
+        // A walk from the first cabinet of a set goes through the whole set;
+        // one from a later cabinet reports that cabinet's entries only
+        // (reading on into the next cabinets just for the data of entries
+        // that continue there).
+        const bool wholeSet = !set_.part(0).header.hasPrev();
+        for (std::size_t index = 0;; ++index) {
+            if (!walkEntries(index)) {
+                return;
+            }
+            if (!wholeSet || !set_.part(index).header.hasNext()) {
+                return;
+            }
+            if (index + 1 == set_.size()) {
+                set_.openNext();
+            }
+            set_.releaseFiles(index);
+        }
+    }
+
+    std::unique_ptr<cabformat::ByteSource> nextCabinet(const cabformat::Cabinet& current, int attempt) override {
+        const cabformat::CabinetHeader& header = current.header;
+        if (attempt == 0) {
+            searchFolder_ = dosFolders_.back();
+        } else {
+            const CABINET_INFO_A wanted{searchFolder_.c_str(), header.nextName.c_str(), header.nextDisk.c_str(),
+                                        header.setId, static_cast<uint16_t>(header.cabinetIndex + 1)};
+            char newPath[MAX_PATH] = {};
+            const uint32_t answer = notify(SPFILENOTIFY_NEEDNEWCABINET, reinterpret_cast<uintptr_t>(&wanted),
+                                           reinterpret_cast<uintptr_t>(&newPath[0]));
+            if (answer != NO_ERROR) {
+                throw WalkFailure{answer};
+            }
+            const std::size_t length = strnlen(newPath, MAX_PATH);
+            if (length == MAX_PATH) {
+                throw WalkFailure{ERROR_INVALID_PARAMETER};  // no terminator in the buffer
+            }
+            if (length > 0) {
+                searchFolder_ = WithTrailingSeparator(std::string(newPath, length));
+            }
+        }
+        uint32_t error = NO_ERROR;
+        const std::optional<std::string> hostPath = DosPathToHostPath(searchFolder_ + header.nextName, &error);
+        struct stat info {};
+        if (!hostPath || stat(hostPath->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            return nullptr;
+        }
+        candidateFolder_ = searchFolder_;
+        return OpenCabinet(*hostPath);
+    }
+
+    void cabinetOpened(const cabformat::Cabinet& part) override {
+        // A set that names one of its own cabinets again would walk for ever.
+        const auto& identity = dynamic_cast<const HostFile&>(*part.source).identity();
+        if (!seen_.insert(identity).second) {
+            throw WalkFailure{ERROR_INVALID_DATA};
+        }
+        dosFolders_.push_back(candidateFolder_);
+        dosPaths_.push_back(candidateFolder_ + part.name);
+        const CABINET_INFO_A info{dosFolders_.back().c_str(), part.name.c_str(), part.diskName.c_str(),
+                                  part.header.setId, part.header.cabinetIndex};
+        notify(SPFILENOTIFY_CABINETINFO, reinterpret_cast<uintptr_t>(&info), 0);  // the answer means nothing
+    }
+
+private:
+    uint32_t notify(uint32_t notification, uintptr_t param1, uintptr_t param2) {
+        try {
+            return handler_(context_, notification, param1, param2);
+        } catch (...) {
+            throw HandlerException{std::current_exception()};
+        }
+    }
+
+    // The entries that begin in part `index`, in order. Returns false when
+    // the handler aborted the walk.
+    bool walkEntries(std::size_t index) {
+        const cabformat::Cabinet& part = set_.part(index);
+        const std::string dosPath = dosPaths_[index];  // a copy: opening the next cabinet adds to dosPaths_
+        for (const FileRecord& file : part.header.files) {
+            if (file.continuedFromPrev()) {
+                continue;  // reported with the cabinet it begins in
+            }
+            FILE_IN_CABINET_INFO_A info{};
+            info.NameInCabinet = entryName(file);
+            info.FileSize = file.length;
+            info.DosDate = file.dosDate;
+            info.DosTime = file.dosTime;
+            info.DosAttribs = file.attribs;
+            const uint32_t answer = notify(SPFILENOTIFY_FILEINCABINET, reinterpret_cast<uintptr_t>(&info),
+                                           reinterpret_cast<uintptr_t>(dosPath.c_str()));
+            if (answer == FILEOP_ABORT) {
+                return false;
+            }
+            if (answer == FILEOP_SKIP) {
+                continue;
+            }
+            if (answer != FILEOP_DOIT) {
+                throw WalkFailure{ERROR_INVALID_PARAMETER};
+            }
+
+            const std::size_t length = strnlen(info.FullTargetName, MAX_PATH);
+            const std::string target(info.FullTargetName, length);
+            const uint32_t result = length == MAX_PATH ? ERROR_INVALID_NAME : extract(index, file, target);
+            FILEPATHS_A paths{target.c_str(), dosPath.c_str(), result, 0};
+            const uint32_t verdict = notify(SPFILENOTIFY_FILEEXTRACTED, reinterpret_cast<uintptr_t>(&paths), 0);
+            if (verdict != NO_ERROR) {
+                throw WalkFailure{verdict};
+            }
+        }
+        return true;
+    }
+
+    // The entry's name in the ANSI code page: as stored (the list holds it
+    // with its zero byte), or converted from UTF-8 (characters the code page
+    // lacks, and invalid sequences, become '?') into a buffer of the walk.
+    const char* entryName(const FileRecord& file) {
+        if ((file.attribs & cabformat::layout::kAttribUtf8Name) == 0) {
+            return file.name.data();
+        }
+        convertedName_ = TextToAnsi(Utf8ToText(file.name));
+        return convertedName_.c_str();
+    }
+
+    // Writes entry `file` of part `index` to the drive path `target`.
+    // Returns 0 or the failure's Win32 code; throws when the set cannot go
+    // on (a cabinet the data continues into is missing).
+    uint32_t extract(std::size_t index, const FileRecord& file, const std::string& target) {
+        uint32_t error = NO_ERROR;
+        const std::optional<std::string> hostTarget = DosPathToHostPath(target, &error);
+        if (!hostTarget) {
+            return error != NO_ERROR ? error : ERROR_PATH_NOT_FOUND;
+        }
+        EntryOutput output(*hostTarget);
+        const cabformat::Error extracted = set_.extract(index, file, output);
+        return output.finish(extracted, file);
+    }
+
+    std::string cabinetFile_;
+    PSP_FILE_CALLBACK_A handler_;
+    void* context_;
+    // Each cabinet's drive folder (with its trailing separator) and path, by part.
+    std::vector<std::string> dosFolders_;
+    std::vector<std::string> dosPaths_;
+    // Where the next cabinet is looked for, and the folder of the one offered last.
+    std::string searchFolder_;
+    std::string candidateFolder_;
+    std::set<std::pair<uint64_t, uint64_t>> seen_;
+    std::string convertedName_;
+    cabformat::CabinetSet set_;
+};
+
+int32_t Fail(uint32_t code) {
+    SetLastError(code != NO_ERROR ? code : ERROR_GEN_FAILURE);
+    return kFalse;
+}
+
+}  // namespace
+
+int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FILE_CALLBACK_A MsgHandler,
+                             void* Context) {
+    if (CabinetFile == nullptr || MsgHandler == nullptr || Reserved != 0) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    std::exception_ptr raised;
+    try {
+        const DrivePathScope drivePaths;  // the walk's folders are looked up once
+        Walk walk(CabinetFile, MsgHandler, Context);
+        walk.run();
+        return kTrue;
+    } catch (const WalkFailure& failure) {
+        return Fail(failure.code);
+    } catch (const cabformat::Failure& failure) {
+        return Fail(Win32FromEngine(failure.error));
+    } catch (const HandlerException& handler) {
+        raised = handler.exception;  // thrown again below, once the walk is gone
+    } catch (const std::bad_alloc&) {
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (const std::exception&) {
+        return Fail(ERROR_GEN_FAILURE);
+    }
+    std::rethrow_exception(raised);
+}
+
+}  // namespace platform

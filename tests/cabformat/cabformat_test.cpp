@@ -1,0 +1,277 @@
+// The cabinet engine on cabinets in memory: header layouts, the blocks of a
+// folder, sets whose folders continue from cabinet to cabinet, and its own
+// decoders against libmspack's.
+#include "cabformat/decoders.h"
+#include "cabformat/header.h"
+#include "tests/cabformat/memory_set.h"
+#include "tests/support/cab_writer.h"
+#include "tests/support/fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+using cabformat::Errc;
+using cabformattest::ExtractAll;
+using cabformattest::Extracted;
+using cabformattest::MemorySet;
+using testsupport::BuildCabinet;
+using testsupport::CabWriterFolder;
+using testsupport::CabWriterOptions;
+
+namespace {
+
+TEST(CabinetEngine, CabinetsLaidOutAsTheFormatAllowsAreReadWhole) {
+    CabWriterFolder folder;
+    folder.entries = {testsupport::EntryOf("a.bin", testsupport::PseudoRandomBytes(1500, 1)),
+                      testsupport::EntryOf("sub\\b.txt", testsupport::PseudoText(2500, 2))};
+    CabWriterOptions blocks;
+    blocks.blockSize = 1000;
+    CabWriterOptions padded = blocks;
+    padded.paddingBeforeFiles = 16;
+    std::string largerThanTheFile = BuildCabinet({folder}, blocks);
+    testsupport::SetField(largerThanTheFile, testsupport::kCabinetSizeAt, 0xFFFFFFFF, 4);
+    std::string moreBlocksThanStored = BuildCabinet({folder}, blocks);
+    const std::size_t blockCount =
+        testsupport::FirstFolderRecord(moreBlocksThanStored) + testsupport::kFolderBlockCountAt;
+    testsupport::SetField(moreBlocksThanStored, blockCount, 9, 2);  // 4 are stored
+    // A short block that is not the last, then one made only of a reference
+    // back into it.
+    const std::string noise = testsupport::PseudoRandomBytes(1000, 3);
+    CabWriterFolder backReference;
+    backReference.mszip = true;
+    backReference.blockSizes = {1000};
+    backReference.entries = {testsupport::EntryOf("twice.bin", noise + noise)};
+    struct Case {
+        const char* what;
+        std::string cabinet;
+        const CabWriterFolder& folder;
+    };
+    const Case cases[] = {
+        {"padding between the folder and the file records", BuildCabinet({folder}, padded), folder},
+        {"cbCabinet larger than the file", largerThanTheFile, folder},
+        {"cCFData larger than the blocks the entries need", moreBlocksThanStored, folder},
+        {"a short MSZIP block that is not the last, referred back into", BuildCabinet({backReference}), backReference},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Extracted> whole;
+        for (const auto& entry : c.folder.entries) {
+            whole.push_back({entry.name, Errc::Ok, entry.bytes});
+        }
+        EXPECT_TRUE(ExtractAll(MemorySet({{"t.cab", c.cabinet}})) == whole) << "the entries are not whole";
+    }
+}
+
+// Our stored and MSZIP decoders give what libmspack gives, byte for byte
+// and failure for failure, on cabinets of gcab's and of our test writer.
+TEST(CabinetEngine, OurDecodersMatchLibmspackOnRandomCabinets) {
+    testsupport::TempDir sources;
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const std::string dice = testsupport::PseudoRandomBytes(16, seed);
+        std::vector<testsupport::CabEntry> entries;
+        CabWriterFolder folder;
+        folder.mszip = true;
+        const std::size_t count = 1 + static_cast<unsigned char>(dice[0]) % 12;
+        for (std::size_t i = 0; i < count; ++i) {
+            // Empty, small, or over several blocks; noise or text.
+            const auto pick = static_cast<unsigned char>(dice[i + 1]);
+            const std::size_t size = pick % 4 == 0 ? 0 : pick % 4 == 1 ? pick * 3u : pick * 1500u;
+            const auto bytesSeed = static_cast<uint32_t>(seed * 100 + i);
+            const std::string bytes = (pick & 0x10) != 0 ? testsupport::PseudoRandomBytes(size, bytesSeed)
+                                                         : testsupport::PseudoText(size, bytesSeed);
+            // Not "f" + std::to_string(i): GCC 12 at -O3 warns falsely inside that operator+.
+            const std::string name = std::string("f").append(std::to_string(i));
+            entries.push_back({std::string("d").append(std::to_string(i % 3)) + "/" + name, bytes});
+            folder.entries.push_back(testsupport::EntryOf(name, bytes));
+        }
+        testsupport::MakeCabWithGcab(sources / "gcab.cab", sources / "in", entries, seed % 2 == 0);
+        // Full blocks that refer back into the block before them; and a
+        // flipped byte under a checksum, half-way through the data.
+        const std::string written = BuildCabinet({folder});
+        std::string flipped = written;
+        flipped[(testsupport::FirstDataOffset(written) + written.size()) / 2] ^= 0x01;
+        const std::string cabinets[] = {testsupport::ReadFile(sources / "gcab.cab"), written, flipped};
+        for (const std::string& cabinet : cabinets) {
+            const bool damaged = &cabinet == &cabinets[2];
+            const std::vector<Extracted> ours = ExtractAll(MemorySet({{"t.cab", cabinet}}));
+            cabformat::SetNativeDecoding(false);
+            const std::vector<Extracted> reference = ExtractAll(MemorySet({{"t.cab", cabinet}}));
+            cabformat::SetNativeDecoding(true);
+            ASSERT_EQ(ours.size(), reference.size());
+            for (std::size_t i = 0; i < ours.size(); ++i) {
+                SCOPED_TRACE(ours[i].name);
+                if (!damaged) {
+                    EXPECT_TRUE(ours[i] == reference[i]);
+                    continue;
+                }
+                // libmspack reads ahead, and also fails entries that end just
+                // before the damaged block: we write every entry it writes.
+                EXPECT_TRUE(ours[i].result == Errc::Ok ? ours[i].bytes == folder.entries[i].bytes
+                                                       : reference[i].result != Errc::Ok);
+                EXPECT_TRUE(ours[i].result == Errc::Ok || ours[i].result == Errc::Checksum);
+            }
+            EXPECT_TRUE(!damaged ||
+                        std::any_of(ours.begin(), ours.end(), [](auto& e) { return e.result != Errc::Ok; }));
+        }
+    }
+}
+
+// The first failed entry of each damaged cabinet fails with the error that
+// fits, through our decoders and libmspack's alike; the entries before it
+// come out whole.
+TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
+    using testsupport::EntryOf;
+    const std::string whole = testsupport::ThreeEntries();
+    const std::size_t data = testsupport::FirstDataOffset(whole);
+    std::string flipped = whole;
+    flipped[testsupport::ThreeEntriesDataByte(whole, 2500)] ^= 0x01;
+    std::string unknownMethod = testsupport::ThreeEntries(false);
+    unknownMethod[testsupport::FirstFolderCompressionOffset(unknownMethod)] = 0x0F;
+    // A block of 0 unpacked bytes is the first piece of a split block: not
+    // inside a cabinet, nor at the end of one whose folder goes on nowhere.
+    auto unpackedZero = [](std::size_t record) {
+        std::string cabinet = testsupport::ThreeEntries(false);
+        testsupport::SetField(cabinet,
+                              testsupport::DataRecordOffset(cabinet, record) + testsupport::kDataUnpackedSizeAt, 0, 2);
+        return cabinet;
+    };
+    std::string endsInData = whole;
+    testsupport::SetField(endsInData, testsupport::kCabinetSizeAt,
+                          static_cast<uint32_t>(testsupport::DataRecordOffset(whole, 2) + 4), 4);
+    // victim.txt said to run on 1000 bytes and its folder one block more,
+    // into the first block of the next folder.
+    CabWriterFolder first;
+    first.entries = {EntryOf("good.txt", "good entry\n"), EntryOf("victim.txt", std::string(3000, 'v'))};
+    CabWriterFolder second;
+    second.entries = {EntryOf("next.txt", std::string(1000, 'n'))};
+    CabWriterOptions noChecksums;
+    noChecksums.checksums = false;
+    noChecksums.blockSize = 1000;
+    std::string intoTheNextFolder = BuildCabinet({first, second}, noChecksums);
+    const std::size_t victim = intoTheNextFolder.find("victim.txt") - 16;  // its CFFILE record
+    testsupport::SetField(intoTheNextFolder, victim, 4000, 4);
+    testsupport::SetField(intoTheNextFolder,
+                          testsupport::FirstFolderRecord(intoTheNextFolder) + testsupport::kFolderBlockCountAt, 5, 2);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        Errc expected;  // Damaged stands for Truncated too
+        // libmspack reads past where the folder's data ends, so it is no
+        // judge of these.
+        bool ourDecodersOnly = false;
+    };
+    const Case cases[] = {
+        {"a flipped byte under a checksum", flipped, Errc::Checksum},
+        {"data cut short", whole.substr(0, data + 2000), Errc::Damaged},
+        {"no data at all", whole.substr(0, data - 8), Errc::Damaged},
+        {"an unknown compression method", unknownMethod, Errc::Unsupported},
+        {"an LZX E8 size that overflows libmspack's shift", testsupport::LzxE8SizeOverflowCabinet(), Errc::Damaged},
+        {"a block of 0 unpacked bytes inside the cabinet", unpackedZero(1), Errc::Damaged},
+        {"a block of 0 unpacked bytes last in a cabinet without a next", unpackedZero(3), Errc::Damaged},
+        {"cbCabinet ends inside the data", endsInData, Errc::Damaged, true},
+        {"cCFData and an entry running into the next folder's data", intoTheNextFolder, Errc::Damaged, true},
+    };
+    const std::map<std::string, std::string> contents = {
+        {"good.txt", "good entry\n"}, {"victim.txt", std::string(3000, 'v')}, {"after.txt", "after\n"}};
+    for (const auto& c : cases) {
+        for (const bool libmspack : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (libmspack ? ", decoded by libmspack" : ""));
+            cabformat::SetNativeDecoding(!libmspack);
+            const std::vector<Extracted> extracted =
+                libmspack && c.ourDecodersOnly ? std::vector<Extracted>{} : ExtractAll(MemorySet({{"t.cab", c.bytes}}));
+            cabformat::SetNativeDecoding(true);
+            const auto failed = std::find_if(extracted.begin(), extracted.end(),
+                                             [](const Extracted& entry) { return entry.result != Errc::Ok; });
+            if (extracted.empty() || failed == extracted.end()) {
+                EXPECT_TRUE(libmspack && c.ourDecodersOnly) << "no entry failed";
+                continue;
+            }
+            EXPECT_EQ(failed->result == Errc::Truncated ? Errc::Damaged : failed->result, c.expected);
+            for (auto entry = extracted.begin(); entry != failed; ++entry) {
+                EXPECT_EQ(entry->bytes, contents.at(entry->name)) << "an entry before the damage";
+            }
+        }
+    }
+}
+
+// Three cabinets. Folder 0 runs through all three: A lies in the first, B
+// crosses into the second, C begins and ends in the second (a file that
+// begins inside a continued folder, which libmspack's merge drops), D
+// crosses into the third. Folder 1 begins in the third and holds E.
+//
+// Where a folder crosses from one cabinet to the next: after a split block
+// (whose first piece unpacks to 0 bytes) or after a whole block. A block of
+// 0 unpacked bytes anywhere else is damage: the entries before it come out
+// whole, the one that needs it fails, and the walk goes on past it.
+TEST(CabinetEngine, AFolderGoesOnAfterASplitOrAWholeBlockAndNowhereElseSplits) {
+    std::vector<CabWriterFolder> folders(2);
+    uint32_t seed = 1;
+    for (const auto& [name, size] : std::vector<std::pair<std::string, std::size_t>>{
+             {"A.txt", 1500}, {"B.txt", 1500}, {"sub\\C.txt", 1000}, {"D.txt", 2000}, {"E.txt", 1500}}) {
+        folders[name == "E.txt"].entries.push_back(
+            testsupport::EntryOf(name, testsupport::PseudoRandomBytes(size, seed++)));
+    }
+    CabWriterOptions options;
+    options.blockSize = 1000;
+    options.cabinetNames = {"part1.cab", "part2.cab", "part3.cab"};
+    options.checksums = false;  // a checksum would catch the damage first
+    auto unpackedZero = [](std::size_t part, std::size_t record) {
+        return [part, record](std::vector<std::string>& cabinets) {
+            std::string& cabinet = cabinets[part];
+            testsupport::SetField(
+                cabinet, testsupport::DataRecordOffset(cabinet, record) + testsupport::kDataUnpackedSizeAt, 0, 2);
+        };
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::size_t> startsAt;
+        bool mszip;
+        std::function<void(std::vector<std::string>&)> damage;
+        std::vector<Errc> results;  // A, B, sub\C, D, E
+    };
+    const std::vector<Errc> whole(5, Errc::Ok);
+    const Case cases[] = {
+        {"split blocks; an entry begins in a later cabinet of the folder", {2500, 5500}, false, nullptr, whole},
+        {"whole blocks, stored", {2000, 5000}, false, nullptr, whole},
+        {"whole blocks, MSZIP", {2000, 5000}, true, nullptr, whole},
+        {"no folder crosses a boundary: the second cabinet begins with folder 1", {6000}, false, nullptr, whole},
+        // Part 2 holds the rest of block 2, blocks 3 and 4, and half of block 5.
+        {"a block of 0 unpacked bytes inside a cabinet whose folder goes on",
+         {2500, 5500},
+         false,
+         unpackedZero(1, 2),
+         {Errc::Ok, Errc::Ok, Errc::Ok, Errc::Damaged, Errc::Ok}},
+        {"a block of 0 unpacked bytes last in the last cabinet",
+         {2500, 5500},
+         false,
+         unpackedZero(2, 1),
+         {Errc::Ok, Errc::Ok, Errc::Ok, Errc::Ok, Errc::Damaged}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        options.cabinetStartsAt = c.startsAt;
+        for (auto& folder : folders) {
+            folder.mszip = c.mszip;
+        }
+        std::vector<std::string> cabinets = testsupport::BuildCabinetSet(folders, options);
+        if (c.damage) {
+            c.damage(cabinets);
+        }
+        MemorySet host({});
+        for (std::size_t i = 0; i < cabinets.size(); ++i) {
+            host.cabinets[options.cabinetNames[i]] = cabinets[i];
+        }
+        std::vector<Extracted> expected;
+        for (std::size_t i = 0; i < c.results.size(); ++i) {
+            const auto& stored = i < 4 ? folders[0].entries[i] : folders[1].entries[0];
+            expected.push_back({stored.name, c.results[i], c.results[i] == Errc::Ok ? stored.bytes : ""});
+        }
+        EXPECT_TRUE(ExtractAll(std::move(host), "part1.cab") == expected);
+    }
+}
+
+}  // namespace
