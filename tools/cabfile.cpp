@@ -21,18 +21,17 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -255,16 +254,34 @@ void PrintListLine(const std::u16string& name, double date, int32_t size, const 
     std::cout << "\n";
 }
 
-// A folder of our own (mode 0700) under the host's temporary folder,
-// removed with all it holds when the object goes; empty path() when it
-// could not be made.
+// A folder of our own, readable by us alone, under the host's temporary
+// folder; removed with all it holds when the object goes. Empty path() and
+// the reason in error() when it could not be made.
 class TemporaryFolder {
 public:
     TemporaryFolder() {
-        const char* base = std::getenv("TMPDIR");
-        std::string model = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/cabfile.XXXXXX";
-        if (mkdtemp(model.data()) != nullptr) {
-            path_ = model;
+        namespace fs = std::filesystem;
+        const fs::path base = fs::temp_directory_path(error_);
+        std::random_device random;
+        for (int attempt = 0; !error_ && attempt < 100; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "cabfile.%08x", static_cast<unsigned>(random()));
+            // Nothing is written into it before its permissions are ours alone.
+            if (fs::create_directory(base / name, error_)) {
+                path_ = (base / name).string();
+                fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace, error_);
+                break;
+            }
+        }
+        if (error_ || path_.empty()) {
+            std::error_code ignored;
+            if (!path_.empty()) {
+                fs::remove(path_, ignored);
+            }
+            path_.clear();
+            if (!error_) {
+                error_ = std::make_error_code(std::errc::file_exists);
+            }
         }
     }
     ~TemporaryFolder() {
@@ -277,9 +294,11 @@ public:
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
     const std::string& path() const { return path_; }
+    std::error_code error() const { return error_; }
 
 private:
     std::string path_;
+    std::error_code error_;
 };
 
 // The bytes of the entries named (full names, any case, '\' and '/' alike),
@@ -289,7 +308,7 @@ private:
 int Cat(cabinet::CabFile& cab, const std::string& cabinet, const std::vector<std::string>& names) {
     TemporaryFolder scratch;
     if (scratch.path().empty()) {
-        std::cerr << "cabfile: cannot make a temporary folder: " << std::strerror(errno) << "\n";
+        std::cerr << "cabfile: cannot make a temporary folder: " << scratch.error().message() << "\n";
         return kExitRaised;
     }
     const std::u16string folder = ToDrivePath(scratch.path());
