@@ -4,12 +4,15 @@
 //   cabfile [-q] count CAB
 //   cabfile [-q] xml CAB [NAME]
 //   cabfile [-q] info CAB [NAME]
+//   cabfile [-q] list CAB
+//   cabfile [-q] cat CAB NAME...
 //   cabfile [-q] extract CAB OUTDIR [NAME [OUTNAME]]
+//   cabfile [-q] extract --filter GLOB... CAB OUTDIR
 //   cabfile --help | --version
 //
 // CAB and OUTDIR are drive paths ("D:\Install\Game1.cab") or host paths,
 // which are turned into their drive form first. Exit status: 0 done, 1 a
-// raised error, 2 a wrong command line.
+// raised error (or an entry `cat` does not find), 2 a wrong command line.
 #include "cabinet/cab_file.h"
 #include "platform/drives.h"
 #include "platform/runtime.h"
@@ -19,10 +22,16 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,9 +45,16 @@ constexpr char kUsage[] =
     "usage: cabfile [-q] count CAB\n"
     "       cabfile [-q] xml CAB [NAME]\n"
     "       cabfile [-q] info CAB [NAME]\n"
+    "       cabfile [-q] list CAB\n"
+    "       cabfile [-q] cat CAB NAME...\n"
     "       cabfile [-q] extract CAB OUTDIR [NAME [OUTNAME]]\n"
+    "       cabfile [-q] extract --filter GLOB [--filter GLOB]... CAB OUTDIR\n"
     "       cabfile --help | --version\n"
     "CAB and OUTDIR may be drive paths (C:\\dir) or host paths (/dir).\n"
+    "  list           size, date and time, and name of every entry, one a line\n"
+    "  cat            the bytes of the entries named, on standard output\n"
+    "  -F, --filter GLOB  extract only the entries whose full name matches GLOB\n"
+    "                 (* and ?, any case, \\ and / alike; * crosses folders)\n"
     "  -q, --quiet    show no progress while extracting\n"
     "  -h, --help     show this help and exit\n"
     "      --version  show the version and exit\n";
@@ -132,16 +148,20 @@ private:
     std::chrono::steady_clock::time_point shownAt_;
 };
 
+// Which entries an extraction takes, by full name; empty takes every one.
+using EntryFilter = std::function<bool(const std::u16string& fullName)>;
+
 // Extracts, with a progress line when `progress`. The totals come from a
 // listing walk first; when that fails the extraction runs without a line
 // and raises the failure itself, so the error reads the same either way.
 void Extract(cabinet::CabFile& cab, const std::u16string& entry, const std::u16string& folder,
-             const std::u16string& outputName, bool progress) {
+             const std::u16string& outputName, const EntryFilter& wanted, bool progress) {
     std::vector<uint32_t> sizes;  // of the entries to extract, in cabinet order
     if (progress) {
         auto listing =
             cab.FileFound.Subscribe([&](const std::u16string& name, double, int32_t size, const std::u16string& path) {
-                if (entry.empty() || platform::TextEqualsIgnoreCase(path + name, entry)) {
+                const std::u16string full = path + name;
+                if ((entry.empty() || platform::TextEqualsIgnoreCase(full, entry)) && (!wanted || wanted(full))) {
                     sizes.push_back(static_cast<uint32_t>(size));
                 }
             });
@@ -152,6 +172,11 @@ void Extract(cabinet::CabFile& cab, const std::u16string& entry, const std::u16s
         }
         cab.FileFound.Unsubscribe(listing);
     }
+    std::size_t current = 0;  // entries begun, of those taken
+    cab.BeforeExtract.Subscribe([&](const std::u16string& fullName, bool& cancel) {
+        cancel = wanted && !wanted(fullName);
+        current += cancel ? 0 : 1;
+    });
     if (!progress) {
         cab.Extract(entry, folder, outputName);
         return;
@@ -162,23 +187,172 @@ void Extract(cabinet::CabFile& cab, const std::u16string& entry, const std::u16s
         totalBytes += size;
     }
     ProgressLine line(static_cast<uint32_t>(sizes.size()), totalBytes);
-    std::size_t current = 0;
-    cab.BeforeExtract.Subscribe([&](const std::u16string&, bool&) { ++current; });
     cab.AfterExtract.Subscribe(
         [&](const std::u16string&) { line.Advance(current - 1 < sizes.size() ? sizes[current - 1] : 0); });
     cab.Extract(entry, folder, outputName);
 }
 
-int Run(const std::vector<std::string>& args, bool quiet) {
+// Windows wildcards over a whole name: '*' any run of characters, folder
+// separators included (as cabextract -F takes them), '?' any one character;
+// letters in any case, '\' and '/' alike.
+class Wildcard {
+public:
+    explicit Wildcard(std::u16string_view pattern) : pattern_(Normal(pattern)) {}
+
+    bool Matches(std::u16string_view name) const {
+        const std::u16string text = Normal(name);
+        // Greedy, going back only to the latest '*': linear for the usual
+        // patterns, never worse than pattern times name.
+        std::size_t p = 0, t = 0, star = std::u16string::npos, resume = 0;
+        while (t < text.size()) {
+            if (p < pattern_.size() && (pattern_[p] == u'?' || pattern_[p] == text[t])) {
+                ++p, ++t;
+            } else if (p < pattern_.size() && pattern_[p] == u'*') {
+                star = p++;
+                resume = t;
+            } else if (star != std::u16string::npos) {
+                p = star + 1;
+                t = ++resume;
+            } else {
+                return false;
+            }
+        }
+        while (p < pattern_.size() && pattern_[p] == u'*') {
+            ++p;
+        }
+        return p == pattern_.size();
+    }
+
+private:
+    static std::u16string Normal(std::u16string_view text) {
+        std::u16string folded = platform::FoldTextCase(text);
+        std::replace(folded.begin(), folded.end(), u'/', u'\\');
+        return folded;
+    }
+
+    std::u16string pattern_;
+};
+
+// One entry a line, as cabextract -l shows them: the size, the stored date
+// and time (day.month.year), and the full name with '/' between folders.
+void PrintListLine(const std::u16string& name, double date, int32_t size, const std::u16string& path) {
+    constexpr double kSecondsPerDay = 86400;
+    constexpr int kDaysFrom1899To1970 = 25569;  // date value of 1970-01-01
+    const double day = std::floor(date);
+    const auto seconds = static_cast<int>(std::lround((date - day) * kSecondsPerDay));  // 86400 at most
+    const std::chrono::year_month_day calendar{
+        std::chrono::sys_days{std::chrono::days{static_cast<int>(day) - kDaysFrom1899To1970 + seconds / 86400}}};
+    const int time = seconds % 86400;
+    std::u16string full = path + name;
+    std::replace(full.begin(), full.end(), u'\\', u'/');
+    char columns[64];
+    std::snprintf(columns, sizeof columns, "%10u | %02u.%02u.%04d %02d:%02d:%02d | ", static_cast<uint32_t>(size),
+                  static_cast<unsigned>(calendar.day()), static_cast<unsigned>(calendar.month()),
+                  static_cast<int>(calendar.year()), time / 3600, time / 60 % 60, time % 60);
+    std::cout << columns;
+    Print(full);
+    std::cout << "\n";
+}
+
+// A folder of our own, readable by us alone, under the host's temporary
+// folder; removed with all it holds when the object goes. Empty path() and
+// the reason in error() when it could not be made.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        namespace fs = std::filesystem;
+        const fs::path base = fs::temp_directory_path(error_);
+        std::random_device random;
+        for (int attempt = 0; !error_ && attempt < 100; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "cabfile.%08x", static_cast<unsigned>(random()));
+            // Nothing is written into it before its permissions are ours alone.
+            if (fs::create_directory(base / name, error_)) {
+                path_ = (base / name).string();
+                fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace, error_);
+                break;
+            }
+        }
+        if (error_ || path_.empty()) {
+            std::error_code ignored;
+            if (!path_.empty()) {
+                fs::remove(path_, ignored);
+            }
+            path_.clear();
+            if (!error_) {
+                error_ = std::make_error_code(std::errc::file_exists);
+            }
+        }
+    }
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) {
+            std::filesystem::remove_all(path_, ignored);
+        }
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::error_code error() const { return error_; }
+
+private:
+    std::string path_;
+    std::error_code error_;
+};
+
+// The bytes of the entries named (full names, any case, '\' and '/' alike),
+// one after the other, on standard output. Every entry is extracted whole
+// into a temporary folder first, where a damaged one fails before a byte of
+// any reaches the output: standard output gets all of them or nothing.
+int Cat(cabinet::CabFile& cab, const std::string& cabinet, const std::vector<std::string>& names) {
+    TemporaryFolder scratch;
+    if (scratch.path().empty()) {
+        std::cerr << "cabfile: cannot make a temporary folder: " << scratch.error().message() << "\n";
+        return kExitRaised;
+    }
+    const std::u16string folder = ToDrivePath(scratch.path());
+    std::size_t extracted = 0;
+    cab.AfterExtract.Subscribe([&](const std::u16string&) { ++extracted; });
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::u16string name = platform::Utf8ToText(names[i]);
+        std::replace(name.begin(), name.end(), u'/', u'\\');
+        extracted = 0;
+        // A cabinet that holds one name twice gives the later entry.
+        cab.Extract(name, folder, platform::Utf8ToText(std::to_string(i)));
+        if (extracted == 0) {
+            std::cerr << "cabfile: no entry named '" << names[i] << "' in " << cabinet << "\n";
+            return kExitRaised;
+        }
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::ifstream entry(scratch.path() + "/" + std::to_string(i), std::ios::binary);
+        if (entry.peek() != std::ifstream::traits_type::eof()) {
+            std::cout << entry.rdbuf();
+        }
+        if (!entry || !std::cout.flush()) {
+            std::cerr << "cabfile: cannot write '" << names[i] << "' to standard output\n";
+            return kExitRaised;
+        }
+    }
+    return 0;
+}
+
+int Run(const std::vector<std::string>& args, const std::vector<std::string>& filters, bool quiet) {
     const std::string& command = args[0];
     const std::size_t operands = args.size() - 1;
-    const bool fits = (command == "count" && operands == 1) ||
+    const bool known = command == "count" || command == "xml" || command == "info" || command == "list" ||
+                       command == "cat" || command == "extract";
+    if (!filters.empty() && command != "extract") {
+        return UsageError(known ? "'--filter' belongs to 'extract' only" : "unknown command '" + command + "'");
+    }
+    const bool fits = ((command == "count" || command == "list") && operands == 1) ||
                       ((command == "xml" || command == "info") && operands >= 1 && operands <= 2) ||
-                      (command == "extract" && operands >= 2 && operands <= 4);
+                      (command == "cat" && operands >= 2) ||
+                      (command == "extract" && operands >= 2 && operands <= (filters.empty() ? 4 : 2));
     if (!fits) {
-        return UsageError(command == "count" || command == "xml" || command == "info" || command == "extract"
-                              ? "wrong number of arguments for '" + command + "'"
-                              : "unknown command '" + command + "'");
+        return UsageError(known ? "wrong number of arguments for '" + command + "'"
+                                : "unknown command '" + command + "'");
     }
 
     auto cab = cabinet::CabFile::Create();
@@ -194,8 +368,25 @@ int Run(const std::vector<std::string>& args, bool quiet) {
             std::cout << size << "\n";
         });
         cab->GetInfo(Argument(args, 2));
+    } else if (command == "list") {
+        cab->FileFound.Subscribe(PrintListLine);
+        cab->GetInfo(u"");
+    } else if (command == "cat") {
+        return Cat(*cab, args[1], std::vector<std::string>(args.begin() + 2, args.end()));
     } else {
-        Extract(*cab, Argument(args, 3), ToDrivePath(args[2]), Argument(args, 4), !quiet && isatty(STDERR_FILENO) == 1);
+        EntryFilter wanted;
+        if (!filters.empty()) {
+            std::vector<Wildcard> patterns;
+            for (const std::string& filter : filters) {
+                patterns.emplace_back(platform::Utf8ToText(filter));
+            }
+            wanted = [patterns = std::move(patterns)](const std::u16string& fullName) {
+                return std::any_of(patterns.begin(), patterns.end(),
+                                   [&](const Wildcard& pattern) { return pattern.Matches(fullName); });
+            };
+        }
+        Extract(*cab, Argument(args, 3), ToDrivePath(args[2]), Argument(args, 4), wanted,
+                !quiet && isatty(STDERR_FILENO) == 1);
     }
     return 0;
 }
@@ -204,6 +395,7 @@ int Run(const std::vector<std::string>& args, bool quiet) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args;
+    std::vector<std::string> filters;
     bool quiet = false;
     bool options = true;
     for (int i = 1; i < argc; ++i) {
@@ -220,6 +412,13 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "-q" || arg == "--quiet") {
             quiet = true;
+        } else if (arg == "-F" || arg == "--filter") {
+            if (++i == argc) {
+                return UsageError("'" + arg + "' needs a pattern");
+            }
+            filters.emplace_back(argv[i]);
+        } else if (arg.starts_with("--filter=")) {
+            filters.push_back(arg.substr(std::string_view("--filter=").size()));
         } else {
             return UsageError("unknown option '" + arg + "'");
         }
@@ -228,7 +427,7 @@ int main(int argc, char** argv) {
         return UsageError("no command given");
     }
     try {
-        return Run(args, quiet);
+        return Run(args, filters, quiet);
     } catch (const platform::RaisedError& error) {
         std::cout.flush();
         std::cerr << "cabfile: error " << error.Number() << " in " << platform::TextToUtf8(error.Source()) << ": "

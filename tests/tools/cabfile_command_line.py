@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""cabfile's statuses and streams, and its progress line on a terminal.
+"""cabfile's statuses and streams, its progress line on a terminal, and
+what list, cat and extract --filter give on gcab cabinets, damaged ones too.
 usage: cabfile_command_line.py CABFILE   (exit 77: no gcab)"""
 import os
 import pty
@@ -36,6 +37,26 @@ def main():
                 f.write(b"x" * size)
         cab, out = f"{work}/two.cab", f"{work}/out"
         subprocess.run(["gcab", "-c", cab, "a.txt", "sub/b.txt"], cwd=f"{work}/src", check=True)
+        # An MSZIP cabinet in folders, with a last entry large enough for
+        # several data blocks, and copies of it damaged there.
+        tree_files = {"a.txt": b"alpha\n", "Sub/B.TXT": b"bravo\n", "sub/deep/c.txt": b"",
+                      "sub/deep/notes.md": b"notes\n", "big.bin": os.urandom(100000)}
+        for name, data in tree_files.items():
+            os.makedirs(os.path.dirname(f"{work}/tree/{name}"), exist_ok=True)
+            with open(f"{work}/tree/{name}", "wb") as f:
+                f.write(data)
+            os.utime(f"{work}/tree/{name}", (1709646310, 1709646310))  # 05.03.2024 13:45:10 UTC
+        tree = f"{work}/tree.cab"
+        subprocess.run(["gcab", "-c", "-z", tree, *tree_files], cwd=f"{work}/tree", check=True,
+                       env=dict(os.environ, TZ="UTC"))
+        with open(tree, "rb") as f:
+            whole = f.read()
+        flipped, cut = f"{work}/flipped.cab", f"{work}/cut.cab"
+        with open(flipped, "wb") as f:
+            f.write(whole[:-2000] + bytes([whole[-2000] ^ 0xFF]) + whole[-1999:])
+        with open(cut, "wb") as f:
+            f.write(whole[:-3000])
+        listed = "".join(f"{len(data):>10} | 05.03.2024 13:45:10 | {name}\n" for name, data in tree_files.items())
         usage = "^usage: cabfile "
         cases = [  # arguments, status, stdout, stderr (patterns)
             (["--help"], 0, usage, "^$"),
@@ -48,6 +69,20 @@ def main():
             (["count", "-q", cab], 0, "^2\n$", "^$"),
             (["count", f"{work}/missing.cab"], 1, "^$", r"^cabfile: error 2 in CabFile: The system cannot find"),
             (["extract", cab, out], 0, "^$", "^$"),  # not a terminal: silent
+            (["list", tree], 0, f"^{re.escape(listed)}$", "^$"),
+            (["list", tree, "a.txt"], 2, "^$", "wrong number of arguments for 'list'"),
+            (["list", f"{work}/missing.cab"], 1, "^$", "error 2 in CabFile"),
+            (["cat", tree, "a.txt"], 0, "^alpha\n$", "^$"),
+            (["cat", tree, "sub/b.txt", "A.TXT"], 0, "^bravo\nalpha\n$", "^$"),  # any case, either separator
+            (["cat", tree, "SUB\\DEEP\\C.TXT"], 0, "^$", "^$"),  # an empty entry
+            (["cat", tree, "a.txt", "b.txt"], 1, "^$", f"^cabfile: no entry named 'b.txt' in {re.escape(tree)}\n$"),
+            (["cat", tree], 2, "^$", "wrong number of arguments for 'cat'"),
+            (["cat", flipped, "a.txt", "big.bin"], 1, "^$", "error 23 in CabFile"),  # no partial bytes
+            (["cat", cut, "big.bin"], 1, "^$", "error 13 in CabFile"),
+            (["count", "-F", "*", tree], 2, "^$", "'--filter' belongs to 'extract' only"),
+            (["extract", "-F", "*", tree, out, "a.txt"], 2, "^$", "wrong number of arguments for 'extract'"),
+            (["extract", tree, out, "-F"], 2, "^$", "'-F' needs a pattern"),
+            (["extract", "--filter", "*.bin", flipped, out], 1, "^$", "error 23 in CabFile"),
         ]
         failures = []
         for arguments, status, stdout, stderr in cases:
@@ -55,11 +90,33 @@ def main():
             if run.returncode != status or not re.search(stdout, run.stdout) or not re.search(stderr, run.stderr):
                 failures.append(f"{arguments}: {run.returncode}, {run.stdout!r}, {run.stderr!r}")
         terminal = [(["extract", cab, out], rb"^\r0/2 entries, 0\.0/2\.9 KB.*\r2/2 entries, 2\.9/2\.9 KB *\r?\n$"),
-                    (["-q", "extract", cab, out], rb"^$")]
+                    (["-q", "extract", cab, out], rb"^$"),
+                    (["extract", "-F", "*.txt", tree, out], rb"\r3/3 entries, 12/12 B *\r?\n$")]
         for arguments, shown in terminal:
             got = on_terminal([tool] + arguments)
             if got[:2] != (0, b"") or not re.search(shown, got[2], re.S):
                 failures.append(f"{arguments} on a terminal: {got!r}")
+        filtered = [  # patterns, the entries extracted
+            (["*.txt"], {"a.txt", "Sub/B.TXT", "sub/deep/c.txt"}),  # '*' crosses folders
+            (["SUB/*"], {"Sub/B.TXT", "sub/deep/c.txt", "sub/deep/notes.md"}),
+            (["sub\\deep\\*"], {"sub/deep/c.txt", "sub/deep/notes.md"}),  # '\\' as '/'
+            (["?.txt"], {"a.txt"}),
+            (["sub/?.TXT", "*.md"], {"Sub/B.TXT", "sub/deep/notes.md"}),  # repeated: any one
+            (["*i*.bin*"], {"big.bin"}),
+            (["*.TXT?"], set()),
+            (["*"], set(tree_files)),
+        ]
+        for patterns, names in filtered:
+            target = tempfile.mkdtemp(dir=work)
+            arguments = [a for pattern in patterns for a in ("--filter", pattern)] + ["extract", tree, target]
+            run = subprocess.run([tool] + arguments, capture_output=True)
+            # Folders are found ignoring case, so sub\\deep lands in Sub/deep.
+            got = {os.path.relpath(os.path.join(d, f), target).lower(): os.path.join(d, f)
+                   for d, _, fs in os.walk(target) for f in fs}
+            wanted = {name.lower(): tree_files[name] for name in names}
+            if run.returncode != 0 or set(got) != set(wanted) or any(
+                    open(path, "rb").read() != wanted[name] for name, path in got.items()):
+                failures.append(f"{arguments}: {run.returncode}, {sorted(got)}, {run.stderr!r}")
         for failure in failures:
             print(failure)
         return 1 if failures else 0
