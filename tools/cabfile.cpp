@@ -371,16 +371,17 @@ public:
                 problem_ = "cannot copy the cabinet in '" + argument + "' to " + copies_->path();
                 return;
             }
-            if (place->nextName.empty() || std::filesystem::exists(copy.parent_path() / place->nextName, error)) {
+            const std::string next = place->nextName;
+            if (next.empty() || std::filesystem::exists(copy.parent_path() / next, error)) {
                 return;
             }
-            host = cabfile_tool::FindBeside(host.parent_path(), place->nextName);
+            host = cabfile_tool::FindBeside(host.parent_path(), next);
             file = std::ifstream(host, std::ios::binary);
             const uint64_t nextSize = host.empty() ? 0 : std::filesystem::file_size(host, error);
             if (host.empty() || !file || error || !(place = cabfile_tool::LocateCabinet(file, nextSize))) {
                 return;  // missing: CabFile reports it as for any set
             }
-            copy = copy.parent_path() / place->nextName;  // FindBeside took it as a name, not a path
+            copy = copy.parent_path() / next;  // FindBeside took it as a name, not a path
             if (place->offset == 0) {
                 place->size = nextSize;
             }

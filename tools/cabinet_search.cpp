@@ -5,6 +5,7 @@
 #include "platform/runtime.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -106,9 +107,17 @@ std::optional<CabinetPlace> PlausibleAt(std::istream& file, uint64_t offset, uin
 
 std::optional<CabinetPlace> LocateCabinet(std::istream& file, uint64_t fileSize) {
     const std::vector<unsigned char> start = ReadAt(file, 0, sizeof kSignature);
-    if (start.size() == sizeof kSignature && std::memcmp(start.data(), kSignature, sizeof kSignature) == 0) {
-        std::optional<CabinetPlace> place = PlausibleAt(file, 0, fileSize);
-        return place ? place : CabinetPlace{0, fileSize, {}};
+    const bool signature =
+        start.size() == sizeof kSignature && std::memcmp(start.data(), kSignature, sizeof kSignature) == 0;
+    if (signature) {
+        if (std::optional<CabinetPlace> place = PlausibleAt(file, 0, fileSize)) {
+            return place;
+        }
+        // A header that would be plausible in a longer file: a cabinet cut
+        // short, which stays that rather than a search inside its data.
+        if (PlausibleAt(file, 0, UINT64_MAX)) {
+            return CabinetPlace{0, fileSize, {}};
+        }
     }
     // A window at a time, each overlapping the one before by the
     // signature's length less one, so that none is missed across the seam.
@@ -118,7 +127,7 @@ std::optional<CabinetPlace> LocateCabinet(std::istream& file, uint64_t fileSize)
         if (window.size() < sizeof kSignature) {
             break;
         }
-        for (auto at = window.begin();
+        for (auto at = window.begin() + (base == 0 && signature ? 1 : 0);
              (at = std::search(at, window.end(), std::begin(kSignature), std::end(kSignature))) != window.end(); ++at) {
             if (std::optional<CabinetPlace> place =
                     PlausibleAt(file, base + static_cast<uint64_t>(at - window.begin()), fileSize)) {
@@ -129,7 +138,8 @@ std::optional<CabinetPlace> LocateCabinet(std::istream& file, uint64_t fileSize)
             break;
         }
     }
-    return std::nullopt;
+    // Nothing plausible: a file that begins as a cabinet is a damaged one.
+    return signature ? std::optional<CabinetPlace>(CabinetPlace{0, fileSize, {}}) : std::nullopt;
 }
 
 std::filesystem::path FindBeside(const std::filesystem::path& where, const std::string& name) {

@@ -18,10 +18,11 @@ struct CabinetPlace {
     std::string nextName;  // the next cabinet of its set as its header names it; "" when none
 };
 
-// The cabinet that `file` (of `fileSize` bytes) begins with, when it begins
-// with the signature, whatever its fields say: a damaged cabinet stays a
-// damaged cabinet rather than a search for one inside its data. Otherwise
-// the first plausible cabinet further in, or nothing.
+// The first plausible cabinet in `file` (of `fileSize` bytes), or nothing.
+// A file that begins with the signature is that cabinet when its header
+// would be plausible in a file long enough (one cut short stays a damaged
+// cabinet rather than a search inside its data), and when nothing further
+// in is plausible either (as when "MSCF" is written twice at the start).
 std::optional<CabinetPlace> LocateCabinet(std::istream& file, uint64_t fileSize);
 
 // The regular file `name` in `folder`: by that name, else by the same name in
