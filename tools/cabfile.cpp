@@ -350,8 +350,11 @@ class CabinetInput {
 public:
     explicit CabinetInput(const std::string& argument) : drivePath_(ToDrivePath(argument)) {
         std::filesystem::path host = HostPathOf(argument);
-        std::ifstream file(host, std::ios::binary);
         std::error_code error;
+        if (!std::filesystem::is_regular_file(host, error)) {
+            return;  // opening a pipe could wait for ever; CabFile refuses it
+        }
+        std::ifstream file(host, std::ios::binary);
         const uint64_t size = std::filesystem::file_size(host, error);
         std::optional<cabfile_tool::CabinetPlace> place;
         if (!file || error || !(place = cabfile_tool::LocateCabinet(file, size)) || place->offset == 0) {
@@ -375,7 +378,7 @@ public:
             if (next.empty() || std::filesystem::exists(copy.parent_path() / next, error)) {
                 return;
             }
-            host = cabfile_tool::FindBeside(host.parent_path(), next);
+            host = cabfile_tool::FindBeside(host.parent_path(), next);  // a regular file, or none
             file = std::ifstream(host, std::ios::binary);
             const uint64_t nextSize = host.empty() ? 0 : std::filesystem::file_size(host, error);
             if (host.empty() || !file || error || !(place = cabfile_tool::LocateCabinet(file, nextSize))) {

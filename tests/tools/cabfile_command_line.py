@@ -66,6 +66,8 @@ def main():
         for path, inner in ((exe, whole), (damaged_exe, open(flipped, "rb").read()), (no_cab, b"")):
             with open(path, "wb") as f:
                 f.write(false_headers + inner + b"\0trailing data" * 50)
+        fifo = f"{work}/pipe.cab"  # nobody writes to it: reading it would wait for ever
+        os.mkfifo(fifo)
         listed = "".join(f"{len(data):>10} | 05.03.2024 13:45:10 | {name}\n" for name, data in tree_files.items())
         usage = "^usage: cabfile "
         cases = [  # arguments, status, stdout, stderr (patterns)
@@ -108,6 +110,8 @@ def main():
             (["test", damaged_exe], 1, "^$", "entry 'big.bin': checksum mismatch"),
             (["cat", damaged_exe, "big.bin"], 1, "^$", "error 23 in CabFile"),
             (["count", no_cab], 1, "^$", "error 13 in CabFile"),
+            (["count", fifo], 1, "^$", "error 13 in CabFile"),
+            (["test", fifo], 1, "^$", "is not a regular file"),
             (["count", "-F", "*", tree], 2, "^$", "'--filter' belongs to 'extract' only"),
             (["extract", "-F", "*", tree, out, "a.txt"], 2, "^$", "wrong number of arguments for 'extract'"),
             (["extract", tree, out, "-F"], 2, "^$", "'-F' needs a pattern"),
@@ -118,7 +122,7 @@ def main():
         # which must be gone once the command is.
         scratch = tempfile.mkdtemp(dir=work)
         for arguments, status, stdout, stderr in cases:
-            run = subprocess.run([tool] + arguments, capture_output=True, text=True,
+            run = subprocess.run([tool] + arguments, capture_output=True, text=True, timeout=20,
                                  env=dict(os.environ, TMPDIR=scratch, TZ="UTC"))
             if run.returncode != status or not re.search(stdout, run.stdout) or not re.search(stderr, run.stderr):
                 failures.append(f"{arguments}: {run.returncode}, {run.stdout!r}, {run.stderr!r}")
