@@ -92,12 +92,16 @@ std::string Described(const cabformat::Error& error) {
     return "internal failure";
 }
 
-// The entry's name as `list` shows it: UTF-8, '/' between folders.
+// The entry's name as `list` shows it: UTF-8, '/' between folders; and
+// control characters as '?', so that a damaged name cannot drive the
+// terminal the error is shown on.
 std::string Shown(const cabformat::FileRecord& file) {
     std::string name = (file.attribs & cabformat::layout::kAttribUtf8Name) != 0
                            ? std::string(file.name)
                            : platform::TextToUtf8(platform::AnsiToText(file.name));
     std::replace(name.begin(), name.end(), '\\', '/');
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
     return name;
 }
 
