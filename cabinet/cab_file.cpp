@@ -17,7 +17,6 @@ namespace {
 constexpr char16_t kSourceCabFile[] = u"CabFile";
 constexpr char16_t kSourceGetInfo[] = u"CabFile.GetInfo";
 constexpr char16_t kSourceGetXml[] = u"CabFile.GetXML";
-constexpr char16_t kXmlDeclaration[] = u"<?xml version=\"1.0\"?>";
 
 // Runs `body`, raising any error it raises again under `source`.
 template <typename Body>
@@ -117,12 +116,10 @@ std::u16string CabFile::GetXML(const std::u16string& FileToInvestigate) {
         // So XmlText holds the document's head before the FILE elements
         // (the cabinet's name as the walk gives it back, known beforehand)
         // and is left empty, not holding the FILES element: nothing reads it.
-        xmlText_ = kXmlDeclaration;
-        xmlText_ += u"<CABFILE CABFILENAME = '";
-        AppendEscapedAttribute(xmlText_, platform::AnsiToText(platform::TextToAnsi(cabName_)));
-        xmlText_ += u"'><FILES>";
+        xmlText_.clear();
+        AppendXmlHead(xmlText_, platform::AnsiToText(platform::TextToAnsi(cabName_)));
         Walk(IterationMode::ModeXml);
-        xmlText_ += u"</FILES></CABFILE>";
+        xmlText_ += kXmlTail;
         return std::exchange(xmlText_, std::u16string());
     });
 }

@@ -9,8 +9,6 @@
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 
-#include <charconv>
-
 namespace cabinet {
 
 namespace {
@@ -127,18 +125,8 @@ uint32_t CabFile::XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
     const EntryName entry(info);
     const bool matched = Matches(entry.last());
     if (matched) {
-        // The FILE element with its five fields, written straight into the listing.
-        xmlText_ += u"<FILE>";
-        AppendTextElement(xmlText_, u"FULLNAME", entry.full);
-        AppendTextElement(xmlText_, u"NAME", entry.last());
-        AppendTextElement(xmlText_, u"DATE", platform::FormatGeneralDate(EntryDate(info)));
-        char size[16];
-        char* digits = std::to_chars(size, size + sizeof size, static_cast<int32_t>(info.FileSize)).ptr;
-        xmlText_ += u"<SIZE>";
-        xmlText_.append(&size[0], digits);
-        xmlText_ += u"</SIZE>";
-        AppendTextElement(xmlText_, u"PATH", entry.folder());
-        xmlText_ += u"</FILE>\r\n";
+        AppendFileElement(xmlText_, entry.full, entry.last(), EntryDate(info), static_cast<int32_t>(info.FileSize),
+                          entry.folder());
     }
     return AnswerAfterLookUp(matched);
 }

@@ -1,6 +1,10 @@
 // The XML listing's element builder and escaping.
 #include "cabinet/xml.h"
 
+#include "platform/runtime.h"
+
+#include <charconv>
+
 namespace cabinet {
 
 namespace {
@@ -94,6 +98,27 @@ void AppendTextElement(std::u16string& out, std::u16string_view tag, std::u16str
     out += u"</";
     out += tag;
     out += u'>';
+}
+
+void AppendXmlHead(std::u16string& out, std::u16string_view cabinetName) {
+    out += u"<?xml version=\"1.0\"?><CABFILE CABFILENAME = '";
+    Escape(out, cabinetName, true);
+    out += u"'><FILES>";
+}
+
+void AppendFileElement(std::u16string& out, std::u16string_view fullName, std::u16string_view lastName, double date,
+                       int32_t size, std::u16string_view folder) {
+    out += u"<FILE>";
+    AppendTextElement(out, u"FULLNAME", fullName);
+    AppendTextElement(out, u"NAME", lastName);
+    AppendTextElement(out, u"DATE", platform::FormatGeneralDate(date));
+    char digits[16];
+    char* end = std::to_chars(digits, digits + sizeof digits, size).ptr;
+    out += u"<SIZE>";
+    out.append(&digits[0], end);
+    out += u"</SIZE>";
+    AppendTextElement(out, u"PATH", folder);
+    out += u"</FILE>\r\n";
 }
 
 }  // namespace cabinet

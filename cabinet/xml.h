@@ -2,6 +2,7 @@
 // listing well-formed whatever the names in a cabinet hold.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -30,5 +31,14 @@ void AppendEscapedText(std::u16string& out, std::u16string_view value);
 void AppendEscapedAttribute(std::u16string& out, std::u16string_view value);
 // XmlElement(XmlEscapeText(value), tag, u"", u""), appended to `out`.
 void AppendTextElement(std::u16string& out, std::u16string_view tag, std::u16string_view value);
+
+// The listing GetXML gives, in parts, for GetXML and for a program that
+// writes the listing a part at a time: the head (the declaration, the
+// CABFILE element with the cabinet's name, the FILES element opened), one
+// FILE element per entry, and the tail.
+void AppendXmlHead(std::u16string& out, std::u16string_view cabinetName);
+void AppendFileElement(std::u16string& out, std::u16string_view fullName, std::u16string_view lastName, double date,
+                       int32_t size, std::u16string_view folder);
+inline constexpr char16_t kXmlTail[] = u"</FILES></CABFILE>";
 
 }  // namespace cabinet

@@ -1,9 +1,16 @@
 // The listing's element builder and the escaping that keeps any name
 // well-formed.
 #include "cabinet/xml.h"
+
+#include "cabinet/xml_listing.h"
+#include "platform/drives.h"
 #include "platform/runtime.h"
+#include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
 
 using namespace cabinet;
 
@@ -40,6 +47,44 @@ TEST(XmlEscape, KeepsOrdinaryTextAndEscapesTheRest) {
         EXPECT_EQ(Utf8(XmlEscapeText(c.value)), c.text);
         EXPECT_EQ(Utf8(XmlEscapeAttribute(c.value)), c.attribute);
     }
+}
+
+// What a program prints through WriteXmlListing is GetXML's document, byte
+// for byte, on every cabinet of the corpus; where GetXML raises, it raises
+// the same error.
+TEST(WriteXmlListing, GivesGetXmlsBytesOnTheCorpus) {
+    const std::optional<std::filesystem::path> corpus = testsupport::CorpusDir();
+    if (!corpus) {
+        GTEST_SKIP() << "corpus not present";
+    }
+    int listed = 0;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(*corpus)) {
+        if (item.path().extension() != ".cab") {
+            continue;
+        }
+        SCOPED_TRACE(item.path().string());
+        const std::u16string name = platform::AnsiToText(platform::HostPathToDosPath(item.path().string()));
+        auto raised = [](auto&& body) -> std::optional<std::string> {
+            try {
+                body();
+                return std::nullopt;
+            } catch (const platform::RaisedError& error) {
+                return std::to_string(error.Number()) + " " + Utf8(error.Source());
+            }
+        };
+        auto cab = CabFile::Create();
+        cab->SetCabName(name);
+        std::string whole, streamed;
+        const std::optional<std::string> wholeError = raised([&] { whole = Utf8(cab->GetXML(u"")); });
+        const std::optional<std::string> streamedError =
+            raised([&] { WriteXmlListing(*cab, name, [&](std::string_view slice) { streamed += slice; }); });
+        EXPECT_EQ(streamedError, wholeError);
+        if (!wholeError) {
+            EXPECT_EQ(streamed, whole);
+            ++listed;
+        }
+    }
+    EXPECT_GT(listed, 40);
 }
 
 }  // namespace

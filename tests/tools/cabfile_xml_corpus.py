@@ -2,7 +2,10 @@
 """`cabfile xml` and `cabfile list` on every cabinet of the shared corpus that
 cabextract reads without error: the document must be well-formed (expat
 parses it), and both must list the same entries, sizes and dates, in the
-same order, as `cabextract -l`. Where cabextract also extracts without
+same order, as `cabextract -l`. `cabfile test` must pass where
+`cabextract -t` does and fail, naming what is wrong, where it fails; a set
+whose first part is embedded in another file must list and test as the set
+does. Where cabextract also extracts without
 error, `cabfile extract --filter` must write the same files, with the same
 bytes, as `cabextract -F` for a few patterns made from the cabinet's names.
 
@@ -17,8 +20,10 @@ cabextract removed.
 Some cabinets cabextract reads are not listed alike by design, because the
 setup library reads cabinets otherwise: a later part of a set lists only the
 entries that begin in it (cabextract joins the whole set), a set whose next
-part is missing fails, a cabinet that sits after other data is not a
-cabinet at all (cabextract searches for it), and file records are read where
+part is missing fails, a file that holds a cabinet after other data gives
+only its first cabinet (cabextract goes on to any further ones), a
+header whose reserved fields are not zero is not taken as a cabinet inside
+another file, and file records are read where
 the header's coffFiles says (cabextract reads them right after the folder
 records). Those are left to the cabinet service's own corpus tests.
 
@@ -193,6 +198,46 @@ def compare_filters(cabfile, path, entries, env):
     return problems
 
 
+def compare_test(cabfile, path, env):
+    """The difference between `cabfile test` and `cabextract -t`, if any."""
+    theirs = subprocess.run(["cabextract", "-t", path], capture_output=True)
+    ours = subprocess.run([cabfile, "test", path], capture_output=True, env=env, timeout=60)
+    if (ours.returncode == 0) != (theirs.returncode == 0):
+        return f"test: {ours.returncode} ({ours.stderr!r}), cabextract -t {theirs.returncode}"
+    if ours.returncode != 0 and not re.match(rb"^cabfile: .+: (entry '.+': )?[a-z]", ours.stderr):
+        return f"test: {ours.stderr!r} names nothing"
+    return None
+
+
+def compare_embedded_set(cabfile, corpus, env):
+    """The differences between the split-N set read from its first part and
+    read from a copy of that part embedded in a program, beside the rest."""
+    parts = [os.path.join(corpus, "cabextract-cabs", f"split-{n}.cab") for n in range(1, 6)]
+    if not all(os.path.exists(part) for part in parts):
+        return ["the split-N set is not in the corpus"]
+    problems = []
+    with tempfile.TemporaryDirectory() as work:
+        for part in parts[1:]:
+            with open(part, "rb") as source, open(os.path.join(work, os.path.basename(part)), "wb") as copy:
+                copy.write(source.read())
+        exe = os.path.join(work, "setup.exe")
+        with open(parts[0], "rb") as source, open(exe, "wb") as f:
+            f.write(b"MZ" + bytes(100) + b"MSCF" + bytes(60) + source.read() + b"more data" * 20)
+        for command in (["list"], ["xml"], ["test"]):
+            plain = subprocess.run([cabfile, *command, parts[0]], capture_output=True, env=env, timeout=60)
+            embedded = subprocess.run([cabfile, *command, exe], capture_output=True, env=env, timeout=60)
+            if command == ["xml"]:  # the documents differ in the cabinet's name only
+                plain.stdout, named = re.subn(rb"CABFILENAME = '[^']*'", b"", plain.stdout, 1)
+                embedded.stdout, named_exe = re.subn(rb"CABFILENAME = '[^']*\\setup\.exe'", b"", embedded.stdout, 1)
+                if (named, named_exe) != (1, 1):
+                    problems.append("xml of the embedded set: not named as the file given")
+            if command == ["test"]:
+                embedded.stdout = embedded.stdout.replace(exe.encode(), parts[0].encode())
+            if plain.returncode != 0 or (embedded.returncode, embedded.stdout) != (0, plain.stdout):
+                problems.append(f"{command[0]} of the embedded set: {embedded.returncode}, {embedded.stderr!r}")
+    return problems
+
+
 def main():
     cabfile, corpus = sys.argv[1], sys.argv[2]
     if not os.path.isdir(corpus):
@@ -241,8 +286,12 @@ def main():
                         failures.append(f"{label}: list: {match.group(0)!r} vs {theirs!r} {their_size} {their_when}")
                         break
             failures += [f"{label}: {problem}" for problem in compare_filters(cabfile, path, expected, env)]
+            tested_problem = compare_test(cabfile, path, env)
+            if tested_problem:
+                failures.append(f"{label}: {tested_problem}")
             filtered += 1 if filters_for(expected) else 0
             checked += 1
+    failures += compare_embedded_set(cabfile, corpus, env)
     for failure in failures:
         print("FAIL", failure)
     print(f"{checked} cabinets listed alike ({filtered} also extracted through filters), {len(failures)} differ")
