@@ -84,18 +84,24 @@ TEST_F(CabinetSetTest, AWalkFromTheFirstCabinetReportsAndExtractsEveryEntryOnce)
         const char* what;
         bool mszip;
         bool libmspack;
+        // C's record marked as continued, though nothing in part 1 stands
+        // for it: it is an entry all the same, its data where its folder's is.
+        std::optional<uint16_t> markOfC;
     };
     const Case cases[] = {
         // Stored through our decoders is the engine suite's (tests/cabformat).
-        {"MSZIP", true, false},
-        {"stored, through libmspack", false, true},
-        {"MSZIP, through libmspack", true, true},
+        {"MSZIP", true, false, std::nullopt},
+        {"stored, through libmspack", false, true, std::nullopt},
+        {"MSZIP, through libmspack", true, true, std::nullopt},
+        {"MSZIP, C marked as continued from part 1", true, false, 0xFFFD},
+        {"MSZIP, C marked as continued from part 1 and into part 3", true, false, 0xFFFF},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         for (auto& folder : folders_) {
             folder.mszip = c.mszip;
         }
+        folders_[0].entries[2].folderIndex = c.markOfC;
         std::optional<LibmspackDecodesAll> libmspack;
         if (c.libmspack) {
             libmspack.emplace();
