@@ -245,6 +245,22 @@ Error CabinetSet::extract(std::size_t index, const FileRecord& file, EntrySink& 
     return libmspack_->extract(index, file, *span, sink);
 }
 
+std::vector<CabinetSet::Extent> CabinetSet::takeExtents(std::size_t index, std::size_t folder) {
+    auto [found, added] = extents_.try_emplace(index);
+    std::vector<std::vector<Extent>>& byFolder = found->second;
+    if (added) {
+        const CabinetHeader& header = parts_[index]->header;
+        byFolder.resize(header.folderCount);
+        for (const FileRecord& file : header.files) {
+            if (file.length != 0 && offered(index, file)) {
+                byFolder[header.folderOf(file)].push_back({file.folderOffset, uint64_t{file.folderOffset} + file.length,
+                                                           RankOf(index, header.files.positionOf(file))});
+            }
+        }
+    }
+    return folder < byFolder.size() ? std::move(byFolder[folder]) : std::vector<Extent>{};
+}
+
 CabinetSet::FolderPlan& CabinetSet::planOf(const FolderSpan& span) {
     std::unique_ptr<FolderPlan>& slot = plans_[{span.firstPart, span.firstFolder}];
     if (slot) {
@@ -260,14 +276,9 @@ CabinetSet::FolderPlan& CabinetSet::planOf(const FolderSpan& span) {
     };
     std::vector<Edge> edges;
     for (std::size_t index = span.firstPart; index <= span.lastPart; ++index) {
-        const CabinetHeader& header = parts_[index]->header;
-        const std::size_t folder = index == span.firstPart ? span.firstFolder : 0;
-        for (const FileRecord& file : header.files) {
-            if (file.length != 0 && header.folderOf(file) == folder && offered(index, file)) {
-                const uint64_t rank = RankOf(index, header.files.positionOf(file));
-                edges.push_back({file.folderOffset, true, rank});
-                edges.push_back({uint64_t{file.folderOffset} + file.length, false, rank});
-            }
+        for (const Extent& extent : takeExtents(index, index == span.firstPart ? span.firstFolder : 0)) {
+            edges.push_back({extent.begin, true, extent.rank});
+            edges.push_back({extent.end, false, extent.rank});
         }
     }
     std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.at < b.at; });

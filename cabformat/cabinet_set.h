@@ -164,6 +164,16 @@ public:
 
 private:
     struct FolderPlan;
+    // Where the bytes of an entry the walk offers lie in its folder, and its rank.
+    struct Extent {
+        uint64_t begin = 0;
+        uint64_t end = 0;
+        uint64_t rank = 0;
+    };
+    // The extents of part `index`'s entries in its folder `folder`, handed
+    // out once: read from its file list, for all its folders at once, on
+    // first asking.
+    std::vector<Extent> takeExtents(std::size_t index, std::size_t folder);
 
     Error extractDecoded(const FolderSpan& span, uint64_t rank, const FileRecord& file, EntrySink& sink);
     // The plan of the folder `span` covers, made on first asking.
@@ -196,6 +206,7 @@ private:
     uint64_t position_ = 0;
     // Each natively decoded folder's plan, by its first part and folder.
     std::map<std::pair<std::size_t, std::size_t>, std::unique_ptr<FolderPlan>> plans_;
+    std::map<std::size_t, std::vector<std::vector<Extent>>> extents_;  // by part, then folder
     std::unique_ptr<SpillStore> spill_;
     bool spillAsked_ = false;
     bool spillBroken_ = false;  // a spill failed: nothing more is kept or read back
