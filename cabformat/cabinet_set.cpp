@@ -43,6 +43,13 @@ struct CabinetSet::FolderPlan {
         uint64_t end = 0;
         uint64_t at = 0;
     };
+    // Records in the data's order, none over another's bytes (the usual
+    // case): nothing passed on the way to one is needed later, except when
+    // the walk leaves the folder with records to come. Then `needs` stays
+    // empty, and only the last record's rank and end count.
+    bool inOrder = false;
+    uint64_t lastRank = 0;
+    uint64_t lastEnd = 0;
     std::vector<Need> needs;
     // The needs' last ranks in order, each with the furthest end of the
     // needs of that rank or later: how far records after a rank need the
@@ -55,6 +62,9 @@ struct CabinetSet::FolderPlan {
 
     // The end of what records after `rank` need; 0 for nothing.
     uint64_t neededAfter(uint64_t rank) const {
+        if (inOrder) {
+            return lastRank > rank ? lastEnd : 0;
+        }
         const auto later = std::upper_bound(furthest.begin(), furthest.end(), std::pair(rank, UINT64_MAX));
         return later == furthest.end() ? 0 : later->second;
     }
@@ -261,12 +271,55 @@ std::vector<CabinetSet::Extent> CabinetSet::takeExtents(std::size_t index, std::
     return folder < byFolder.size() ? std::move(byFolder[folder]) : std::vector<Extent>{};
 }
 
+const CabinetSet::FolderOrder& CabinetSet::orderOf(std::size_t index, std::size_t folder) {
+    auto [found, added] = orders_.try_emplace(index);
+    std::vector<FolderOrder>& byFolder = found->second;
+    if (added) {
+        const CabinetHeader& header = parts_[index]->header;
+        byFolder.resize(header.folderCount);
+        for (const FileRecord& file : header.files) {
+            if (file.length == 0 || !offered(index, file)) {
+                continue;
+            }
+            FolderOrder& order = byFolder[header.folderOf(file)];
+            const uint64_t end = uint64_t{file.folderOffset} + file.length;
+            if (!order.any) {
+                order.any = true;
+                order.firstBegin = file.folderOffset;
+            } else if (file.folderOffset < order.lastEnd) {
+                order.inOrder = false;
+            }
+            order.lastEnd = std::max(order.lastEnd, end);
+            order.lastRank = RankOf(index, header.files.positionOf(file));
+        }
+    }
+    static const FolderOrder none;
+    return folder < byFolder.size() ? byFolder[folder] : none;
+}
+
 CabinetSet::FolderPlan& CabinetSet::planOf(const FolderSpan& span) {
     std::unique_ptr<FolderPlan>& slot = plans_[{span.firstPart, span.firstFolder}];
     if (slot) {
         return *slot;
     }
     slot = std::make_unique<FolderPlan>();
+    // Records in the data's order need no more than where the last one ends.
+    bool inOrder = true;
+    bool any = false;
+    for (std::size_t index = span.firstPart; index <= span.lastPart && inOrder; ++index) {
+        const FolderOrder& order = orderOf(index, index == span.firstPart ? span.firstFolder : 0);
+        if (!order.any) {
+            continue;
+        }
+        inOrder = order.inOrder && (!any || order.firstBegin >= slot->lastEnd);
+        any = true;
+        slot->lastEnd = std::max(slot->lastEnd, order.lastEnd);
+        slot->lastRank = order.lastRank;
+    }
+    if (inOrder) {
+        slot->inOrder = true;
+        return *slot;
+    }
     // Every entry the walk offers from this folder, where its bytes begin
     // (+) and end (-), with its rank.
     struct Edge {
@@ -313,14 +366,22 @@ CabinetSet::FolderPlan& CabinetSet::planOf(const FolderSpan& span) {
     return *slot;
 }
 
-void CabinetSet::spill(FolderPlan& plan, uint64_t at, const unsigned char* bytes, std::size_t size, uint64_t rank) {
+void CabinetSet::spill(FolderPlan& plan, uint64_t at, const unsigned char* bytes, std::size_t size, uint64_t rank,
+                       bool leaving) {
     const uint64_t end = at + size;
     while (plan.cursor < plan.needs.size() && plan.needs[plan.cursor].end <= plan.passed) {
         ++plan.cursor;
     }
+    // In order, what is passed on the way to a record of the folder belongs
+    // to records before it; what the walk passes as it leaves, to those after.
+    const FolderPlan::Need all{0, UINT64_MAX, UINT64_MAX};
+    const std::size_t count = plan.inOrder ? (leaving ? 1 : 0) : plan.needs.size();
     // Bytes before `passed` were kept the first time, if anything needed them.
-    for (std::size_t i = plan.cursor; i < plan.needs.size() && plan.needs[i].begin < end && !spillBroken_; ++i) {
-        const FolderPlan::Need& need = plan.needs[i];
+    for (std::size_t i = plan.inOrder ? 0 : plan.cursor; i < count && !spillBroken_; ++i) {
+        const FolderPlan::Need& need = plan.inOrder ? all : plan.needs[i];
+        if (need.begin >= end) {
+            break;
+        }
         const uint64_t from = std::max({at, need.begin, plan.passed});
         const uint64_t to = std::min(end, need.end);
         if (need.lastRank <= rank || from >= to) {
@@ -398,7 +459,7 @@ Error CabinetSet::pass(uint64_t writeFrom, uint64_t to, uint64_t rank, EntrySink
         } else if (sink != nullptr) {
             sink->write(bytes, take);
         }
-        spill(plan, position_, bytes, take, rank);
+        spill(plan, position_, bytes, take, rank, sink == nullptr && writeFrom == to);
         readAhead_->consume(take);
         position_ += take;
     }

@@ -174,6 +174,17 @@ private:
     // out once: read from its file list, for all its folders at once, on
     // first asking.
     std::vector<Extent> takeExtents(std::size_t index, std::size_t folder);
+    // Whether the entries of part `index` in its folder `folder` come in the
+    // data's order, where they begin and end, and the last one's rank: for
+    // all its folders at once, on first asking.
+    struct FolderOrder {
+        bool any = false;
+        bool inOrder = true;
+        uint64_t firstBegin = 0;
+        uint64_t lastEnd = 0;
+        uint64_t lastRank = 0;
+    };
+    const FolderOrder& orderOf(std::size_t index, std::size_t folder);
 
     Error extractDecoded(const FolderSpan& span, uint64_t rank, const FileRecord& file, EntrySink& sink);
     // The plan of the folder `span` covers, made on first asking.
@@ -182,8 +193,10 @@ private:
     // walk, at the record of `rank`: to `sink` from `write` on (nullptr:
     // none), and to the spill store where records after it need them.
     Error pass(uint64_t from, uint64_t to, uint64_t rank, EntrySink* sink);
-    // Keeps bytes at `at` of the decoder's folder that records after `rank` need.
-    void spill(FolderPlan& plan, uint64_t at, const unsigned char* bytes, std::size_t size, uint64_t rank);
+    // Keeps bytes at `at` of the decoder's folder that records after `rank`
+    // need; `leaving`: passed as the walk leaves the folder.
+    void spill(FolderPlan& plan, uint64_t at, const unsigned char* bytes, std::size_t size, uint64_t rank,
+               bool leaving);
     // Writes bytes [`from`, `to`) of `plan`'s folder from the spill store to
     // `sink`. Returns false when they were not all kept.
     bool unspill(const FolderPlan& plan, uint64_t from, uint64_t to, EntrySink& sink, Error& error);
@@ -207,6 +220,7 @@ private:
     // Each natively decoded folder's plan, by its first part and folder.
     std::map<std::pair<std::size_t, std::size_t>, std::unique_ptr<FolderPlan>> plans_;
     std::map<std::size_t, std::vector<std::vector<Extent>>> extents_;  // by part, then folder
+    std::map<std::size_t, std::vector<FolderOrder>> orders_;           // by part, then folder
     std::unique_ptr<SpillStore> spill_;
     bool spillAsked_ = false;
     bool spillBroken_ = false;  // a spill failed: nothing more is kept or read back
