@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,10 +37,34 @@ struct Cabinet {
     // Its folder continues the previous cabinet's last one, and the two
     // headers were found to agree about the entries that cross.
     bool checkedWithPrev = false;
+    // Its first folder began in the previous cabinet: as that cabinet's
+    // records say, or for the walk's first cabinet as its own say when its
+    // header names a previous cabinet.
+    bool firstFolderBegunBefore = false;
+    // Where in `header.files` the records stand that go on an entry of the
+    // previous cabinet of the walk (the same place in the folder as one of
+    // its records that continue): that entry is theirs, they are not
+    // entries of their own. Sorted.
+    std::vector<std::size_t> continuations;
 
     // Folder `index` began in the previous cabinet / goes on in the next.
-    bool beginsEarlier(std::size_t index) const { return index == 0 && header.continuesFromPrev(); }
-    bool goesOn(std::size_t index) const { return index + 1 == header.folderCount && header.continuesToNext(); }
+    bool beginsEarlier(std::size_t index) const { return index == 0 && firstFolderBegunBefore; }
+    bool goesOn(std::size_t index) const {
+        return index + 1 == header.folderCount && header.continuesToNext() && header.hasNext();
+    }
+};
+
+// Where the walk keeps decoded bytes it has passed until an entry later in
+// the walk needs them: a temporary file, say. It grows by what the records
+// still to come need of the bytes passed, never by more than the data.
+class SpillStore {
+public:
+    virtual ~SpillStore() = default;
+    // Adds `size` bytes at the end. Returns 0 or the host's error number.
+    virtual int append(const unsigned char* bytes, std::size_t size) = 0;
+    // Reads exactly `size` bytes from `offset` of what was added. Returns 0
+    // or the host's error number.
+    virtual int readAt(uint64_t offset, unsigned char* into, std::size_t size) = 0;
 };
 
 // What the set asks of its caller. Either call may throw to end the walk;
@@ -53,6 +78,11 @@ public:
     virtual std::unique_ptr<ByteSource> nextCabinet(const Cabinet& current, int attempt) = 0;
     // A cabinet joined the set, the first one included.
     virtual void cabinetOpened(const Cabinet& cabinet) = 0;
+    // Room for decoded bytes the walk passes on its way to an entry and a
+    // later entry needs, asked for once, when first needed; nullptr when
+    // there is none: a folder is then decoded again from its start for an
+    // entry whose bytes it has passed.
+    virtual std::unique_ptr<SpillStore> spillStore() { return nullptr; }
 
 protected:
     ~SetHost() = default;
@@ -105,10 +135,24 @@ public:
     // The walk is done with the entries of part `index`: its file records go.
     void releaseFiles(std::size_t index) { parts_[index]->header.files.release(); }
 
-    // Writes the bytes of `file` of part `index` to `sink`. Returns ok or
-    // the entry's failure (the walk goes on); throws Failure when the set
-    // cannot go on: a cabinet the data continues into is missing, or two
-    // cabinets disagree about the folder they share.
+    // Whether `file` of part `index` is an entry the walk offers: every
+    // record is, except one that goes on an entry a record of the previous
+    // cabinet of the walk already stands for. A record marked as continued
+    // that nothing before it in the walk stands for is an entry of its own,
+    // extracted from wherever its folder's data lies, so that no record
+    // goes unaccounted for.
+    bool offered(std::size_t index, const FileRecord& file) const;
+
+    // Writes the bytes of `file` of part `index` (a record of its file
+    // list) to `sink`. Returns ok or the entry's failure (the walk goes on);
+    // throws Failure when the set cannot go on: a cabinet the data continues
+    // into is missing, or two cabinets disagree about the folder they share.
+    //
+    // A folder is decoded once however the walk's records are ordered: its
+    // bytes the walk passes on its way to one entry that entries offered
+    // later need go to the host's spill store and are read back from there.
+    // Entries asked for in an order other than the walk's still come out
+    // whole, at the cost of decoding again.
     Error extract(std::size_t index, const FileRecord& file, EntrySink& sink);
 
     // The cabinets the folder holding `file` of part `index` runs through,
@@ -119,7 +163,46 @@ public:
     FolderData dataOf(const FolderSpan& span) const;
 
 private:
-    Error extractDecoded(const FolderSpan& span, const FileRecord& file, EntrySink& sink);
+    struct FolderPlan;
+    // Where the bytes of an entry the walk offers lie in its folder, and its rank.
+    struct Extent {
+        uint64_t begin = 0;
+        uint64_t end = 0;
+        uint64_t rank = 0;
+    };
+    // The extents of part `index`'s entries in its folder `folder`, handed
+    // out once: read from its file list, for all its folders at once, on
+    // first asking.
+    std::vector<Extent> takeExtents(std::size_t index, std::size_t folder);
+    // Whether the entries of part `index` in its folder `folder` come in the
+    // data's order, where they begin and end, and the last one's rank: for
+    // all its folders at once, on first asking.
+    struct FolderOrder {
+        bool any = false;
+        bool inOrder = true;
+        uint64_t firstBegin = 0;
+        uint64_t lastEnd = 0;
+        uint64_t lastRank = 0;
+    };
+    const FolderOrder& orderOf(std::size_t index, std::size_t folder);
+
+    Error extractDecoded(const FolderSpan& span, uint64_t rank, const FileRecord& file, EntrySink& sink);
+    // The plan of the folder `span` covers, made on first asking.
+    FolderPlan& planOf(const FolderSpan& span);
+    // Hands bytes [`from`, `to`) of the folder the decoder is on past the
+    // walk, at the record of `rank`: to `sink` from `write` on (nullptr:
+    // none), and to the spill store where records after it need them.
+    Error pass(uint64_t from, uint64_t to, uint64_t rank, EntrySink* sink);
+    // Keeps bytes at `at` of the decoder's folder that records after `rank`
+    // need; `leaving`: passed as the walk leaves the folder.
+    void spill(FolderPlan& plan, uint64_t at, const unsigned char* bytes, std::size_t size, uint64_t rank,
+               bool leaving);
+    // Writes bytes [`from`, `to`) of `plan`'s folder from the spill store to
+    // `sink`. Returns false when they were not all kept.
+    bool unspill(const FolderPlan& plan, uint64_t from, uint64_t to, EntrySink& sink, Error& error);
+    // Leaves the folder the decoder is on, decoding first as far as records
+    // after `rank` need of it.
+    void leave(uint64_t rank);
     // Whether the data of `span` lies where data can be (see FolderRecord).
     bool dataReadable(const FolderSpan& span) const;
     // Checks that part `index` continues the folder the part before it
@@ -134,6 +217,15 @@ private:
     std::optional<FolderSpan> decoding_;
     uint64_t decodingBlocks_ = 0;
     uint64_t position_ = 0;
+    // Each natively decoded folder's plan, by its first part and folder.
+    std::map<std::pair<std::size_t, std::size_t>, std::unique_ptr<FolderPlan>> plans_;
+    std::map<std::size_t, std::vector<std::vector<Extent>>> extents_;  // by part, then folder
+    std::map<std::size_t, std::vector<FolderOrder>> orders_;           // by part, then folder
+    std::unique_ptr<SpillStore> spill_;
+    bool spillAsked_ = false;
+    bool spillBroken_ = false;  // a spill failed: nothing more is kept or read back
+    uint64_t spillSize_ = 0;
+    std::vector<unsigned char> unspillBuffer_;
     std::unique_ptr<LibmspackFolders> libmspack_;
 };
 

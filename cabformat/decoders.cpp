@@ -20,7 +20,12 @@ class StoredDecoder final : public BlockDecoder {
 public:
     Error decode(const DataBlock& block, const unsigned char*, std::size_t, unsigned char* out,
                  std::size_t& produced) override {
-        // As libmspack does: a stored block is its packed bytes.
+        // A stored block is its packed bytes, as many as it unpacks to: a
+        // block of another size is not stored data (an MSZIP block whose
+        // folder record was changed, for one), and its bytes would be wrong.
+        if (block.packedSize != block.unpackedSize) {
+            return {Errc::Damaged};
+        }
         std::memcpy(out, block.packed, block.packedSize);
         produced = block.packedSize;
         return {};

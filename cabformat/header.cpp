@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -169,7 +170,16 @@ bool ReadFixedHeader(Reader& in, CabinetHeader& header, Layout& layout) {
     if (U32(&fixed[layout::kHeaderSignature]) != layout::kSignature) {
         return in.fail(Errc::Damaged);
     }
+    // A version we do not know, or a cabinet smaller than its own header,
+    // is damage whether or not anything follows the header.
+    if (fixed[layout::kHeaderVersionMajor] != layout::kVersionMajor ||
+        fixed[layout::kHeaderVersionMinor] > layout::kVersionMinorLatest) {
+        return in.fail(Errc::Damaged);
+    }
     layout.cabinetSize = U32(&fixed[layout::kHeaderCabinetSize]);
+    if (layout.cabinetSize < layout::kHeaderSize) {
+        return in.fail(Errc::Damaged);
+    }
     layout.filesOffset = U32(&fixed[layout::kHeaderFilesOffset]);
     header.folderCount = U16(&fixed[layout::kHeaderFolderCount]);
     layout.fileCount = U16(&fixed[layout::kHeaderFileCount]);
@@ -314,7 +324,11 @@ void PlaceFolderData(const Reader& in, const Layout& layout, CabinetHeader& head
     for (FolderRecord& folder : header.folders) {
         const uint64_t start = folder.dataOffset;
         folder.dataLimit = 0;
-        if (folder.blockCount == 0 || start < layout.recordsEnd || start >= in.limit() ||
+        // Two folders whose data begins at one place would read the same
+        // blocks: neither can be told from the other, both are damaged.
+        const auto [first, last] = std::equal_range(starts.begin(), starts.end(), start);
+        const bool shared = last - first > 1;
+        if (folder.blockCount == 0 || shared || start < layout.recordsEnd || start >= in.limit() ||
             (hasFiles && start >= layout.filesOffset && start < layout.filesEnd)) {
             continue;
         }
@@ -369,6 +383,12 @@ FileList::Iterator& FileList::Iterator::operator++() {
 }
 
 void FileList::release() { std::vector<unsigned char>().swap(bytes_); }
+
+std::size_t FileList::positionOf(const FileRecord& file) const {
+    // As addresses: a record of another list gives a position, not a fault.
+    return reinterpret_cast<std::uintptr_t>(file.name.data()) - reinterpret_cast<std::uintptr_t>(bytes_.data()) -
+           layout::kFileSize;
+}
 
 bool FileRecord::continuedFromPrev() const {
     return folderIndex == layout::kContinuedFromPrev || folderIndex == layout::kContinuedPrevAndNext;

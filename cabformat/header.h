@@ -56,6 +56,9 @@ public:
     Iterator end() const { return {bytes_.data() + bytes_.size(), bytes_.data() + bytes_.size()}; }
     // Gives the memory back; size() stays what it was.
     void release();
+    // Where `file`, a record read from this list, stands in it: grows from
+    // record to record.
+    std::size_t positionOf(const FileRecord& file) const;
 
     // For the header reader: room for `bytes` more, and one record more,
     // whose bytes (checked: a name of 1 to 255 bytes and its zero byte) it
@@ -76,8 +79,8 @@ struct FolderRecord {
     uint16_t compression = 0;
     // Where its blocks must end: at cbCabinet, or where the next thing in
     // the cabinet begins (another folder's data, the file records). 0 when
-    // its data begins where no data can be: outside the cabinet, or inside
-    // the header's records.
+    // its data begins where no data can be: outside the cabinet, inside the
+    // header's records, or where another folder's data begins too.
     uint64_t dataLimit = 0;
 
     bool dataReadable() const { return blockCount == 0 || dataLimit > dataOffset; }
@@ -122,7 +125,8 @@ struct HeaderResult {
     Error error;  // ok when the header was read whole
 };
 
-// Reads the header at offset 0 of `source`: the records after CFHEADER in
+// Reads the header at offset 0 of `source`, of format version 1.0 to 1.3
+// (see layout.h): the records after CFHEADER in
 // the order they stand, the file records where coffFiles says they begin (a
 // reserve or padding before them is fine, the records before them are not).
 // Nothing is read from beyond cbCabinet. Names are 1 to 255 bytes; each

@@ -16,11 +16,19 @@ constexpr std::size_t kHeaderSize = 36;
 constexpr std::size_t kHeaderSignature = 0;      // u32
 constexpr std::size_t kHeaderCabinetSize = 8;    // u32: cbCabinet, the cabinet's size in bytes
 constexpr std::size_t kHeaderFilesOffset = 16;   // u32: coffFiles, the first CFFILE record
+constexpr std::size_t kHeaderVersionMinor = 24;  // u8
+constexpr std::size_t kHeaderVersionMajor = 25;  // u8
 constexpr std::size_t kHeaderFolderCount = 26;   // u16
 constexpr std::size_t kHeaderFileCount = 28;     // u16
 constexpr std::size_t kHeaderFlags = 30;         // u16
 constexpr std::size_t kHeaderSetId = 32;         // u16
 constexpr std::size_t kHeaderCabinetIndex = 34;  // u16
+
+// The format's versions: 1.3 is the one in use; 1.0 to 1.2 were the same
+// layout. A later minor or another major version may lay records out in a
+// way this reader does not know.
+constexpr uint8_t kVersionMajor = 1;
+constexpr uint8_t kVersionMinorLatest = 3;
 
 // Header flags.
 constexpr uint16_t kFlagPrevCabinet = 0x0001;     // previous cabinet's name and disk follow

@@ -130,7 +130,7 @@ std::string WalkAsCabinet(const uint8_t* data, std::size_t size) {
                 if (answer == FILEOP_ABORT) {
                     return "";
                 }
-                if (answer == FILEOP_SKIP || file.continuedFromPrev()) {
+                if (answer == FILEOP_SKIP || !set.offered(index, file)) {
                     continue;
                 }
                 if (set.extract(index, file, sink).ok() && sink.bytes != file.length) {

@@ -23,6 +23,7 @@
 #include "platform/runtime.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
@@ -198,6 +199,48 @@ private:
     int writeError_ = 0;
 };
 
+// Where the engine keeps decoded bytes a later entry needs: an unnamed
+// file in the temporary folder, gone with its descriptor, so that neither a
+// failure nor a kill leaves it behind.
+class SpillFile final : public cabformat::SpillStore {
+public:
+    // nullptr when none can be made: the engine then decodes again instead.
+    static std::unique_ptr<SpillFile> Make() {
+        const char* folder = std::getenv("TMPDIR");
+        const std::string where = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+        UniqueFd fd(::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR));
+        if (!fd.valid()) {
+            // A file system without O_TMPFILE: a named file, unlinked at once.
+            std::string name = JoinHostPath(where, "varnholt-spill-XXXXXX");
+            fd.reset(::mkostemp(name.data(), O_CLOEXEC));
+            if (!fd.valid()) {
+                return nullptr;
+            }
+            ::unlink(name.c_str());
+        }
+        return std::unique_ptr<SpillFile>(new SpillFile(std::move(fd)));
+    }
+
+    int append(const unsigned char* bytes, std::size_t size) override {
+        const int error = WriteAll(fd_.get(), bytes, size);
+        size_ += error == 0 ? size : 0;
+        return error;
+    }
+    int readAt(uint64_t offset, unsigned char* into, std::size_t size) override {
+        if (offset + size > size_) {
+            return EINVAL;
+        }
+        const ssize_t read = ReadAtLeast(fd_.get(), into, size, size, static_cast<off_t>(offset));
+        return read < 0 ? errno : static_cast<std::size_t>(read) < size ? EIO : 0;
+    }
+
+private:
+    explicit SpillFile(UniqueFd fd) : fd_(std::move(fd)) {}
+
+    UniqueFd fd_;
+    uint64_t size_ = 0;
+};
+
 // ---- Names ----
 
 // The folder of a drive path, up to and including its last '\' or '/'
@@ -240,7 +283,10 @@ public:
         // A walk from the first cabinet of a set goes through the whole set;
         // one from a later cabinet reports that cabinet's entries only
         // (reading on into the next cabinets just for the data of entries
-        // that continue there).
+        // that continue there): every record it lists, those that begin in
+        // an earlier cabinet too, which fail as damaged data when written
+        // (their beginning is in no cabinet of the walk), as do entries of
+        // a folder begun there.
         const bool wholeSet = !set_.part(0).header.hasPrev();
         for (std::size_t index = 0;; ++index) {
             if (!walkEntries(index)) {
@@ -300,6 +346,8 @@ public:
         notify(SPFILENOTIFY_CABINETINFO, reinterpret_cast<uintptr_t>(&info), 0);  // the answer means nothing
     }
 
+    std::unique_ptr<cabformat::SpillStore> spillStore() override { return SpillFile::Make(); }
+
 private:
     uint32_t notify(uint32_t notification, uintptr_t param1, uintptr_t param2) {
         try {
@@ -315,7 +363,7 @@ private:
         const cabformat::Cabinet& part = set_.part(index);
         const std::string dosPath = dosPaths_[index];  // a copy: opening the next cabinet adds to dosPaths_
         for (const FileRecord& file : part.header.files) {
-            if (file.continuedFromPrev()) {
+            if (!set_.offered(index, file)) {
                 continue;  // reported with the cabinet it begins in
             }
             FILE_IN_CABINET_INFO_A info{};

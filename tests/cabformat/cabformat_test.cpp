@@ -44,21 +44,47 @@ TEST(CabinetEngine, CabinetsLaidOutAsTheFormatAllowsAreReadWhole) {
     backReference.mszip = true;
     backReference.blockSizes = {1000};
     backReference.entries = {testsupport::EntryOf("twice.bin", noise + noise)};
+    // Records in another order than their data: each folder is decoded
+    // once, the bytes a later record needs kept meanwhile.
+    std::vector<CabWriterFolder> two(2);
+    std::vector<testsupport::CabWriterEntry> inOrder;
+    for (uint32_t i = 0; i < 8; ++i) {
+        two[i / 4].mszip = true;
+        two[i / 4].entries.push_back(
+            testsupport::EntryOf(std::string("r").append(std::to_string(i)), testsupport::PseudoRandomBytes(1500, i)));
+        inOrder.push_back(two[i / 4].entries.back());
+    }
+    auto reordered = [&](std::vector<std::size_t> order) {
+        CabWriterOptions options = blocks;
+        options.recordOrder = std::move(order);
+        std::vector<testsupport::CabWriterEntry> entries;
+        for (std::size_t index : options.recordOrder) {
+            entries.push_back(inOrder[index]);
+        }
+        return std::pair(BuildCabinet(two, options), entries);
+    };
+    const auto alternating = reordered({0, 4, 1, 5, 2, 6, 3, 7});
+    const auto descending = reordered({7, 6, 5, 4, 3, 2, 1, 0});
+    const auto mixed = reordered({5, 1, 0, 7, 2, 4, 6, 3});
     struct Case {
         const char* what;
         std::string cabinet;
-        const CabWriterFolder& folder;
+        std::vector<testsupport::CabWriterEntry> entries;  // in record order
     };
     const Case cases[] = {
-        {"padding between the folder and the file records", BuildCabinet({folder}, padded), folder},
-        {"cbCabinet larger than the file", largerThanTheFile, folder},
-        {"cCFData larger than the blocks the entries need", moreBlocksThanStored, folder},
-        {"a short MSZIP block that is not the last, referred back into", BuildCabinet({backReference}), backReference},
+        {"padding between the folder and the file records", BuildCabinet({folder}, padded), folder.entries},
+        {"cbCabinet larger than the file", largerThanTheFile, folder.entries},
+        {"cCFData larger than the blocks the entries need", moreBlocksThanStored, folder.entries},
+        {"a short MSZIP block that is not the last, referred back into", BuildCabinet({backReference}),
+         backReference.entries},
+        {"records alternating between two folders", alternating.first, alternating.second},
+        {"records at descending offsets", descending.first, descending.second},
+        {"records in no order", mixed.first, mixed.second},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<Extracted> whole;
-        for (const auto& entry : c.folder.entries) {
+        for (const auto& entry : c.entries) {
             whole.push_back({entry.name, Errc::Ok, entry.bytes});
         }
         EXPECT_TRUE(ExtractAll(MemorySet({{"t.cab", c.cabinet}})) == whole) << "the entries are not whole";
@@ -156,6 +182,29 @@ TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
     testsupport::SetField(intoTheNextFolder, victim, 4000, 4);
     testsupport::SetField(intoTheNextFolder,
                           testsupport::FirstFolderRecord(intoTheNextFolder) + testsupport::kFolderBlockCountAt, 5, 2);
+    // An MSZIP folder whose record says stored (the checksums do not cover
+    // it), with nothing else in the method's field or with more.
+    auto saidStored = [](uint16_t compression) {
+        std::string cabinet = testsupport::ThreeEntries(true, true);
+        testsupport::SetField(cabinet, testsupport::FirstFolderCompressionOffset(cabinet), compression, 2);
+        return cabinet;
+    };
+    std::string unpacksToMore = testsupport::ThreeEntries(false);
+    testsupport::SetField(unpacksToMore,
+                          testsupport::DataRecordOffset(unpacksToMore, 0) + testsupport::kDataUnpackedSizeAt, 2000, 2);
+    // good.txt's folder begins where victim.txt's does.
+    CabWriterFolder stored;
+    stored.entries = {EntryOf("good.txt", "good entry\n")};
+    CabWriterFolder deflated;
+    deflated.mszip = true;
+    deflated.entries = {EntryOf("victim.txt", std::string(3000, 'v'))};
+    std::string sharedData = BuildCabinet({stored, deflated});
+    const std::size_t folders = testsupport::FirstFolderRecord(sharedData);
+    sharedData.replace(folders, 4, sharedData, folders + 8, 4);
+    // A 36-byte header with nothing in it, of a version there is none of.
+    std::string emptyHeader = "MSCF" + std::string(32, '\0');
+    testsupport::SetField(emptyHeader, testsupport::kVersionAt, 0xFFFF, 2);
+    testsupport::SetField(emptyHeader, testsupport::kCabinetSizeAt, 1000, 4);
     struct Case {
         const char* what;
         std::string bytes;
@@ -174,6 +223,11 @@ TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
         {"a block of 0 unpacked bytes last in a cabinet without a next", unpackedZero(3), Errc::Damaged},
         {"cbCabinet ends inside the data", endsInData, Errc::Damaged, true},
         {"cCFData and an entry running into the next folder's data", intoTheNextFolder, Errc::Damaged, true},
+        {"MSZIP data in a folder said to be stored", saidStored(0), Errc::Damaged, true},
+        {"MSZIP data in a folder said to be stored, other bits set", saidStored(0x0050), Errc::Damaged, true},
+        {"a stored block whose cbUncomp is not its cbData", unpacksToMore, Errc::Damaged, true},
+        {"two folders whose data begins at one offset", sharedData, Errc::Damaged, true},
+        {"an empty header of an unknown version", emptyHeader, Errc::Damaged},
     };
     const std::map<std::string, std::string> contents = {
         {"good.txt", "good entry\n"}, {"victim.txt", std::string(3000, 'v')}, {"after.txt", "after\n"}};
@@ -226,6 +280,14 @@ TEST(CabinetEngine, AFolderGoesOnAfterASplitOrAWholeBlockAndNowhereElseSplits) {
                 cabinet, testsupport::DataRecordOffset(cabinet, record) + testsupport::kDataUnpackedSizeAt, 0, 2);
         };
     };
+    // A record of part 2 or 3 marked as continued though nothing before it
+    // stands for it: its data lies in its folder all the same.
+    auto marked = [](std::size_t part, const std::string& name, uint16_t mark) {
+        return [part, name, mark](std::vector<std::string>& cabinets) {
+            std::string& cabinet = cabinets[part];
+            testsupport::SetField(cabinet, cabinet.find(name + '\0') - 16 + testsupport::kFileFolderIndexAt, mark, 2);
+        };
+    };
     struct Case {
         const char* what;
         std::vector<std::size_t> startsAt;
@@ -250,6 +312,12 @@ TEST(CabinetEngine, AFolderGoesOnAfterASplitOrAWholeBlockAndNowhereElseSplits) {
          false,
          unpackedZero(2, 1),
          {Errc::Ok, Errc::Ok, Errc::Ok, Errc::Ok, Errc::Damaged}},
+        {"an entry of a continued folder marked 0xFFFD that no record before it stands for",
+         {2500, 5500},
+         true,
+         marked(1, "sub\\C.txt", 0xFFFD),
+         whole},
+        {"the last cabinet's own folder's entry marked 0xFFFF", {6000}, true, marked(1, "E.txt", 0xFFFF), whole},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

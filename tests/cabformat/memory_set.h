@@ -3,6 +3,7 @@
 
 #include "cabformat/cabinet_set.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,6 +23,20 @@ struct MemorySet final : cabformat::SetHost {
         return attempt == 0 && cabinets.count(current.header.nextName) != 0 ? source(current.header.nextName) : nullptr;
     }
     void cabinetOpened(const cabformat::Cabinet&) override {}
+    std::unique_ptr<cabformat::SpillStore> spillStore() override {
+        struct InMemory final : cabformat::SpillStore {
+            int append(const unsigned char* bytes, std::size_t size) override {
+                kept.insert(kept.end(), bytes, bytes + size);
+                return 0;
+            }
+            int readAt(uint64_t offset, unsigned char* into, std::size_t size) override {
+                std::copy_n(kept.begin() + static_cast<std::ptrdiff_t>(offset), size, into);
+                return 0;
+            }
+            std::vector<unsigned char> kept;
+        };
+        return std::make_unique<InMemory>();
+    }
 
     std::map<std::string, std::string> cabinets;
 };
@@ -52,7 +67,7 @@ inline std::vector<Extracted> ExtractAll(MemorySet host, const std::string& firs
         set.openFirst(host.source(first), first);
         for (std::size_t index = 0;; ++index) {
             for (const cabformat::FileRecord& file : set.part(index).header.files) {
-                if (!file.continuedFromPrev()) {
+                if (set.offered(index, file)) {
                     StringSink sink;
                     const cabformat::Errc result = set.extract(index, file, sink).code;
                     // What a failed entry wrote before it failed is thrown away.

@@ -67,12 +67,15 @@ private:
 };
 
 // A multi-part set of the corpus: its parts, the names its headers give
-// them, and the entries that begin in each part (README table). A walk from
-// the first part goes through the whole set.
+// them, the entries that begin in each part (README table), and those that
+// begin in an earlier one. A walk from the first part goes through the
+// whole set; one from a later part lists both kinds, and the second kind
+// fails as damaged data (its beginning is in no cabinet of the walk).
 struct CorpusSet {
     std::vector<std::string> parts;   // relative to the corpus folder
     std::vector<std::string> copies;  // names the parts are copied under
     std::vector<std::vector<std::string>> beginIn;
+    std::vector<std::vector<std::string>> beganBefore;
 };
 
 const std::vector<CorpusSet>& CorpusSets() {
@@ -80,16 +83,23 @@ const std::vector<CorpusSet>& CorpusSets() {
         {{"cabextract-cabs/split-1.cab", "cabextract-cabs/split-2.cab", "cabextract-cabs/split-3.cab",
           "cabextract-cabs/split-4.cab", "cabextract-cabs/split-5.cab"},
          {"split-1.cab", "split-2.cab", "split-3.cab", "split-4.cab", "split-5.cab"},
-         {{"small1.bin", "small2.bin", "medium1.bin"}, {"medium2.bin"}, {}, {"small3.bin", "medium3.bin"}, {}}},
+         {{"small1.bin", "small2.bin", "medium1.bin"}, {"medium2.bin"}, {}, {"small3.bin", "medium3.bin"}, {}},
+         {{}, {"small2.bin", "medium1.bin"}, {"medium2.bin"}, {"medium2.bin"}, {"small3.bin", "medium3.bin"}}},
         {{"libmspack-cabd/multi_basic_pt1.cab", "libmspack-cabd/multi_basic_pt2.cab",
           "libmspack-cabd/multi_basic_pt3.cab", "libmspack-cabd/multi_basic_pt4.cab",
           "libmspack-cabd/multi_basic_pt5.cab"},
          {"cabd_multi_basic_pt1.cab", "cabd_multi_basic_pt2.cab", "cabd_multi_basic_pt3.cab",
           "cabd_multi_basic_pt4.cab", "cabd_multi_basic_pt5.cab"},
-         {{"test1.txt", "test2.txt", "test3.txt"}, {}, {}, {}, {}}},
+         {{"test1.txt", "test2.txt", "test3.txt"}, {}, {}, {}, {}},
+         {{},
+          {"test1.txt", "test2.txt", "test3.txt"},
+          {"test1.txt", "test2.txt", "test3.txt"},
+          {"test1.txt", "test2.txt", "test3.txt"},
+          {"test1.txt", "test2.txt", "test3.txt"}}},
         {{"libarchive-test/test_read_format_cab_multi.p1.cab", "libarchive-test/test_read_format_cab_multi.p2.cab"},
          {"test_read_format_cab_multi.p1.cab", "test_read_format_cab_multi.p2.cab"},
-         {{"ones"}, {}}},
+         {{"ones"}, {}},
+         {{}, {"ones"}}},
     };
     return sets;
 }
@@ -262,17 +272,31 @@ TEST_P(CabinetCorpusTest, MatchesCabextract) {
         }
 
         Recorder recorder;
+        recorder.onExtracted = [](const Notice&) { return NO_ERROR; };
         ASSERT_TRUE(WalkWatched(recorder, "C:\\set\\" + set.copies[part])) << GetLastError();
         const auto files = recorder.only(SPFILENOTIFY_FILEINCABINET);
-        EXPECT_EQ(recorder.names(), part == 0 ? [&] {
-            std::vector<std::string> all;
-            for (const auto& names : set.beginIn) {
-                all.insert(all.end(), names.begin(), names.end());
+        const auto results = recorder.only(SPFILENOTIFY_FILEEXTRACTED);
+        ASSERT_EQ(results.size(), files.size());
+        const std::vector<std::string>& beganBefore = set.beganBefore[part];
+        std::vector<std::string> listed;
+        const std::size_t last = part == 0 ? set.parts.size() : part + 1;
+        for (std::size_t i = part; i < last; ++i) {
+            for (const auto& name : set.beginIn[i]) {
+                listed.push_back(name);
             }
-            return all;
-        }() : set.beginIn[part]);
+        }
+        std::vector<std::string> names = recorder.names();
+        std::erase_if(names, [&](const std::string& name) {
+            return std::find(beganBefore.begin(), beganBefore.end(), name) != beganBefore.end();
+        });
+        EXPECT_EQ(names, listed);
+        EXPECT_EQ(recorder.names().size(), listed.size() + beganBefore.size());
         for (const auto& file : files) {
             SCOPED_TRACE(file.name);
+            if (std::find(beganBefore.begin(), beganBefore.end(), file.name) != beganBefore.end()) {
+                EXPECT_EQ(results[file.entry].win32Error, ERROR_INVALID_DATA);
+                continue;
+            }
             ASSERT_TRUE(listing.count(file.name));
             EXPECT_EQ(file.size, listing[file.name].size);
             EXPECT_EQ(StampOf(file.dosDate, file.dosTime), listing[file.name].stamp);

@@ -276,17 +276,57 @@ TEST_F(CabinetFailureTest, TheDecoderThreadEndsWithTheWalkHoweverItEnds) {
     }
 }
 
+// After a failure every file on disk is whole and right: what the failed
+// entry would have replaced is untouched, and no entry before it was made
+// from bytes a later check finds wrong.
 TEST_F(CabinetFailureTest, AFailedEntryLeavesTheOlderFileAtItsTargetAlone) {
-    std::string cabinet = testsupport::ThreeEntries();
-    cabinet[testsupport::ThreeEntriesDataByte(cabinet, 2500)] ^= 0x01;  // inside victim.txt
-    Place("damaged.cab", cabinet);
-    Place("out/victim.txt", "the older file");
-    Recorder recorder;
-    recorder.onFile = ExtractAllInto("C:\\out\\");
-    EXPECT_FALSE(Walk(recorder, "C:\\damaged.cab"));
-    EXPECT_EQ(GetLastError(), ERROR_CRC);
-    EXPECT_EQ(ReadFile(C("out/victim.txt")), "the older file");
-    EXPECT_EQ(ReadFile(C("out/good.txt")), "good entry\n");
+    std::string flipped = testsupport::ThreeEntries();
+    flipped[testsupport::ThreeEntriesDataByte(flipped, 2500)] ^= 0x01;  // inside victim.txt
+    // MSZIP data whose folder record says stored, with more bits set: the
+    // first block is "CK" and deflate bytes.
+    std::string saidStored = testsupport::ThreeEntries(true, true);
+    testsupport::SetField(saidStored, testsupport::FirstFolderCompressionOffset(saidStored), 0x0050, 2);
+    std::string unpacksToMore = testsupport::ThreeEntries(false);
+    testsupport::SetField(unpacksToMore,
+                          testsupport::DataRecordOffset(unpacksToMore, 1) + testsupport::kDataUnpackedSizeAt, 2000, 2);
+    // The first folder's data moved onto the second's MSZIP data.
+    CabWriterFolder stored;
+    stored.entries = {EntryOf("good.txt", "C")};
+    CabWriterFolder deflated;
+    deflated.mszip = true;
+    deflated.entries = {EntryOf("victim.txt", std::string(3000, 'v'))};
+    std::string sharedData = BuildCabinet({stored, deflated});
+    const std::size_t folders = testsupport::FirstFolderRecord(sharedData);
+    sharedData.replace(folders, 4, sharedData, folders + 8, 4);
+    struct Case {
+        const char* what;
+        std::string cabinet;
+        uint32_t expected;
+        std::map<std::string, std::string> after;  // the files in the output folder
+    };
+    const Case cases[] = {
+        {"a flipped byte inside victim.txt",
+         flipped,
+         ERROR_CRC,
+         {{"good.txt", "good entry\n"}, {"victim.txt", "the older file"}}},
+        {"MSZIP said to be stored", saidStored, ERROR_INVALID_DATA, {{"victim.txt", "the older file"}}},
+        {"a stored block of victim.txt that unpacks to more than it holds",
+         unpacksToMore,
+         ERROR_INVALID_DATA,
+         {{"good.txt", "good entry\n"}, {"victim.txt", "the older file"}}},
+        {"two folders' data at one offset", sharedData, ERROR_INVALID_DATA, {{"victim.txt", "the older file"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(C("out"));
+        Place("damaged.cab", c.cabinet);
+        Place("out/victim.txt", "the older file");
+        Recorder recorder;
+        recorder.onFile = ExtractAllInto("C:\\out\\");
+        EXPECT_FALSE(Walk(recorder, "C:\\damaged.cab"));
+        EXPECT_EQ(GetLastError(), c.expected);
+        EXPECT_EQ(testsupport::ReadTree(C("out")), c.after);
+    }
 }
 
 TEST_F(CabinetFailureTest, AFullDiskFailsOnlyTheEntryThatDidNotFit) {

@@ -205,6 +205,11 @@ TEST_F(CabinetServiceTest, CallsThatCannotWalkFailWithTheirCodeAndReportNothing)
     std::string noEntries = BuildCabinet({CabWriterFolder{{testsupport::EntryOf("a.txt", "alpha")}}});
     noEntries[28] = 0;  // the file count: data that belongs to nobody
     Place("no entries.cab", noEntries);
+    // Nothing but a header, of a version there is none of, with a size it does not have.
+    std::string unknownVersion = "MSCF" + std::string(32, '\0');
+    testsupport::SetField(unknownVersion, testsupport::kVersionAt, 0xFFFF, 2);
+    testsupport::SetField(unknownVersion, testsupport::kCabinetSizeAt, 1000, 4);
+    Place("unknown version.cab", unknownVersion);
     // The file records where coffFiles says: outside the cabinet, inside
     // the folder records, past where cbCabinet ends it.
     const std::string whole = BuildCabinet({CabWriterFolder{{testsupport::EntryOf("a.txt", "alpha")}}});
@@ -231,6 +236,7 @@ TEST_F(CabinetServiceTest, CallsThatCannotWalkFailWithTheirCodeAndReportNothing)
         {"empty file", "C:\\empty.cab", ERROR_INVALID_DATA},
         {"header cut short", "C:\\header only.cab", ERROR_INVALID_DATA},
         {"no entries, but data", "C:\\no entries.cab", ERROR_INVALID_DATA},
+        {"an empty header of an unknown version", "C:\\unknown version.cab", ERROR_INVALID_DATA},
         {"coffFiles outside the cabinet", "C:\\files outside.cab", ERROR_INVALID_DATA},
         {"coffFiles inside the folder records", "C:\\files in folders.cab", ERROR_INVALID_DATA},
         {"cbCabinet ends inside the file records", "C:\\ends early.cab", ERROR_INVALID_DATA},

@@ -84,18 +84,24 @@ TEST_F(CabinetSetTest, AWalkFromTheFirstCabinetReportsAndExtractsEveryEntryOnce)
         const char* what;
         bool mszip;
         bool libmspack;
+        // C's record marked as continued, though nothing in part 1 stands
+        // for it: it is an entry all the same, its data where its folder's is.
+        std::optional<uint16_t> markOfC;
     };
     const Case cases[] = {
         // Stored through our decoders is the engine suite's (tests/cabformat).
-        {"MSZIP", true, false},
-        {"stored, through libmspack", false, true},
-        {"MSZIP, through libmspack", true, true},
+        {"MSZIP", true, false, std::nullopt},
+        {"stored, through libmspack", false, true, std::nullopt},
+        {"MSZIP, through libmspack", true, true, std::nullopt},
+        {"MSZIP, C marked as continued from part 1", true, false, 0xFFFD},
+        {"MSZIP, C marked as continued from part 1 and into part 3", true, false, 0xFFFF},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         for (auto& folder : folders_) {
             folder.mszip = c.mszip;
         }
+        folders_[0].entries[2].folderIndex = c.markOfC;
         std::optional<LibmspackDecodesAll> libmspack;
         if (c.libmspack) {
             libmspack.emplace();
@@ -165,7 +171,7 @@ TEST_F(CabinetSetTest, WritingOnlyTheEntriesOfALaterCabinetStillJoinsTheFolder) 
     EXPECT_EQ(ReadFile(C("E.txt")), Content("E.txt"));
 }
 
-TEST_F(CabinetSetTest, ALaterCabinetWalkedAloneReportsOnlyTheEntriesThatBeginInIt) {
+TEST_F(CabinetSetTest, ALaterCabinetWalkedAloneListsEveryRecordAndFailsThoseItCannotDecode) {
     PlaceSet({"set", "set", "set"});
     struct Case {
         const char* cabinet;
@@ -173,10 +179,13 @@ TEST_F(CabinetSetTest, ALaterCabinetWalkedAloneReportsOnlyTheEntriesThatBeginInI
         std::vector<uint32_t> results;  // of extracting each
     };
     const Case cases[] = {
-        // C and D begin in part 2, but their folder began in part 1, which
-        // this walk never opened: their data cannot be decoded from here.
-        {"part2.cab", {"sub\\C.txt", "D.txt"}, {ERROR_INVALID_DATA, ERROR_INVALID_DATA}},
-        {"part3.cab", {"E.txt"}, {NO_ERROR}},
+        // B begins in part 1, which this walk never opens; C and D begin
+        // in part 2, but their folder began in part 1: their data cannot be
+        // decoded from here. The same holds for D in part 3. A record that
+        // begins before the walk's first cabinet is listed all the same, so
+        // that no record the cabinet holds passes unaccounted for.
+        {"part2.cab", {"B.txt", "sub\\C.txt", "D.txt"}, {ERROR_INVALID_DATA, ERROR_INVALID_DATA, ERROR_INVALID_DATA}},
+        {"part3.cab", {"D.txt", "E.txt"}, {ERROR_INVALID_DATA, NO_ERROR}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cabinet);
@@ -192,7 +201,7 @@ TEST_F(CabinetSetTest, ALaterCabinetWalkedAloneReportsOnlyTheEntriesThatBeginInI
         EXPECT_EQ(results, c.results);
         EXPECT_EQ(recorder.only(SPFILENOTIFY_CABINETINFO).size(), 1u) << "no other cabinet was needed";
     }
-    EXPECT_EQ(ReadFile(C("alone/e0")), Content("E.txt"));
+    EXPECT_EQ(ReadFile(C("alone/e1")), Content("E.txt"));
 }
 
 TEST_F(CabinetSetTest, TheNextCabinetIsFoundIgnoringCase) {

@@ -251,6 +251,17 @@ std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& fol
             }
         }
 
+        if (!options.recordOrder.empty()) {
+            if (options.recordOrder.size() != records.size()) {
+                throw std::invalid_argument("record order");
+            }
+            std::vector<Record> ordered;
+            for (std::size_t index : options.recordOrder) {
+                ordered.push_back(records.at(index));
+            }
+            records = std::move(ordered);
+        }
+
         std::string out(kHeaderBytes, '\0');
         uint16_t flags = 0;
         if (c > 0) {
@@ -347,8 +358,9 @@ std::size_t FirstFolderCompressionOffset(const std::string& cabinet) {
     return FirstFolderRecord(cabinet) + kFolderCompressionAt;
 }
 
-std::string ThreeEntries(bool checksums) {
+std::string ThreeEntries(bool checksums, bool mszip) {
     CabWriterFolder folder;
+    folder.mszip = mszip;
     folder.entries = {EntryOf("good.txt", "good entry\n"), EntryOf("victim.txt", std::string(3000, 'v')),
                       EntryOf("after.txt", "after\n")};
     CabWriterOptions options;

@@ -67,6 +67,9 @@ struct CabWriterOptions {
     // Zero bytes between the folder records and the file records, which
     // coffFiles then points past.
     std::size_t paddingBeforeFiles = 0;
+    // For one cabinet: its file records in this order, by their place in
+    // the order of the data (empty: that order).
+    std::vector<std::size_t> recordOrder;
 };
 
 // The bytes of each cabinet of the set (one, without cabinetStartsAt).
@@ -83,9 +86,12 @@ std::size_t FirstDataOffset(const std::string& cabinet);
 std::size_t FirstFolderCompressionOffset(const std::string& cabinet);
 // The CFDATA record `n` (from 0) of folder 0, counted in this cabinet.
 std::size_t DataRecordOffset(const std::string& cabinet, std::size_t n);
-// Field offsets a test damages: in the header, cbCabinet and coffFiles; in a
-// CFFOLDER record, cCFData; in a CFDATA record, cbUncomp.
+// Field offsets a test damages: in the header, cbCabinet, the version and
+// coffFiles; in a CFFOLDER record, cCFData; in a CFFILE record, iFolder; in a
+// CFDATA record, cbUncomp.
 constexpr std::size_t kCabinetSizeAt = 8;
+constexpr std::size_t kVersionAt = 24;         // minor, then major
+constexpr std::size_t kFileFolderIndexAt = 8;  // in a CFFILE record
 constexpr std::size_t kFilesOffsetAt = 16;
 constexpr std::size_t kFolderBlockCountAt = 4;
 constexpr std::size_t kDataUnpackedSizeAt = 6;
@@ -99,9 +105,9 @@ inline void SetField(std::string& cabinet, std::size_t at, uint32_t value, std::
 }
 
 // One folder in blocks of 1000 bytes: good.txt (block 0), then victim.txt
-// (to block 3), then after.txt; and where the byte at `position` of its
-// data lies in the cabinet.
-std::string ThreeEntries(bool checksums = true);
+// (to block 3), then after.txt, stored or MSZIP; and where the byte at
+// `position` of its data lies in the cabinet (stored).
+std::string ThreeEntries(bool checksums = true, bool mszip = false);
 std::size_t ThreeEntriesDataByte(const std::string& cabinet, std::size_t position);
 
 // An LZX cabinet of one 16-byte entry whose stream header gives the E8

@@ -63,6 +63,10 @@ def listed_alike_by_design(path):
         data = f.read()
     if not data.startswith(b"MSCF") or len(data) < 36:
         return False
+    # cabextract lists a cabinet of a version it does not know; the setup
+    # library refuses it: 1.0 to 1.3 are the format's versions.
+    if data[25] != 1 or data[24] > 3:
+        return False
     flags = int.from_bytes(data[HEADER_FLAGS:HEADER_FLAGS + 2], "little")
     if flags & PREVIOUS_CABINET:
         return False
