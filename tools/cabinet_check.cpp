@@ -4,6 +4,7 @@
 #include "cabformat/cabinet_set.h"
 #include "cabformat/file_slice.h"
 #include "cabformat/layout.h"
+#include "platform/posix/engine_files.h"
 #include "platform/runtime.h"
 #include "tools/cabinet_search.h"
 
@@ -30,40 +31,16 @@ struct CheckFailure {
     std::string problem;
 };
 
-// A host file, read with pread from any thread.
-class HostFile final : public cabformat::ByteSource {
-public:
-    HostFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
-    ~HostFile() override { ::close(fd_); }
-    HostFile(const HostFile&) = delete;
-    HostFile& operator=(const HostFile&) = delete;
-
-    int readAt(uint64_t offset, unsigned char* into, std::size_t size, std::size_t& got) override {
-        for (;;) {
-            const ssize_t read = ::pread(fd_, into, size, static_cast<off_t>(offset));
-            if (read >= 0 || errno != EINTR) {
-                got = read < 0 ? 0 : static_cast<std::size_t>(read);
-                return read < 0 ? errno : 0;
-            }
-        }
-    }
-    uint64_t size() const override { return size_; }
-
-private:
-    int fd_;
-    uint64_t size_;
-};
-
 // The cabinet in (or embedded in) the regular file `path`; throws CheckFailure.
 std::unique_ptr<cabformat::ByteSource> OpenCabinet(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a pipe cannot block the open
-    if (fd < 0) {
+    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));  // a pipe cannot block the open
+    if (!fd.valid()) {
         throw CheckFailure{"cannot open '" + path.string() + "': " + std::strerror(errno)};
     }
     struct stat info {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const bool regular = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
     const uint64_t size = regular ? static_cast<uint64_t>(info.st_size) : 0;
-    auto file = std::make_unique<HostFile>(fd, size);
+    auto file = std::make_unique<platform::HostFile>(std::move(fd), size, info.st_dev, info.st_ino);
     if (!regular) {
         throw CheckFailure{"'" + path.string() + "' is not a regular file"};
     }
@@ -123,8 +100,11 @@ public:
         Discard discard;
         for (std::size_t index = 0;; ++index) {
             for (const cabformat::FileRecord& file : set_.part(index).header.files) {
-                if (file.continuedFromPrev()) {
-                    continue;  // tested with the cabinet it begins in
+                // A record that goes on an entry an earlier cabinet of the
+                // walk stands for is tested with that one; any other is an
+                // entry of its own, the way the cabinet service offers them.
+                if (!set_.offered(index, file)) {
+                    continue;
                 }
                 result.entry = Shown(file);
                 if (const cabformat::Error failed = set_.extract(index, file, discard); !failed.ok()) {
@@ -155,6 +135,8 @@ public:
         return OpenCabinet(found);
     }
     void cabinetOpened(const cabformat::Cabinet&) override {}
+    // Out-of-order records are read back from here, not decoded again.
+    std::unique_ptr<cabformat::SpillStore> spillStore() override { return platform::MakeSpillFile(); }
 
 private:
     std::filesystem::path folder_;  // of the last cabinet opened

@@ -18,6 +18,7 @@
 #include "platform/kernel.h"
 #include "platform/posix/dos_stamp.h"
 #include "platform/posix/drive_listings.h"
+#include "platform/posix/engine_files.h"
 #include "platform/posix/host_io.h"
 #include "platform/posix/safe_output.h"
 #include "platform/runtime.h"
@@ -111,29 +112,7 @@ uint32_t Win32FromEngine(const cabformat::Error& error) {
     }
     return ERROR_GEN_FAILURE;
 }
-
 // ---- Host files ----
-
-// A cabinet file, read with pread from any thread.
-class HostFile final : public cabformat::ByteSource {
-public:
-    HostFile(UniqueFd fd, uint64_t size, uint64_t device, uint64_t inode)
-        : fd_(std::move(fd)), size_(size), identity_(device, inode) {}
-
-    int readAt(uint64_t offset, unsigned char* into, std::size_t size, std::size_t& got) override {
-        const ssize_t read = ReadAtLeast(fd_.get(), into, 1, size, static_cast<off_t>(offset));
-        got = read < 0 ? 0 : static_cast<std::size_t>(read);
-        return read < 0 ? errno : 0;
-    }
-    uint64_t size() const override { return size_; }
-    // The file, by device and inode.
-    std::pair<uint64_t, uint64_t> identity() const { return identity_; }
-
-private:
-    UniqueFd fd_;
-    uint64_t size_;
-    std::pair<uint64_t, uint64_t> identity_;
-};
 
 // Opens a cabinet file for reading; throws WalkFailure. A folder is access
 // denied, anything else that is not a regular file damaged data (a pipe
@@ -197,48 +176,6 @@ private:
     SafeOutput output_;
     int createError_ = 0;
     int writeError_ = 0;
-};
-
-// Where the engine keeps decoded bytes a later entry needs: an unnamed
-// file in the temporary folder, gone with its descriptor, so that neither a
-// failure nor a kill leaves it behind.
-class SpillFile final : public cabformat::SpillStore {
-public:
-    // nullptr when none can be made: the engine then decodes again instead.
-    static std::unique_ptr<SpillFile> Make() {
-        const char* folder = std::getenv("TMPDIR");
-        const std::string where = folder != nullptr && *folder != '\0' ? folder : "/tmp";
-        UniqueFd fd(::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR));
-        if (!fd.valid()) {
-            // A file system without O_TMPFILE: a named file, unlinked at once.
-            std::string name = JoinHostPath(where, "varnholt-spill-XXXXXX");
-            fd.reset(::mkostemp(name.data(), O_CLOEXEC));
-            if (!fd.valid()) {
-                return nullptr;
-            }
-            ::unlink(name.c_str());
-        }
-        return std::unique_ptr<SpillFile>(new SpillFile(std::move(fd)));
-    }
-
-    int append(const unsigned char* bytes, std::size_t size) override {
-        const int error = WriteAll(fd_.get(), bytes, size);
-        size_ += error == 0 ? size : 0;
-        return error;
-    }
-    int readAt(uint64_t offset, unsigned char* into, std::size_t size) override {
-        if (offset + size > size_) {
-            return EINVAL;
-        }
-        const ssize_t read = ReadAtLeast(fd_.get(), into, size, size, static_cast<off_t>(offset));
-        return read < 0 ? errno : static_cast<std::size_t>(read) < size ? EIO : 0;
-    }
-
-private:
-    explicit SpillFile(UniqueFd fd) : fd_(std::move(fd)) {}
-
-    UniqueFd fd_;
-    uint64_t size_ = 0;
 };
 
 // ---- Names ----
@@ -346,7 +283,7 @@ public:
         notify(SPFILENOTIFY_CABINETINFO, reinterpret_cast<uintptr_t>(&info), 0);  // the answer means nothing
     }
 
-    std::unique_ptr<cabformat::SpillStore> spillStore() override { return SpillFile::Make(); }
+    std::unique_ptr<cabformat::SpillStore> spillStore() override { return MakeSpillFile(); }
 
 private:
     uint32_t notify(uint32_t notification, uintptr_t param1, uintptr_t param2) {
