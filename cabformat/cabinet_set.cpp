@@ -524,4 +524,17 @@ Error CabinetSet::extractDecoded(const FolderSpan& span, uint64_t rank, const Fi
     return pass(at, end, rank, &sink);
 }
 
+void CabinetSet::visitCabinets(const std::function<bool(std::size_t index)>& visit) {
+    const bool wholeSet = !part(0).header.hasPrev();
+    for (std::size_t index = 0;; ++index) {
+        if (!visit(index) || !wholeSet || !part(index).header.hasNext()) {
+            return;
+        }
+        if (index + 1 == size()) {
+            openNext();
+        }
+        releaseFiles(index);
+    }
+}
+
 }  // namespace cabformat

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -134,6 +135,15 @@ public:
     const Cabinet& part(std::size_t index) const { return *parts_[index]; }
     // The walk is done with the entries of part `index`: its file records go.
     void releaseFiles(std::size_t index) { parts_[index]->header.files.release(); }
+
+    // Visits the walk's cabinets in order from the first opened: `visit`
+    // hands on the entries of the part it is given and returns false to end
+    // the walk. A walk opened at a set's first cabinet goes on through each
+    // cabinet the last names as next, opening it (throws Failure as
+    // openNext does) and letting the file records of those done with go;
+    // one opened at a later cabinet visits that cabinet alone (it reads on
+    // into the next ones only for the data of entries that continue there).
+    void visitCabinets(const std::function<bool(std::size_t index)>& visit);
 
     // Whether `file` of part `index` is an entry the walk offers: every
     // record is, except one that goes on an entry a record of the previous

@@ -96,9 +96,8 @@ public:
     }
 
     void run(CheckResult& result) {
-        const bool wholeSet = !set_.part(0).header.hasPrev();
         Discard discard;
-        for (std::size_t index = 0;; ++index) {
+        set_.visitCabinets([&](std::size_t index) {
             for (const cabformat::FileRecord& file : set_.part(index).header.files) {
                 // A record that goes on an entry an earlier cabinet of the
                 // walk stands for is tested with that one; any other is an
@@ -113,14 +112,8 @@ public:
                 ++result.entries;
             }
             result.entry.clear();
-            if (!wholeSet || !set_.part(index).header.hasNext()) {
-                return;
-            }
-            if (index + 1 == set_.size()) {
-                set_.openNext();
-            }
-            set_.releaseFiles(index);
-        }
+            return true;
+        });
     }
 
     std::unique_ptr<cabformat::ByteSource> nextCabinet(const cabformat::Cabinet& current, int attempt) override {

@@ -224,19 +224,7 @@ public:
         // an earlier cabinet too, which fail as damaged data when written
         // (their beginning is in no cabinet of the walk), as do entries of
         // a folder begun there.
-        const bool wholeSet = !set_.part(0).header.hasPrev();
-        for (std::size_t index = 0;; ++index) {
-            if (!walkEntries(index)) {
-                return;
-            }
-            if (!wholeSet || !set_.part(index).header.hasNext()) {
-                return;
-            }
-            if (index + 1 == set_.size()) {
-                set_.openNext();
-            }
-            set_.releaseFiles(index);
-        }
+        set_.visitCabinets([this](std::size_t index) { return walkEntries(index); });
     }
 
     std::unique_ptr<cabformat::ByteSource> nextCabinet(const cabformat::Cabinet& current, int attempt) override {
