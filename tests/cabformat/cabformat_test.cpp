@@ -193,14 +193,7 @@ TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
     testsupport::SetField(unpacksToMore,
                           testsupport::DataRecordOffset(unpacksToMore, 0) + testsupport::kDataUnpackedSizeAt, 2000, 2);
     // good.txt's folder begins where victim.txt's does.
-    CabWriterFolder stored;
-    stored.entries = {EntryOf("good.txt", "good entry\n")};
-    CabWriterFolder deflated;
-    deflated.mszip = true;
-    deflated.entries = {EntryOf("victim.txt", std::string(3000, 'v'))};
-    std::string sharedData = BuildCabinet({stored, deflated});
-    const std::size_t folders = testsupport::FirstFolderRecord(sharedData);
-    sharedData.replace(folders, 4, sharedData, folders + 8, 4);
+    const std::string sharedData = testsupport::FoldersSharingData("good entry\n");
     // A 36-byte header with nothing in it, of a version there is none of.
     std::string emptyHeader = "MSCF" + std::string(32, '\0');
     testsupport::SetField(emptyHeader, testsupport::kVersionAt, 0xFFFF, 2);

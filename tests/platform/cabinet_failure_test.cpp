@@ -290,14 +290,7 @@ TEST_F(CabinetFailureTest, AFailedEntryLeavesTheOlderFileAtItsTargetAlone) {
     testsupport::SetField(unpacksToMore,
                           testsupport::DataRecordOffset(unpacksToMore, 1) + testsupport::kDataUnpackedSizeAt, 2000, 2);
     // The first folder's data moved onto the second's MSZIP data.
-    CabWriterFolder stored;
-    stored.entries = {EntryOf("good.txt", "C")};
-    CabWriterFolder deflated;
-    deflated.mszip = true;
-    deflated.entries = {EntryOf("victim.txt", std::string(3000, 'v'))};
-    std::string sharedData = BuildCabinet({stored, deflated});
-    const std::size_t folders = testsupport::FirstFolderRecord(sharedData);
-    sharedData.replace(folders, 4, sharedData, folders + 8, 4);
+    const std::string sharedData = testsupport::FoldersSharingData("C");
     struct Case {
         const char* what;
         std::string cabinet;

@@ -373,6 +373,18 @@ std::size_t ThreeEntriesDataByte(const std::string& cabinet, std::size_t positio
     return FirstDataOffset(cabinet) + position / 1000 * (1000 + kDataHeaderBytes) + position % 1000;
 }
 
+std::string FoldersSharingData(const std::string& goodBytes) {
+    CabWriterFolder stored;
+    stored.entries = {EntryOf("good.txt", goodBytes)};
+    CabWriterFolder deflated;
+    deflated.mszip = true;
+    deflated.entries = {EntryOf("victim.txt", std::string(3000, 'v'))};
+    std::string cabinet = BuildCabinet({stored, deflated});
+    const std::size_t folders = FirstFolderRecord(cabinet);
+    cabinet.replace(folders, 4, cabinet, folders + 8, 4);
+    return cabinet;
+}
+
 std::string LzxE8SizeOverflowCabinet() {
     // LZX with a 2^15-byte window: type 3, window bits in the high byte.
     constexpr uint16_t kLzx15 = 3 | 15 << 8;

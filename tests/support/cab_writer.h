@@ -110,6 +110,10 @@ inline void SetField(std::string& cabinet, std::size_t at, uint32_t value, std::
 std::string ThreeEntries(bool checksums = true, bool mszip = false);
 std::size_t ThreeEntriesDataByte(const std::string& cabinet, std::size_t position);
 
+// Two folders whose data begins at one place: a stored good.txt holding
+// `goodBytes`, its data offset moved onto the MSZIP data of victim.txt.
+std::string FoldersSharingData(const std::string& goodBytes);
+
 // An LZX cabinet of one 16-byte entry whose stream header gives the E8
 // translation a file size of 0x80000000: libmspack 0.11 builds that size as
 // (high << 16) | low in an int, a left shift that overflows (undefined
