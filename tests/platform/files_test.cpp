@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace platform;
@@ -268,10 +270,18 @@ TEST_F(StartDocumentTest, ARegistryImportThatDoesNotMergeSaysHowToFinish) {
                           ".\n\nTo finish the installation, run this command:\n" + command);
         }
         if (fs::exists(wine + ".child")) {
-            // Gone, or ended and waiting for init to reap it.
+            // Gone, or ended and waiting for init to reap it, once the kill
+            // sent to its session has been delivered (a loaded machine may
+            // take a moment to run it).
             const std::string status = "/proc/" + std::to_string(std::stoi(ReadFile(wine + ".child"))) + "/stat";
-            const bool running = fs::exists(status) && ReadFile(status).find(") Z ") == std::string::npos;
-            EXPECT_FALSE(running) << "a program the import started outlived it";
+            const auto running = [&] {
+                return fs::exists(status) && ReadFile(status).find(") Z ") == std::string::npos;
+            };
+            for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                 running() && std::chrono::steady_clock::now() < deadline;) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            EXPECT_FALSE(running()) << "a program the import started outlived it";
         }
     }
 }
