@@ -54,6 +54,8 @@ void ReadAhead::stop() noexcept {
     head_ = 0;
     count_ = 0;
     used_ = 0;
+    walkWaits_ = false;
+    decoderWaits_ = false;
 }
 
 void ReadAhead::run() noexcept {
@@ -77,19 +79,28 @@ void ReadAhead::run() noexcept {
 
 ReadAhead::Slot* ReadAhead::freeSlot(uint64_t generation) {
     std::unique_lock<std::mutex> lock(mutex_);
-    toDecoder_.wait(lock, [&] { return generation_ != generation || count_ < kSlots; });
+    if (generation_ == generation && count_ == kSlots) {
+        decoderWaits_ = true;
+        toDecoder_.wait(lock, [&] { return generation_ != generation || !decoderWaits_; });
+        decoderWaits_ = false;
+    }
     return generation_ != generation ? nullptr : &slots_[(head_ + count_) % kSlots];
 }
 
-bool ReadAhead::publish(uint64_t generation) {
+bool ReadAhead::publish(uint64_t generation, bool last) {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (generation_ != generation) {
             return false;
         }
         ++count_;
+        wake = walkWaits_ && (last || count_ >= kBatch);
+        walkWaits_ = walkWaits_ && !wake;
     }
-    toWalk_.notify_one();
+    if (wake) {
+        toWalk_.notify_one();
+    }
     return true;
 }
 
@@ -116,7 +127,8 @@ void ReadAhead::decode(const FolderData& data, uint64_t generation) {
             if (!slot->error.ok()) {
                 slot->size = 0;
             }
-            if (!publish(generation) || slot->end || !slot->error.ok()) {
+            const bool last = slot->end || !slot->error.ok();
+            if (!publish(generation, last) || last) {
                 return;
             }
             history = slot->bytes.get();
@@ -132,7 +144,7 @@ void ReadAhead::decode(const FolderData& data, uint64_t generation) {
         slot->size = 0;
         slot->error = failure;
         slot->end = false;
-        publish(generation);
+        publish(generation, true);
     }
 }
 
@@ -141,7 +153,10 @@ Error ReadAhead::peek(const unsigned char*& data, std::size_t& size) {
         Slot* slot = nullptr;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            toWalk_.wait(lock, [this] { return count_ > 0; });
+            if (count_ == 0) {
+                walkWaits_ = true;
+                toWalk_.wait(lock, [this] { return !walkWaits_; });
+            }
             slot = &slots_[head_];
         }
         if (!slot->error.ok()) {
@@ -162,13 +177,18 @@ void ReadAhead::consume(std::size_t bytes) {
     if (used_ < slot.size || slot.end || !slot.error.ok()) {
         return;
     }
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         head_ = (head_ + 1) % kSlots;
         --count_;
         used_ = 0;
+        wake = decoderWaits_ && count_ <= kSlots - kBatch;
+        decoderWaits_ = decoderWaits_ && !wake;
     }
-    toDecoder_.notify_one();
+    if (wake) {
+        toDecoder_.notify_one();
+    }
 }
 
 }  // namespace cabformat

@@ -19,6 +19,9 @@ class ReadAhead {
 public:
     // Decoded blocks held at most: 64 blocks of at most 38 KB, about 2.4 MB.
     static constexpr std::size_t kSlots = 64;
+    // A side that waits is woken once the other has this many blocks for it
+    // (or the folder ends): one wake-up per batch, not one per block.
+    static constexpr std::size_t kBatch = kSlots / 4;
 
     ReadAhead();
     // Stops the decoder and waits for its thread to end.
@@ -52,8 +55,9 @@ private:
     // The slot the decoder fills next, once there is room; nullptr when its
     // job was stopped.
     Slot* freeSlot(uint64_t generation);
-    // Hands the filled slot to the walk; false when its job was stopped.
-    bool publish(uint64_t generation);
+    // Hands the filled slot to the walk, `last` when the folder ends with it;
+    // false when its job was stopped.
+    bool publish(uint64_t generation, bool last);
 
     std::mutex mutex_;
     std::condition_variable toDecoder_;
@@ -66,6 +70,8 @@ private:
     uint64_t generation_ = 0;  // each start() or stop() ends the job before it
     std::size_t head_ = 0;     // oldest decoded slot
     std::size_t count_ = 0;    // decoded slots not yet consumed
+    bool walkWaits_ = false;     // the walk sleeps in peek() for a decoded slot
+    bool decoderWaits_ = false;  // the decoder sleeps in freeSlot() for room
     // The walk's side only.
     std::size_t used_ = 0;  // bytes of the head slot consumed
     Slot slots_[kSlots];
