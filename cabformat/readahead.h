@@ -69,9 +69,9 @@ private:
     bool pending_ = false;
     bool running_ = false;
     bool quit_ = false;
-    uint64_t generation_ = 0;  // each start() or stop() ends the job before it
-    std::size_t head_ = 0;     // oldest decoded slot
-    std::size_t count_ = 0;    // decoded slots not yet consumed
+    uint64_t generation_ = 0;    // each start() or stop() ends the job before it
+    std::size_t head_ = 0;       // oldest decoded slot
+    std::size_t count_ = 0;      // decoded slots not yet consumed
     bool walkWaits_ = false;     // the walk sleeps in peek() for a decoded slot
     bool decoderWaits_ = false;  // the decoder sleeps in freeSlot() for room
     // The walk's side only.

@@ -525,9 +525,15 @@ void NoteHostEntryCreated(const std::string& hostPath) {
     AddName(listing, LastComponent(hostPath));
 }
 
-void NoteHostFolderCreated(const std::string& hostPath) {
+void NoteHostFolderCreated(const std::string& hostPath, std::string_view dosPath) {
     NoteHostEntryCreated(hostPath);
-    if (const ScopeMemory* memory = scopeMemory.get()) {
+    if (ScopeMemory* memory = scopeMemory.get()) {
+        // Every level of it exists now, made or found by the resolution that
+        // gave `hostPath`: the same drive path resolves there, as long as the
+        // scope lasts. Only the form an entry's folder takes is worth keeping.
+        if (FolderAndName(dosPath)) {
+            memory->folders.emplace(std::string(dosPath), hostPath);
+        }
         std::lock_guard<std::mutex> hold(listingsLock);
         // Empty, and of no known state: checked afresh outside this scope.
         NewListing(hostPath).checkedIn = memory->generation;
