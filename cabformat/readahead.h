@@ -23,7 +23,7 @@ public:
     static constexpr std::size_t kSlots = 16;
     // A side that waits is woken once the other has this many blocks for it
     // (or the folder ends): one wake-up per batch, not one per block.
-    static constexpr std::size_t kBatch = kSlots / 4;
+    static constexpr std::size_t kBatch = kSlots / 2;
 
     ReadAhead();
     // Stops the decoder and waits for its thread to end.
