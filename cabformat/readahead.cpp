@@ -197,7 +197,8 @@ void ReadAhead::releasePacked() {
         std::lock_guard<std::mutex> lock(mutex_);
         packed_.head = (packed_.head + 1) % kPackedSlots;
         --packed_.count;
-        wake = packed_.producerWaits && packed_.count <= kPackedSlots / 2;
+        // The reader fills blocks many times faster than they are inflated.
+        wake = packed_.producerWaits && packed_.count <= kPackedSlots / 4;
         packed_.producerWaits = packed_.producerWaits && !wake;
     }
     if (wake) {
