@@ -1,14 +1,14 @@
-// The decoder thread and its ring of decoded blocks (see readahead.h).
+// The reader and decoder threads and their rings (see readahead.h).
 //
-// Only the decoder writes a slot, and only while it is outside
-// [head_, head_ + count_); the walk reads slots inside it. Both move those
-// bounds under mutex_, which orders the bytes between the threads. The
-// decoder's history, the slot it filled last, stays intact until the ring
-// comes round to it again.
+// The reader owns the BlockReader: the read system calls, the copies out
+// of the page cache and the checksums run on its thread, beside the
+// decoder's. The decoder's history, the decoded slot it filled last, stays
+// intact until the ring comes round to it again.
 #include "cabformat/readahead.h"
 
 #include "cabformat/decoders.h"
 
+#include <cstring>
 #include <new>
 
 namespace cabformat {
@@ -21,87 +21,140 @@ ReadAhead::~ReadAhead() {
         quit_ = true;
         ++generation_;
     }
-    toDecoder_.notify_all();
-    if (thread_.joinable()) {
-        thread_.join();
+    toThreads_.notify_all();
+    packed_.toProducer.notify_all();
+    packed_.toConsumer.notify_all();
+    decoded_.toProducer.notify_all();
+    for (std::thread* thread : {&reader_, &decoder_}) {
+        if (thread->joinable()) {
+            thread->join();
+        }
     }
 }
 
 void ReadAhead::start(FolderData data) {
     stop();
-    if (!slots_[0].bytes) {
-        for (Slot& slot : slots_) {
+    if (!decoded_.slots[0].bytes) {
+        for (Slot& slot : decoded_.slots) {
             slot.bytes = std::make_unique_for_overwrite<unsigned char[]>(kDecodedBlockCapacity);
+        }
+        for (Slot& slot : packed_.slots) {
+            slot.bytes = std::make_unique_for_overwrite<unsigned char[]>(layout::kMaxPackedBlockSize);
         }
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         job_ = std::move(data);
-        pending_ = true;
+        readerPending_ = true;
+        decoderPending_ = true;
     }
-    if (!thread_.joinable()) {
-        thread_ = std::thread(&ReadAhead::run, this);
+    if (!reader_.joinable()) {
+        reader_ = std::thread(&ReadAhead::runReader, this);
     }
-    toDecoder_.notify_all();
+    if (!decoder_.joinable()) {
+        decoder_ = std::thread(&ReadAhead::runDecoder, this);
+    }
+    toThreads_.notify_all();
 }
 
 void ReadAhead::stop() noexcept {
     std::unique_lock<std::mutex> lock(mutex_);
     ++generation_;
-    pending_ = false;
-    toDecoder_.notify_all();
-    toWalk_.wait(lock, [this] { return !running_; });
-    head_ = 0;
-    count_ = 0;
+    readerPending_ = false;
+    decoderPending_ = false;
+    toThreads_.notify_all();
+    packed_.toProducer.notify_all();
+    packed_.toConsumer.notify_all();
+    decoded_.toProducer.notify_all();
+    idle_.wait(lock, [this] { return !readerRunning_ && !decoderRunning_; });
+    packed_.head = packed_.count = decoded_.head = decoded_.count = 0;
+    packed_.consumerWaits = packed_.producerWaits = false;
+    decoded_.consumerWaits = decoded_.producerWaits = false;
     used_ = 0;
 }
 
-void ReadAhead::run() noexcept {
+void ReadAhead::runReader() noexcept {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        toDecoder_.wait(lock, [this] { return quit_ || pending_; });
+        toThreads_.wait(lock, [this] { return quit_ || readerPending_; });
         if (quit_) {
             return;
         }
-        pending_ = false;
-        running_ = true;
-        const FolderData data = std::move(job_);
+        readerPending_ = false;
+        readerRunning_ = true;
+        const FolderData data = job_;
         const uint64_t generation = generation_;
         lock.unlock();
-        decode(data, generation);
+        read(data, generation);
         lock.lock();
-        running_ = false;
-        toWalk_.notify_all();
+        readerRunning_ = false;
+        idle_.notify_all();
     }
 }
 
-ReadAhead::Slot* ReadAhead::freeSlot(uint64_t generation) {
+void ReadAhead::runDecoder() noexcept {
     std::unique_lock<std::mutex> lock(mutex_);
-    toDecoder_.wait(lock, [&] { return generation_ != generation || count_ < kSlots; });
-    return generation_ != generation ? nullptr : &slots_[(head_ + count_) % kSlots];
+    for (;;) {
+        toThreads_.wait(lock, [this] { return quit_ || decoderPending_; });
+        if (quit_) {
+            return;
+        }
+        decoderPending_ = false;
+        decoderRunning_ = true;
+        const uint16_t compression = job_.compression;
+        const uint64_t generation = generation_;
+        lock.unlock();
+        decode(compression, generation);
+        lock.lock();
+        decoderRunning_ = false;
+        idle_.notify_all();
+    }
 }
 
-bool ReadAhead::publish(uint64_t generation) {
+template <std::size_t N>
+ReadAhead::Slot* ReadAhead::freeSlot(Ring<N>& ring, uint64_t generation) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (generation_ == generation && ring.count == N) {
+        ring.producerWaits = true;
+        ring.toProducer.wait(lock, [&] { return generation_ != generation || !ring.producerWaits; });
+        ring.producerWaits = false;
+    }
+    return generation_ != generation ? nullptr : &ring.slots[(ring.head + ring.count) % N];
+}
+
+template <std::size_t N>
+bool ReadAhead::publish(Ring<N>& ring, uint64_t generation, bool last) {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (generation_ != generation) {
             return false;
         }
-        ++count_;
+        ++ring.count;
+        wake = ring.consumerWaits && (last || ring.count >= N / 2);
+        ring.consumerWaits = ring.consumerWaits && !wake;
     }
-    toWalk_.notify_one();
+    if (wake) {
+        ring.toConsumer.notify_one();
+    }
     return true;
 }
 
-void ReadAhead::decode(const FolderData& data, uint64_t generation) {
-    const unsigned char* history = nullptr;
-    std::size_t historySize = 0;
-    Error failure;
+template <std::size_t N>
+void ReadAhead::fail(Ring<N>& ring, uint64_t generation, Error failure) {
+    if (Slot* slot = freeSlot(ring, generation)) {
+        slot->size = 0;
+        slot->error = failure;
+        slot->end = false;
+        publish(ring, generation, true);
+    }
+}
+
+void ReadAhead::read(const FolderData& data, uint64_t generation) {
     try {
         BlockReader reader(data);
-        const std::unique_ptr<BlockDecoder> decoder = MakeBlockDecoder(data.compression);
         for (;;) {
-            Slot* slot = freeSlot(generation);
+            Slot* slot = freeSlot(packed_, generation);
             if (slot == nullptr) {
                 return;
             }
@@ -109,30 +162,86 @@ void ReadAhead::decode(const FolderData& data, uint64_t generation) {
             bool end = false;
             slot->size = 0;
             slot->error = reader.next(block, end);
+            slot->end = end;
             if (slot->error.ok() && !end) {
+                // The reader checked packedSize against the largest block.
+                std::memcpy(slot->bytes.get(), block.packed, block.packedSize);
+                slot->size = block.packedSize;
+                slot->unpackedSize = block.unpackedSize;
+            }
+            const bool last = slot->last();
+            if (!publish(packed_, generation, last) || last) {
+                return;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        fail(packed_, generation, {Errc::NoMemory});
+    } catch (...) {
+        fail(packed_, generation, {Errc::Internal});  // nothing may leave the thread
+    }
+}
+
+const ReadAhead::Slot* ReadAhead::nextPacked(uint64_t generation) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (generation_ == generation && packed_.count == 0) {
+        packed_.consumerWaits = true;
+        packed_.toConsumer.wait(lock, [&] { return generation_ != generation || !packed_.consumerWaits; });
+        packed_.consumerWaits = false;
+    }
+    return generation_ != generation ? nullptr : &packed_.slots[packed_.head];
+}
+
+void ReadAhead::releasePacked() {
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        packed_.head = (packed_.head + 1) % kPackedSlots;
+        --packed_.count;
+        // The reader fills blocks many times faster than they are inflated.
+        wake = packed_.producerWaits && packed_.count <= kPackedSlots / 4;
+        packed_.producerWaits = packed_.producerWaits && !wake;
+    }
+    if (wake) {
+        packed_.toProducer.notify_one();
+    }
+}
+
+void ReadAhead::decode(uint16_t compression, uint64_t generation) {
+    const unsigned char* history = nullptr;
+    std::size_t historySize = 0;
+    try {
+        const std::unique_ptr<BlockDecoder> decoder = MakeBlockDecoder(compression);
+        for (;;) {
+            const Slot* in = nextPacked(generation);
+            if (in == nullptr) {
+                return;
+            }
+            Slot* slot = freeSlot(decoded_, generation);
+            if (slot == nullptr) {
+                return;
+            }
+            slot->size = 0;
+            slot->error = in->error;
+            slot->end = in->end;
+            if (!in->last()) {
+                const DataBlock block{in->bytes.get(), in->size, in->unpackedSize};
                 slot->error = decoder->decode(block, history, historySize, slot->bytes.get(), slot->size);
             }
-            slot->end = end;
             if (!slot->error.ok()) {
                 slot->size = 0;
             }
-            if (!publish(generation) || slot->end || !slot->error.ok()) {
+            releasePacked();
+            const bool last = slot->last();
+            if (!publish(decoded_, generation, last) || last) {
                 return;
             }
             history = slot->bytes.get();
             historySize = slot->size;
         }
     } catch (const std::bad_alloc&) {
-        failure = {Errc::NoMemory};
+        fail(decoded_, generation, {Errc::NoMemory});
     } catch (...) {
-        failure = {Errc::Internal};  // nothing may leave the thread
-    }
-    // Memory or a lock failed: that ends the folder too.
-    if (Slot* slot = freeSlot(generation)) {
-        slot->size = 0;
-        slot->error = failure;
-        slot->end = false;
-        publish(generation);
+        fail(decoded_, generation, {Errc::Internal});  // nothing may leave the thread
     }
 }
 
@@ -141,8 +250,11 @@ Error ReadAhead::peek(const unsigned char*& data, std::size_t& size) {
         Slot* slot = nullptr;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            toWalk_.wait(lock, [this] { return count_ > 0; });
-            slot = &slots_[head_];
+            if (decoded_.count == 0) {
+                decoded_.consumerWaits = true;
+                decoded_.toConsumer.wait(lock, [this] { return !decoded_.consumerWaits; });
+            }
+            slot = &decoded_.slots[decoded_.head];
         }
         if (!slot->error.ok()) {
             return slot->error;
@@ -158,17 +270,22 @@ Error ReadAhead::peek(const unsigned char*& data, std::size_t& size) {
 
 void ReadAhead::consume(std::size_t bytes) {
     used_ += bytes;
-    const Slot& slot = slots_[head_];
-    if (used_ < slot.size || slot.end || !slot.error.ok()) {
+    const Slot& slot = decoded_.slots[decoded_.head];
+    if (used_ < slot.size || slot.last()) {
         return;
     }
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        head_ = (head_ + 1) % kSlots;
-        --count_;
+        decoded_.head = (decoded_.head + 1) % kSlots;
+        --decoded_.count;
         used_ = 0;
+        wake = decoded_.producerWaits && decoded_.count <= kSlots / 2;
+        decoded_.producerWaits = decoded_.producerWaits && !wake;
     }
-    toDecoder_.notify_one();
+    if (wake) {
+        decoded_.toProducer.notify_one();
+    }
 }
 
 }  // namespace cabformat

@@ -3,6 +3,7 @@
 #include "platform/drives.h"
 #include "platform/kernel.h"
 #include "platform/posix/drive_listings.h"
+#include "platform/posix/safe_output.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -17,7 +18,8 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
         return error == ERROR_PATH_NOT_FOUND ? DirectoryOutcome::ParentMissing : DirectoryOutcome::Other;
     }
     if (mkdir(host->c_str(), 0777) == 0) {
-        NoteHostFolderCreated(*host);
+        NoteHostFolderCreated(*host, PathName);
+        NoteFolderWithoutTemporaries(*host);
         return DirectoryOutcome::Created;
     }
     switch (errno) {

@@ -8,15 +8,18 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
 // An entry (file or folder) this process has just created at `hostPath`.
 void NoteHostEntryCreated(const std::string& hostPath);
 
-// A folder this process has just made at `hostPath`: as NoteHostEntryCreated,
-// and, inside a DrivePathScope, the new folder is known to be empty.
-void NoteHostFolderCreated(const std::string& hostPath);
+// A folder this process has just made at `hostPath`, by the drive path
+// `dosPath`: as NoteHostEntryCreated, and, inside a DrivePathScope, the new
+// folder is known to be empty and its drive path to map to `hostPath`, so
+// the entries written into it next cost no walk of its path.
+void NoteHostFolderCreated(const std::string& hostPath, std::string_view dosPath);
 
 // While one lives on a thread (a cabinet walk holds one), that thread's drive
 // paths resolve with what it learnt earlier in the scope: a folder's drive

@@ -177,18 +177,22 @@ HoldingDrive DriveHolding(const std::string& full) {
     return best;
 }
 
-// A folder's names folded to one case, as 64-bit hashes in open addressing:
-// 8 bytes a slot, at most half the slots used, so that the listing of a
-// folder of 65,535 entries costs about a megabyte. A hash only says a name
-// may be there; the disk decides.
+// A folder's names folded to one case, as 32-bit hashes in open addressing:
+// 4 bytes a slot, at most three quarters of the slots used, so that the
+// listing of a folder of 65,535 entries costs half a megabyte, and one of the
+// ten names a typical installed folder holds 64 bytes (a cabinet that
+// spreads 40,000 files over 4,300 folders keeps all of them). A hash only
+// says a name may be there; the disk decides: a false match among 2^32
+// costs one look at the disk.
 class FoldedNameSet {
 public:
-    static uint64_t HashOf(const std::u16string& folded) {
-        const uint64_t hash = std::hash<std::u16string>{}(folded);
+    static uint32_t HashOf(const std::u16string& folded) {
+        const uint64_t wide = std::hash<std::u16string>{}(folded);
+        const auto hash = static_cast<uint32_t>(wide ^ (wide >> 32));
         return hash == kEmpty ? 1 : hash;
     }
 
-    bool mayHold(uint64_t hash) const {
+    bool mayHold(uint32_t hash) const {
         if (slots_.empty()) {
             return false;
         }
@@ -202,12 +206,12 @@ public:
         }
     }
 
-    void insert(uint64_t hash) {
-        if ((used_ + 1) * 2 > slots_.size()) {
-            std::vector<uint64_t> old(std::max<std::size_t>(kFirstSize, slots_.size() * 2), kEmpty);
+    void insert(uint32_t hash) {
+        if ((used_ + 1) * 4 > slots_.size() * 3) {
+            std::vector<uint32_t> old(std::max<std::size_t>(kFirstSize, slots_.size() * 2), kEmpty);
             old.swap(slots_);
             used_ = 0;
-            for (uint64_t kept : old) {
+            for (uint32_t kept : old) {
                 if (kept != kEmpty) {
                     place(kept);
                 }
@@ -217,10 +221,10 @@ public:
     }
 
 private:
-    static constexpr uint64_t kEmpty = 0;
+    static constexpr uint32_t kEmpty = 0;
     static constexpr std::size_t kFirstSize = 4;  // most folders hold a few names
 
-    void place(uint64_t hash) {
+    void place(uint32_t hash) {
         std::size_t at = hash & (slots_.size() - 1);
         while (slots_[at] != kEmpty) {
             if (slots_[at] == hash) {
@@ -232,7 +236,7 @@ private:
         ++used_;
     }
 
-    std::vector<uint64_t> slots_;  // a power of two of them
+    std::vector<uint32_t> slots_;  // a power of two of them
     std::size_t used_ = 0;
 };
 
@@ -525,9 +529,15 @@ void NoteHostEntryCreated(const std::string& hostPath) {
     AddName(listing, LastComponent(hostPath));
 }
 
-void NoteHostFolderCreated(const std::string& hostPath) {
+void NoteHostFolderCreated(const std::string& hostPath, std::string_view dosPath) {
     NoteHostEntryCreated(hostPath);
-    if (const ScopeMemory* memory = scopeMemory.get()) {
+    if (ScopeMemory* memory = scopeMemory.get()) {
+        // Every level of it exists now, made or found by the resolution that
+        // gave `hostPath`: the same drive path resolves there, as long as the
+        // scope lasts. Only the form an entry's folder takes is worth keeping.
+        if (FolderAndName(dosPath)) {
+            memory->folders.emplace(std::string(dosPath), hostPath);
+        }
         std::lock_guard<std::mutex> hold(listingsLock);
         // Empty, and of no known state: checked afresh outside this scope.
         NewListing(hostPath).checkedIn = memory->generation;

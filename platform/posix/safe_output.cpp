@@ -75,22 +75,26 @@ int PlaceUnderFreshName(const std::string& folder, std::string& named, Place pla
     return EEXIST;
 }
 
+// Hashes of the folders swept or known clean, not their paths: a large
+// cabinet has thousands. Two folders sharing a hash cost the second one its
+// sweep, which only tidies up after another run.
+std::mutex sweptLock;
+std::unordered_set<std::size_t> swept;
+
+// Notes `folder` as swept; false when it was already.
+bool MarkSwept(const std::string& folder) {
+    std::lock_guard<std::mutex> hold(sweptLock);
+    if (swept.size() >= kSweptFoldersKept) {
+        swept.clear();
+    }
+    return swept.insert(std::hash<std::string>{}(folder)).second;
+}
+
 // Removes the temporaries in `folder` that no live writer holds locked:
 // those of a run that was killed (or lost power) before it finished.
 void RemoveStaleTemporaries(const std::string& folder) {
-    static std::mutex lock;
-    // Hashes of the folders, not their paths: a large cabinet has thousands.
-    // Two folders sharing a hash cost the second one its sweep, which only
-    // tidies up after another run.
-    static std::unordered_set<std::size_t> swept;
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        if (swept.size() >= kSweptFoldersKept) {
-            swept.clear();
-        }
-        if (!swept.insert(std::hash<std::string>{}(folder)).second) {
-            return;
-        }
+    if (!MarkSwept(folder)) {
+        return;
     }
     DIR* listing = opendir(folder.c_str());
     if (listing == nullptr) {
@@ -137,6 +141,8 @@ int LinkUnnamed(int fd, int at, const std::string& name) {
 }
 
 }  // namespace
+
+void NoteFolderWithoutTemporaries(const std::string& hostFolder) { MarkSwept(hostFolder); }
 
 bool IsSafeOutputTemporaryName(const std::string& name) {
     const std::size_t prefix = sizeof kTemporaryPrefix - 1;

@@ -17,6 +17,10 @@ namespace platform {
 // (".vh" + 16 hex digits + ".part").
 bool IsSafeOutputTemporaryName(const std::string& name);
 
+// A folder this process has just made: it holds no temporaries of an
+// earlier run, so the first file written there skips the sweep for them.
+void NoteFolderWithoutTemporaries(const std::string& hostFolder);
+
 class SafeOutput {
 public:
     // Nothing is created yet; see create().
