@@ -49,10 +49,12 @@ void ReadAhead::start(FolderData data) {
         decoderPending_ = true;
     }
     if (!reader_.joinable()) {
-        reader_ = std::thread(&ReadAhead::runReader, this);
+        reader_ = std::thread(&ReadAhead::serve, this, &ReadAhead::readerPending_, &ReadAhead::readerRunning_,
+                              &ReadAhead::read);
     }
     if (!decoder_.joinable()) {
-        decoder_ = std::thread(&ReadAhead::runDecoder, this);
+        decoder_ = std::thread(&ReadAhead::serve, this, &ReadAhead::decoderPending_, &ReadAhead::decoderRunning_,
+                               &ReadAhead::decode);
     }
     toThreads_.notify_all();
 }
@@ -73,40 +75,24 @@ void ReadAhead::stop() noexcept {
     used_ = 0;
 }
 
-void ReadAhead::runReader() noexcept {
+// One worker's life: each job start() hands it, until the object goes. The
+// job is copied under the lock; the work runs without it.
+void ReadAhead::serve(bool ReadAhead::*pending, bool ReadAhead::*running,
+                      void (ReadAhead::*work)(const FolderData&, uint64_t)) noexcept {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        toThreads_.wait(lock, [this] { return quit_ || readerPending_; });
+        toThreads_.wait(lock, [&] { return quit_ || this->*pending; });
         if (quit_) {
             return;
         }
-        readerPending_ = false;
-        readerRunning_ = true;
+        this->*pending = false;
+        this->*running = true;
         const FolderData data = job_;
         const uint64_t generation = generation_;
         lock.unlock();
-        read(data, generation);
+        (this->*work)(data, generation);
         lock.lock();
-        readerRunning_ = false;
-        idle_.notify_all();
-    }
-}
-
-void ReadAhead::runDecoder() noexcept {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        toThreads_.wait(lock, [this] { return quit_ || decoderPending_; });
-        if (quit_) {
-            return;
-        }
-        decoderPending_ = false;
-        decoderRunning_ = true;
-        const uint16_t compression = job_.compression;
-        const uint64_t generation = generation_;
-        lock.unlock();
-        decode(compression, generation);
-        lock.lock();
-        decoderRunning_ = false;
+        this->*running = false;
         idle_.notify_all();
     }
 }
@@ -206,7 +192,8 @@ void ReadAhead::releasePacked() {
     }
 }
 
-void ReadAhead::decode(uint16_t compression, uint64_t generation) {
+void ReadAhead::decode(const FolderData& data, uint64_t generation) {
+    const uint16_t compression = data.compression;
     const unsigned char* history = nullptr;
     std::size_t historySize = 0;
     try {

@@ -79,10 +79,10 @@ private:
         std::condition_variable toProducer;
     };
 
-    void runReader() noexcept;
-    void runDecoder() noexcept;
+    void serve(bool ReadAhead::*pending, bool ReadAhead::*running,
+               void (ReadAhead::*work)(const FolderData&, uint64_t)) noexcept;
     void read(const FolderData& data, uint64_t generation);
-    void decode(uint16_t compression, uint64_t generation);
+    void decode(const FolderData& data, uint64_t generation);
     // The slot the producer fills next, once there is room; nullptr when its
     // job was stopped.
     template <std::size_t N>
