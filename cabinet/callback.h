@@ -6,7 +6,8 @@
 #include <exception>
 #include <memory>
 #include <string>
-#include <unordered_set>
+#include <string_view>
+#include <vector>
 
 namespace cabinet {
 
@@ -20,6 +21,26 @@ namespace Callback {
 std::shared_ptr<CabFile> ActiveCabFile();
 void SetActiveCabFile(std::shared_ptr<CabFile> cabFile);
 
+// Folders a walk has made or found, held as 64-bit hashes of their text: a
+// large cabinet's thousands of folders then cost 16 bytes each instead of
+// their paths, and at most kMaxFolders are kept before it starts afresh, so
+// the memory stays flat however many folders a cabinet holds. Two folders
+// whose texts share a hash (about one chance in 10^10 for a cabinet's
+// folders) would leave the second unmade, and its first entry would then
+// fail to be written and say so; nothing is written anywhere else.
+class FolderMarks {
+public:
+    static constexpr std::size_t kMaxFolders = 16384;
+
+    bool contains(std::u16string_view folder) const;
+    void insert(std::u16string_view folder);
+
+private:
+    static uint64_t HashOf(std::u16string_view folder);
+    std::vector<uint64_t> slots_;  // 0: empty; a power of two in size
+    std::size_t used_ = 0;
+};
+
 // One walk's own record, handed to the service as the walk's Context: the
 // object that started the walk, what the walk is for, an error a handler
 // raised, parked here because it must not unwind through the service's
@@ -29,7 +50,7 @@ struct WalkContext {
     CabFile* cabFile = nullptr;
     IterationMode mode{};
     std::exception_ptr parkedError;
-    std::unordered_set<std::u16string> confirmedFolders;
+    FolderMarks confirmedFolders;
 };
 
 // The handler given to SetupIterateCabinetA, with a WalkContext as Context:

@@ -162,7 +162,7 @@ uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
             throw platform::RaisedError(code, u"CabFile", Win32ErrorText(code));
         }
         if (walk_ != nullptr) {
-            walk_->confirmedFolders.insert(std::move(folder));
+            walk_->confirmedFolders.insert(folder);
         }
     }
     conversions::StringToAnsiBuffer(info.FullTargetName, target);

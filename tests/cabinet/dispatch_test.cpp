@@ -119,4 +119,20 @@ TEST_F(Dispatch, ARaisedErrorIsParkedInItsWalksRecordAndTheWalkEnded) {
     EXPECT_TRUE(walk.parkedError);  // for the operation to raise once the service returns
 }
 
+// The folders a walk remembers: every one it was told of, no other, and
+// still right after the memory started afresh at its bound.
+TEST(FolderMarks, HoldExactlyTheFoldersMarkedAcrossTheBound) {
+    Callback::FolderMarks marks;
+    const std::size_t count = Callback::FolderMarks::kMaxFolders + 100;
+    auto name = [](std::size_t i) { return u"C:\\Out\\" + platform::Utf8ToText(std::to_string(i)); };
+    for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_FALSE(marks.contains(name(i))) << i;
+        marks.insert(name(i));
+        ASSERT_TRUE(marks.contains(name(i))) << i;
+    }
+    EXPECT_TRUE(marks.contains(name(count - 1)));
+    EXPECT_FALSE(marks.contains(u"C:\\out\\1"));  // the text as written: another case is another folder
+    EXPECT_FALSE(marks.contains(u"C:\\Out\\" + platform::Utf8ToText(std::to_string(count))));
+}
+
 }  // namespace
