@@ -2,8 +2,6 @@
 // calls: it forwards each notification to the object that started the walk.
 #include "cabinet/callback.h"
 
-#include <algorithm>
-
 #include "cabinet/cab_file.h"
 #include "platform/kernel.h"
 #include "platform/setupapi.h"
@@ -51,55 +49,11 @@ uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1,
 
 namespace cabinet::Callback {
 
-uint64_t FolderMarks::HashOf(std::u16string_view folder) {
-    uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a, over each UTF-16 unit's two bytes
-    for (const char16_t unit : folder) {
-        hash = (hash ^ (unit & 0xFFu)) * 0x100000001b3ULL;
-        hash = (hash ^ (static_cast<unsigned>(unit) >> 8)) * 0x100000001b3ULL;
-    }
-    return hash == 0 ? 1 : hash;
-}
-
-bool FolderMarks::contains(std::u16string_view folder) const {
-    if (slots_.empty()) {
-        return false;
-    }
-    const uint64_t hash = HashOf(folder);
-    for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
-        if (slots_[at] == hash) {
-            return true;
-        }
-        if (slots_[at] == 0) {
-            return false;
-        }
-    }
-}
-
 void FolderMarks::insert(std::u16string_view folder) {
-    if (used_ >= kMaxFolders) {
-        slots_.clear();
-        used_ = 0;
+    if (marks_.size() >= kMaxFolders) {
+        marks_.clear();
     }
-    if ((used_ + 1) * 2 > slots_.size()) {
-        std::vector<uint64_t> old(std::max<std::size_t>(64, slots_.size() * 2), 0);
-        old.swap(slots_);
-        for (const uint64_t kept : old) {
-            if (kept != 0) {
-                std::size_t at = kept & (slots_.size() - 1);
-                while (slots_[at] != 0) {
-                    at = (at + 1) & (slots_.size() - 1);
-                }
-                slots_[at] = kept;
-            }
-        }
-    }
-    const uint64_t hash = HashOf(folder);
-    std::size_t at = hash & (slots_.size() - 1);
-    while (slots_[at] != 0 && slots_[at] != hash) {
-        at = (at + 1) & (slots_.size() - 1);
-    }
-    used_ += slots_[at] == 0 ? 1 : 0;
-    slots_[at] = hash;
+    marks_.insert(platform::TextHash64(folder));
 }
 
 }  // namespace cabinet::Callback

@@ -2,12 +2,13 @@
 // started the walk.
 #pragma once
 
+#include "platform/common/hash_marks.h"
+
 #include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace cabinet {
 
@@ -32,13 +33,11 @@ class FolderMarks {
 public:
     static constexpr std::size_t kMaxFolders = 16384;
 
-    bool contains(std::u16string_view folder) const;
+    bool contains(std::u16string_view folder) const { return marks_.mayHold(platform::TextHash64(folder)); }
     void insert(std::u16string_view folder);
 
 private:
-    static uint64_t HashOf(std::u16string_view folder);
-    std::vector<uint64_t> slots_;  // 0: empty; a power of two in size
-    std::size_t used_ = 0;
+    platform::HashMarks<uint64_t> marks_;
 };
 
 // One walk's own record, handed to the service as the walk's Context: the

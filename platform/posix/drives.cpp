@@ -4,6 +4,7 @@
 // ignoring case, as CD file systems often change the case of names.
 #include "platform/drives.h"
 
+#include "platform/common/hash_marks.h"
 #include "platform/kernel.h"
 #include "platform/posix/drive_listings.h"
 #include "platform/posix/host_io.h"
@@ -177,79 +178,47 @@ HoldingDrive DriveHolding(const std::string& full) {
     return best;
 }
 
-// A folder's names folded to one case, as 32-bit hashes in open addressing:
-// 4 bytes a slot, at most three quarters of the slots used, so that the
-// listing of a folder of 65,535 entries costs half a megabyte, and one of the
-// ten names a typical installed folder holds 64 bytes (a cabinet that
-// spreads 40,000 files over 4,300 folders keeps all of them). A hash only
-// says a name may be there; the disk decides: a false match among 2^32
-// costs one look at the disk.
-class FoldedNameSet {
-public:
-    static uint32_t HashOf(const std::u16string& folded) {
-        const uint64_t wide = std::hash<std::u16string>{}(folded);
-        const auto hash = static_cast<uint32_t>(wide ^ (wide >> 32));
-        return hash == kEmpty ? 1 : hash;
-    }
+// A folder's names folded to one case, as 32-bit hashes: at most three
+// quarters of the slots used, so that the listing of a folder of 65,535
+// entries costs half a megabyte, and one of the ten names a typical
+// installed folder holds 64 bytes. A hash only says a name may be there; the
+// disk decides: a false match among 2^32 costs one look at the disk.
+using FoldedNameSet = HashMarks<uint32_t>;
 
-    bool mayHold(uint32_t hash) const {
-        if (slots_.empty()) {
-            return false;
-        }
-        for (std::size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
-            if (slots_[at] == hash) {
-                return true;
-            }
-            if (slots_[at] == kEmpty) {
-                return false;
-            }
-        }
-    }
+uint32_t NameHash(const std::u16string& folded) {
+    const uint64_t wide = TextHash64(folded);
+    return static_cast<uint32_t>(wide ^ (wide >> 32));
+}
 
-    void insert(uint32_t hash) {
-        if ((used_ + 1) * 4 > slots_.size() * 3) {
-            std::vector<uint32_t> old(std::max<std::size_t>(kFirstSize, slots_.size() * 2), kEmpty);
-            old.swap(slots_);
-            used_ = 0;
-            for (uint32_t kept : old) {
-                if (kept != kEmpty) {
-                    place(kept);
-                }
-            }
-        }
-        place(hash);
-    }
-
-private:
-    static constexpr uint32_t kEmpty = 0;
-    static constexpr std::size_t kFirstSize = 4;  // most folders hold a few names
-
-    void place(uint32_t hash) {
-        std::size_t at = hash & (slots_.size() - 1);
-        while (slots_[at] != kEmpty) {
-            if (slots_[at] == hash) {
-                return;
-            }
-            at = (at + 1) & (slots_.size() - 1);
-        }
-        slots_[at] = hash;
-        ++used_;
-    }
-
-    std::vector<uint32_t> slots_;  // a power of two of them
-    std::size_t used_ = 0;
+// A folder a DrivePathScope has resolved, by its drive path: where it is on
+// the host, and whether the scope made it, so that it held nothing but what
+// the scope has written into it since.
+struct ScopeFolder {
+    std::string host;
+    bool made = false;
 };
 
 // What a DrivePathScope keeps for its thread.
 struct ScopeMemory {
     uint64_t generation = 0;  // unique to this scope: listings checked in it carry it
-    // Drive paths of folders whose every level exists, and their host folders.
-    std::unordered_map<std::string, std::string> folders;
+    // Drive paths of folders whose every level exists.
+    std::unordered_map<std::string, ScopeFolder> folders;
+    // The host paths of everything made in the scope, folded to one case and
+    // hashed: a name looked up in a folder the scope made can only be there
+    // if it was marked here, so only a marked one costs a look at the disk.
+    // One mark per file and folder: a made folder needs no listing of its own.
+    HashMarks<uint64_t> created;
     // The host folder written into last, and a descriptor of it once a
     // second entry in a row goes there.
     std::string openFolder;
     std::shared_ptr<const UniqueFd> openFolderFd;
 };
+
+// Past this many marks (a megabyte) the scope forgets what it made, and the
+// folders with it: they are looked up again like any other, on the disk.
+constexpr std::size_t kMaxCreatedMarks = 65536;
+
+uint64_t FoldedPathHash(const std::string& hostPath) { return TextHash64(FoldTextCase(Utf8ToText(hostPath))); }
 
 thread_local std::unique_ptr<ScopeMemory> scopeMemory;
 std::atomic<uint64_t> scopeGenerations{0};
@@ -287,7 +256,7 @@ bool SameState(const FolderListing& listing, const struct stat& info) {
 
 void AddName(FolderListing& listing, const std::string& name) {
     std::u16string folded = FoldTextCase(Utf8ToText(name));
-    listing.folded.insert(FoldedNameSet::HashOf(folded));
+    listing.folded.insert(NameHash(folded));
     if (listing.actual) {
         auto [slot, added] = listing.actual->emplace(std::move(folded), name);
         if (!added && name < slot->second) {
@@ -379,7 +348,7 @@ Component FindComponent(const std::string& folder, const std::string& name, bool
         return {std::move(exact), exists};
     }
     const std::u16string folded = FoldTextCase(Utf8ToText(name));
-    if (!listing->folded.mayHold(FoldedNameSet::HashOf(folded))) {
+    if (!listing->folded.mayHold(NameHash(folded))) {
         return {std::move(exact), false};
     }
     if (listingFirst && Exists(exact)) {
@@ -430,32 +399,82 @@ std::optional<std::pair<std::string_view, std::string_view>> FolderAndName(std::
     return std::pair{dosPath.substr(0, last), name};
 }
 
-// DosPathToHostPath inside a scope: the folder from the scope's memory, or
-// resolved and remembered when every level of it exists (a level still to
-// be made may yet turn up in another case); the last name from the folder's
+// `name` (the host's encoding) inside `folder`: a folder the scope made holds
+// only what the scope marked, so a name not marked is not there, at no cost;
+// any other asks the folder's listing before the disk.
+Component LookUpInScope(const ScopeMemory& memory, const ScopeFolder& folder, const std::string& name) {
+    if (!folder.made) {
+        return FindComponent(folder.host, name, true);
+    }
+    std::string exact = JoinHostPath(folder.host, name);
+    if (!memory.created.mayHold(FoldedPathHash(exact))) {
+        return {std::move(exact), false};
+    }
+    return FindComponent(folder.host, name, false);
+}
+
+// The folder of the drive path `folderPath` inside a scope: from the scope's
+// memory, else from its parent's (itself found the same way) and one more
+// level, and remembered when every level exists (a level still to be made may
+// yet turn up in another case). A path that is not a plain chain of names
+// under a drive ("X:", "X:\a\.\b") is resolved whole from its root.
+// nullptr when a level is missing: `unremembered` then holds where it would be.
+const ScopeFolder* FolderInScope(ScopeMemory& memory, std::string_view folderPath, std::string& unremembered,
+                                 uint32_t& error) {
+    if (const auto known = memory.folders.find(std::string(folderPath)); known != memory.folders.end()) {
+        return &known->second;
+    }
+    const auto split = FolderAndName(folderPath);
+    if (!split || split->second == "." || split->second == "..") {
+        Resolution whole = Resolve(folderPath);
+        if (whole.error != NO_ERROR) {
+            error = whole.error;
+            return nullptr;
+        }
+        if (!whole.everyLevelExists) {
+            unremembered = std::move(whole.host);
+            return nullptr;
+        }
+        return &memory.folders.emplace(std::string(folderPath), ScopeFolder{std::move(whole.host), false})
+                    .first->second;
+    }
+    if (!IsValidComponent(split->second)) {
+        error = ERROR_INVALID_NAME;
+        return nullptr;
+    }
+    const std::string name = TextToUtf8(AnsiToText(split->second));
+    const ScopeFolder* parent = FolderInScope(memory, split->first, unremembered, error);
+    if (parent == nullptr) {
+        if (error == NO_ERROR) {
+            unremembered = JoinHostPath(unremembered, name);
+        }
+        return nullptr;
+    }
+    Component found = LookUpInScope(memory, *parent, name);
+    if (!found.exists) {
+        unremembered = std::move(found.path);
+        return nullptr;
+    }
+    return &memory.folders.emplace(std::string(folderPath), ScopeFolder{std::move(found.path), false}).first->second;
+}
+
+// DosPathToHostPath inside a scope, for "X:...\name": the folder from the
+// scope's memory, the last name from what the scope made or the folder's
 // listing.
 std::optional<std::string> ResolveInScope(ScopeMemory& memory, std::string_view folderPath, std::string_view name,
                                           uint32_t& error) {
-    auto known = memory.folders.find(std::string(folderPath));
     std::string unremembered;
-    if (known == memory.folders.end()) {
-        Resolution folder = Resolve(folderPath);
-        if (folder.error != NO_ERROR) {
-            error = folder.error;
-            return std::nullopt;
-        }
-        if (folder.everyLevelExists) {
-            known = memory.folders.emplace(std::string(folderPath), std::move(folder.host)).first;
-        } else {
-            unremembered = std::move(folder.host);
-        }
+    const ScopeFolder* folder = FolderInScope(memory, folderPath, unremembered, error);
+    if (folder == nullptr && error != NO_ERROR) {
+        return std::nullopt;
     }
     if (!IsValidComponent(name)) {
         error = ERROR_INVALID_NAME;
         return std::nullopt;
     }
-    const bool remembered = known != memory.folders.end();
-    return FindComponent(remembered ? known->second : unremembered, TextToUtf8(AnsiToText(name)), remembered).path;
+    const std::string host = TextToUtf8(AnsiToText(name));
+    // Nothing is in a folder that is not there.
+    return folder == nullptr ? JoinHostPath(unremembered, host) : LookUpInScope(memory, *folder, host).path;
 }
 
 }  // namespace
@@ -508,6 +527,13 @@ std::string HostPathToDosPath(std::string_view HostPath) {
 namespace platform {
 
 void NoteHostEntryCreated(const std::string& hostPath) {
+    if (ScopeMemory* memory = scopeMemory.get()) {
+        if (memory->created.size() >= kMaxCreatedMarks) {
+            memory->created.clear();
+            memory->folders.clear();
+        }
+        memory->created.insert(FoldedPathHash(hostPath));
+    }
     const std::string folder = ParentFolder(hostPath);
     std::lock_guard<std::mutex> hold(listingsLock);
     auto found = listings.find(folder);
@@ -533,14 +559,16 @@ void NoteHostFolderCreated(const std::string& hostPath, std::string_view dosPath
     NoteHostEntryCreated(hostPath);
     if (ScopeMemory* memory = scopeMemory.get()) {
         // Every level of it exists now, made or found by the resolution that
-        // gave `hostPath`: the same drive path resolves there, as long as the
-        // scope lasts. Only the form an entry's folder takes is worth keeping.
+        // gave `hostPath`, and it holds only what this scope marks from now
+        // on: the same drive path resolves there, and names in it are looked
+        // up in the marks, as long as the scope lasts. Only the form an
+        // entry's folder takes is worth keeping.
         if (FolderAndName(dosPath)) {
-            memory->folders.emplace(std::string(dosPath), hostPath);
+            memory->folders.insert_or_assign(std::string(dosPath), ScopeFolder{hostPath, true});
         }
+        // A listing kept from before describes a folder that is gone.
         std::lock_guard<std::mutex> hold(listingsLock);
-        // Empty, and of no known state: checked afresh outside this scope.
-        NewListing(hostPath).checkedIn = memory->generation;
+        listings.erase(hostPath);
     }
 }
 

@@ -119,6 +119,12 @@ TEST_F(DrivesTest, InsideAScopeLookUpsFollowWhatThisProcessMakes) {
         EXPECT_EQ(*DosPathToHostPath("C:\\out\\A\\x.txt", &error), c + "/out/a/x.txt");
         ASSERT_EQ(CreateDirectoryLevel("C:\\OUT\\A\\Sub"), DirectoryOutcome::Created);
         EXPECT_EQ(*DosPathToHostPath("C:\\out\\a\\SUB\\y.txt", &error), c + "/out/a/Sub/y.txt");
+        // A name written into a made folder is found again in any case, by
+        // any spelling of the folder.
+        testsupport::WriteFile(prefix.driveC() / "out" / "a" / "Sub" / "y.txt", "x");
+        NoteHostEntryCreated(c + "/out/a/Sub/y.txt");
+        EXPECT_EQ(*DosPathToHostPath("C:\\out\\a\\Sub\\Y.TXT", &error), c + "/out/a/Sub/y.txt");
+        EXPECT_EQ(*DosPathToHostPath("C:\\OUT\\A\\sub\\y.Txt", &error), c + "/out/a/Sub/y.txt");
 
         // What another program adds to a folder the scope has looked at is
         // not seen while the scope lasts...
