@@ -11,9 +11,11 @@
 
 namespace cabformat {
 
-// Room a decoder needs for one block's output: a stored block's bytes are
-// its packed bytes, which may be a little more than an unpacked block.
-constexpr std::size_t kDecodedBlockCapacity = layout::kMaxPackedBlockSize;
+// Room a decoder needs for one block's output. No block unpacks to more: the
+// reader refuses a larger stated size, a stored block must state its packed
+// size, and a deflate stream that would run past it does not end in its
+// block, which is damage.
+constexpr std::size_t kDecodedBlockCapacity = layout::kMaxBlockSize;
 
 class BlockDecoder {
 public:

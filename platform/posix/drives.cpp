@@ -190,35 +190,112 @@ uint32_t NameHash(const std::u16string& folded) {
     return static_cast<uint32_t>(wide ^ (wide >> 32));
 }
 
-// A folder a DrivePathScope has resolved, by its drive path: where it is on
-// the host, and whether the scope made it, so that it held nothing but what
-// the scope has written into it since.
+// A folder a DrivePathScope has resolved: its last name as the drive path
+// spells it and on the host, below its parent's record (or whole paths, for
+// one resolved from its root), and whether the scope made it, so that it
+// held nothing but what the scope has written into it since. A cabinet's
+// thousands of folders then cost their names, not their paths twice over.
 struct ScopeFolder {
-    std::string host;
+    const ScopeFolder* parent = nullptr;
+    std::string dosName;    // the whole drive path when there is no parent
+    std::string hostName;   // the whole host path when there is no parent
+    char separator = '\\';  // between the parent's drive path and dosName
     bool made = false;
+
+    bool spells(std::string_view dosPath) const {
+        if (parent == nullptr) {
+            return dosPath == dosName;
+        }
+        if (dosPath.size() <= dosName.size() || !dosPath.ends_with(dosName)) {
+            return false;
+        }
+        const std::size_t at = dosPath.size() - dosName.size() - 1;
+        return dosPath[at] == separator && parent->spells(dosPath.substr(0, at));
+    }
+
+    std::string host() const { return parent == nullptr ? hostName : JoinHostPath(parent->host(), hostName); }
 };
+
+// The folders a scope has resolved, by a hash of their drive path. A record
+// answers only for a path it spells: a path whose hash another holds is kept
+// whole on the side, so a shared hash never leads to another folder. Records
+// stay where they are until the whole memory is cleared, as children point
+// to their parents.
+class ScopeFolders {
+public:
+    const ScopeFolder* find(std::string_view dosPath) const {
+        if (const auto found = byHash_.find(Hash(dosPath)); found != byHash_.end() && found->second.spells(dosPath)) {
+            return &found->second;
+        }
+        const auto aside = clashing_.find(std::string(dosPath));
+        return aside != clashing_.end() ? &aside->second : nullptr;
+    }
+
+    // Records `folder` for `dosPath`, in place of a record it had; returns
+    // the record.
+    const ScopeFolder* remember(std::string_view dosPath, ScopeFolder folder) {
+        auto [slot, added] = byHash_.try_emplace(Hash(dosPath));
+        if (added || (slot->second.spells(dosPath) && folder.parent != &slot->second)) {
+            // In place: records below it stay good, as they hold only their own names.
+            slot->second = std::move(folder);
+            return &slot->second;
+        }
+        std::string whole = folder.host();
+        return &clashing_
+                    .insert_or_assign(std::string(dosPath),
+                                      ScopeFolder{nullptr, std::string(dosPath), std::move(whole), '\\', folder.made})
+                    .first->second;
+    }
+
+    void clear() {
+        byHash_.clear();
+        clashing_.clear();
+    }
+
+private:
+    static uint64_t Hash(std::string_view dosPath) {
+        uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
+        for (const char c : dosPath) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+        }
+        return hash;
+    }
+
+    std::unordered_map<uint64_t, ScopeFolder> byHash_;
+    std::unordered_map<std::string, ScopeFolder> clashing_;
+};
+
+// The record of a folder one level below `parent`, named `dosName` in the
+// drive path `dosPath` and at `host` on the host (which JoinHostPath made
+// from the parent's host folder).
+ScopeFolder Below(const ScopeFolder& parent, std::string_view dosPath, std::string_view dosName,
+                  const std::string& host, bool made) {
+    return {&parent, std::string(dosName), LastComponent(host), dosPath[dosPath.size() - dosName.size() - 1], made};
+}
 
 // What a DrivePathScope keeps for its thread.
 struct ScopeMemory {
     uint64_t generation = 0;  // unique to this scope: listings checked in it carry it
     // Drive paths of folders whose every level exists.
-    std::unordered_map<std::string, ScopeFolder> folders;
+    ScopeFolders folders;
     // The host paths of everything made in the scope, folded to one case and
     // hashed: a name looked up in a folder the scope made can only be there
-    // if it was marked here, so only a marked one costs a look at the disk.
-    // One mark per file and folder: a made folder needs no listing of its own.
-    HashMarks<uint64_t> created;
+    // if it was marked here, so only a marked one costs a look at the disk
+    // (as does a false match, one in 2^32 / marks). About 8 bytes a file or
+    // folder: a made folder needs no listing of its own.
+    HashMarks<uint32_t> created;
     // The host folder written into last, and a descriptor of it once a
     // second entry in a row goes there.
     std::string openFolder;
     std::shared_ptr<const UniqueFd> openFolderFd;
 };
 
-// Past this many marks (a megabyte) the scope forgets what it made, and the
-// folders with it: they are looked up again like any other, on the disk.
-constexpr std::size_t kMaxCreatedMarks = 65536;
+// Past this many marks (half a megabyte) the scope forgets what it made, and
+// the folders with it: they are looked up again like any other, on the disk.
+// A cabinet holds at most 65,535 entries.
+constexpr std::size_t kMaxCreatedMarks = 65536 + 8192;
 
-uint64_t FoldedPathHash(const std::string& hostPath) { return TextHash64(FoldTextCase(Utf8ToText(hostPath))); }
+uint32_t FoldedPathHash(const std::string& hostPath) { return NameHash(FoldTextCase(Utf8ToText(hostPath))); }
 
 thread_local std::unique_ptr<ScopeMemory> scopeMemory;
 std::atomic<uint64_t> scopeGenerations{0};
@@ -403,14 +480,15 @@ std::optional<std::pair<std::string_view, std::string_view>> FolderAndName(std::
 // only what the scope marked, so a name not marked is not there, at no cost;
 // any other asks the folder's listing before the disk.
 Component LookUpInScope(const ScopeMemory& memory, const ScopeFolder& folder, const std::string& name) {
+    const std::string host = folder.host();
     if (!folder.made) {
-        return FindComponent(folder.host, name, true);
+        return FindComponent(host, name, true);
     }
-    std::string exact = JoinHostPath(folder.host, name);
+    std::string exact = JoinHostPath(host, name);
     if (!memory.created.mayHold(FoldedPathHash(exact))) {
         return {std::move(exact), false};
     }
-    return FindComponent(folder.host, name, false);
+    return FindComponent(host, name, false);
 }
 
 // The folder of the drive path `folderPath` inside a scope: from the scope's
@@ -421,8 +499,8 @@ Component LookUpInScope(const ScopeMemory& memory, const ScopeFolder& folder, co
 // nullptr when a level is missing: `unremembered` then holds where it would be.
 const ScopeFolder* FolderInScope(ScopeMemory& memory, std::string_view folderPath, std::string& unremembered,
                                  uint32_t& error) {
-    if (const auto known = memory.folders.find(std::string(folderPath)); known != memory.folders.end()) {
-        return &known->second;
+    if (const ScopeFolder* known = memory.folders.find(folderPath)) {
+        return known;
     }
     const auto split = FolderAndName(folderPath);
     if (!split || split->second == "." || split->second == "..") {
@@ -435,8 +513,8 @@ const ScopeFolder* FolderInScope(ScopeMemory& memory, std::string_view folderPat
             unremembered = std::move(whole.host);
             return nullptr;
         }
-        return &memory.folders.emplace(std::string(folderPath), ScopeFolder{std::move(whole.host), false})
-                    .first->second;
+        return memory.folders.remember(
+            folderPath, ScopeFolder{nullptr, std::string(folderPath), std::move(whole.host), '\\', false});
     }
     if (!IsValidComponent(split->second)) {
         error = ERROR_INVALID_NAME;
@@ -455,7 +533,7 @@ const ScopeFolder* FolderInScope(ScopeMemory& memory, std::string_view folderPat
         unremembered = std::move(found.path);
         return nullptr;
     }
-    return &memory.folders.emplace(std::string(folderPath), ScopeFolder{std::move(found.path), false}).first->second;
+    return memory.folders.remember(folderPath, Below(*parent, folderPath, split->second, found.path, false));
 }
 
 // DosPathToHostPath inside a scope, for "X:...\name": the folder from the
@@ -563,8 +641,11 @@ void NoteHostFolderCreated(const std::string& hostPath, std::string_view dosPath
         // on: the same drive path resolves there, and names in it are looked
         // up in the marks, as long as the scope lasts. Only the form an
         // entry's folder takes is worth keeping.
-        if (FolderAndName(dosPath)) {
-            memory->folders.insert_or_assign(std::string(dosPath), ScopeFolder{hostPath, true});
+        if (const auto split = FolderAndName(dosPath)) {
+            const ScopeFolder* parent = memory->folders.find(split->first);
+            const bool below = parent != nullptr && JoinHostPath(parent->host(), LastComponent(hostPath)) == hostPath;
+            memory->folders.remember(dosPath, below ? Below(*parent, dosPath, split->second, hostPath, true)
+                                                    : ScopeFolder{nullptr, std::string(dosPath), hostPath, '\\', true});
         }
         // A listing kept from before describes a folder that is gone.
         std::lock_guard<std::mutex> hold(listingsLock);

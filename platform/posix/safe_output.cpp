@@ -8,6 +8,7 @@
 // from the start.
 #include "platform/posix/safe_output.h"
 
+#include "platform/common/hash_marks.h"
 #include "platform/posix/drive_listings.h"
 
 #include <atomic>
@@ -20,7 +21,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_set>
 
 namespace platform {
 
@@ -79,15 +79,20 @@ int PlaceUnderFreshName(const std::string& folder, std::string& named, Place pla
 // cabinet has thousands. Two folders sharing a hash cost the second one its
 // sweep, which only tidies up after another run.
 std::mutex sweptLock;
-std::unordered_set<std::size_t> swept;
+HashMarks<uint64_t> swept;
 
 // Notes `folder` as swept; false when it was already.
 bool MarkSwept(const std::string& folder) {
+    const uint64_t hash = std::hash<std::string>{}(folder);
     std::lock_guard<std::mutex> hold(sweptLock);
+    if (swept.mayHold(hash)) {
+        return false;
+    }
     if (swept.size() >= kSweptFoldersKept) {
         swept.clear();
     }
-    return swept.insert(std::hash<std::string>{}(folder)).second;
+    swept.insert(hash);
+    return true;
 }
 
 // Removes the temporaries in `folder` that no live writer holds locked:
