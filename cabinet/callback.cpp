@@ -3,7 +3,9 @@
 #include "cabinet/callback.h"
 
 #include "cabinet/cab_file.h"
+#include "cabinet/conversions.h"
 #include "platform/kernel.h"
+#include "platform/runtime.h"
 #include "platform/setupapi.h"
 
 namespace cabinet::Callback {
@@ -48,6 +50,27 @@ uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1,
 }  // namespace cabinet::Callback
 
 namespace cabinet::Callback {
+
+double EntryDates::value(uint16_t dosDate, uint16_t dosTime) {
+    const uint32_t stamp = static_cast<uint32_t>(dosDate) << 16 | dosTime;
+    if (!hasValue_ || stamp != stamp_) {
+        platform::FILETIME fileTime{0, 0};
+        platform::DosDateTimeToFileTime(dosDate, dosTime, &fileTime);
+        value_ = conversions::FileTimeToDate(fileTime);
+        stamp_ = stamp;
+        hasValue_ = true;
+    }
+    return value_;
+}
+
+std::u16string_view EntryDates::text(double date) {
+    if (!hasText_ || date != textOf_) {
+        text_ = platform::FormatGeneralDate(date);
+        textOf_ = date;
+        hasText_ = true;
+    }
+    return text_;
+}
 
 void FolderMarks::insert(std::u16string_view folder) {
     if (marks_.size() >= kMaxFolders) {

@@ -40,6 +40,25 @@ private:
     platform::HashMarks<uint64_t> marks_;
 };
 
+// An entry's date value and its general-date text, each worked out once per
+// value in a walk: a cabinet's entries share a handful of DOS stamps, and
+// working one out (local time, then the text in the user's locale) costs
+// more than the rest of an entry's listing. The locale is the one of the
+// walk's first date.
+class EntryDates {
+public:
+    double value(uint16_t dosDate, uint16_t dosTime);
+    std::u16string_view text(double date);
+
+private:
+    bool hasValue_ = false;
+    uint32_t stamp_ = 0;
+    double value_ = 0;
+    bool hasText_ = false;
+    double textOf_ = 0;
+    std::u16string text_;
+};
+
 // One walk's own record, handed to the service as the walk's Context: the
 // object that started the walk, what the walk is for, an error a handler
 // raised, parked here because it must not unwind through the service's
@@ -50,6 +69,7 @@ struct WalkContext {
     IterationMode mode{};
     std::exception_ptr parkedError;
     FolderMarks confirmedFolders;
+    EntryDates dates;
 };
 
 // The handler given to SetupIterateCabinetA, with a WalkContext as Context:

@@ -15,12 +15,6 @@ namespace {
 
 constexpr char16_t kSourceCabCallBack[] = u"CabFile.CabCallBack";
 
-double EntryDate(const platform::FILE_IN_CABINET_INFO_A& info) {
-    platform::FILETIME fileTime{0, 0};
-    platform::DosDateTimeToFileTime(info.DosDate, info.DosTime, &fileTime);
-    return conversions::FileTimeToDate(fileTime);
-}
-
 // An entry's name, whole and split at its last '\\' as SplitPath splits it;
 // the parts are views into the whole, so a listing makes no copies of them.
 class EntryName {
@@ -115,8 +109,10 @@ uint32_t CabFile::InfoCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
     const EntryName entry(info);
     const bool matched = Matches(entry.full);
     if (matched) {
-        FileFound.Raise(std::u16string(entry.last()), EntryDate(info), static_cast<int32_t>(info.FileSize),
-                        std::u16string(entry.folder()));
+        Callback::EntryDates unwalked;  // a handler called outside a walk
+        Callback::EntryDates& dates = walk_ != nullptr ? walk_->dates : unwalked;
+        FileFound.Raise(std::u16string(entry.last()), dates.value(info.DosDate, info.DosTime),
+                        static_cast<int32_t>(info.FileSize), std::u16string(entry.folder()));
     }
     return AnswerAfterLookUp(matched);
 }
@@ -125,8 +121,10 @@ uint32_t CabFile::XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
     const EntryName entry(info);
     const bool matched = Matches(entry.last());
     if (matched) {
-        AppendFileElement(xmlText_, entry.full, entry.last(), EntryDate(info), static_cast<int32_t>(info.FileSize),
-                          entry.folder());
+        Callback::EntryDates unwalked;
+        Callback::EntryDates& dates = walk_ != nullptr ? walk_->dates : unwalked;
+        AppendFileElement(xmlText_, entry.full, entry.last(), dates.text(dates.value(info.DosDate, info.DosTime)),
+                          static_cast<int32_t>(info.FileSize), entry.folder());
     }
     return AnswerAfterLookUp(matched);
 }

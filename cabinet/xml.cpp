@@ -106,12 +106,12 @@ void AppendXmlHead(std::u16string& out, std::u16string_view cabinetName) {
     out += u"'><FILES>";
 }
 
-void AppendFileElement(std::u16string& out, std::u16string_view fullName, std::u16string_view lastName, double date,
-                       int32_t size, std::u16string_view folder) {
+void AppendFileElement(std::u16string& out, std::u16string_view fullName, std::u16string_view lastName,
+                       std::u16string_view date, int32_t size, std::u16string_view folder) {
     out += u"<FILE>";
     AppendTextElement(out, u"FULLNAME", fullName);
     AppendTextElement(out, u"NAME", lastName);
-    AppendTextElement(out, u"DATE", platform::FormatGeneralDate(date));
+    AppendTextElement(out, u"DATE", date);
     char digits[16];
     char* end = std::to_chars(digits, digits + sizeof digits, size).ptr;
     out += u"<SIZE>";

@@ -37,8 +37,9 @@ void AppendTextElement(std::u16string& out, std::u16string_view tag, std::u16str
 // CABFILE element with the cabinet's name, the FILES element opened), one
 // FILE element per entry, and the tail.
 void AppendXmlHead(std::u16string& out, std::u16string_view cabinetName);
-void AppendFileElement(std::u16string& out, std::u16string_view fullName, std::u16string_view lastName, double date,
-                       int32_t size, std::u16string_view folder);
+// `date` is the entry's date in general-date form (EntryDates::text).
+void AppendFileElement(std::u16string& out, std::u16string_view fullName, std::u16string_view lastName,
+                       std::u16string_view date, int32_t size, std::u16string_view folder);
 inline constexpr char16_t kXmlTail[] = u"</FILES></CABFILE>";
 
 }  // namespace cabinet

@@ -1,6 +1,7 @@
 // The whole XML listing, written a slice at a time (see xml_listing.h).
 #include "cabinet/xml_listing.h"
 
+#include "cabinet/callback.h"
 #include "cabinet/xml.h"
 #include "platform/runtime.h"
 
@@ -15,10 +16,11 @@ void WriteXmlListing(CabFile& cab, std::u16string_view shownName, const std::fun
     slice.reserve(kSlice + 1024);
     AppendXmlHead(slice, platform::AnsiToText(platform::TextToAnsi(std::u16string(shownName))));
     std::u16string full;
+    Callback::EntryDates dates;
     const auto listing =
         cab.FileFound.Subscribe([&](const std::u16string& name, double date, int32_t size, const std::u16string& path) {
             full.assign(path).append(name);
-            AppendFileElement(slice, full, name, date, size, path);
+            AppendFileElement(slice, full, name, dates.text(date), size, path);
             if (slice.size() >= kSlice) {
                 write(platform::TextToUtf8(slice));
                 slice.clear();

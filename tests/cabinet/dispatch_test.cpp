@@ -31,7 +31,7 @@ protected:
     void SetUp() override { Callback::SetActiveCabFile(cab); }
 
     std::shared_ptr<CabFile> cab = CabFile::Create();
-    Callback::WalkContext walk{cab.get(), IterationMode::ModeExtract, nullptr, {}};
+    Callback::WalkContext walk{cab.get(), IterationMode::ModeExtract, nullptr, {}, {}};
 };
 
 TEST_F(Dispatch, FileExtractedRaisesAfterExtractOnlyWithoutError) {
@@ -87,7 +87,7 @@ TEST_F(Dispatch, AnswersPerModeAndLookUp) {
             }
         } catch (const platform::RaisedError&) {
         }
-        Callback::WalkContext lookUp{looking.get(), c.mode, nullptr, {}};
+        Callback::WalkContext lookUp{looking.get(), c.mode, nullptr, {}, {}};
         auto info = Entry(c.name);
         EXPECT_EQ(Notify(lookUp, platform::SPFILENOTIFY_FILEINCABINET, &info), c.answer);
     }
@@ -95,17 +95,17 @@ TEST_F(Dispatch, AnswersPerModeAndLookUp) {
 
 TEST_F(Dispatch, UnknownModesEndTheWalkAndNoObjectMeansZero) {
     auto info = Entry("a.txt");
-    Callback::WalkContext unknown{cab.get(), static_cast<IterationMode>(7), nullptr, {}};
+    Callback::WalkContext unknown{cab.get(), static_cast<IterationMode>(7), nullptr, {}, {}};
     EXPECT_EQ(Notify(unknown, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_ABORT);
     Callback::WalkContext withoutObject{};
     EXPECT_EQ(Notify(withoutObject, platform::SPFILENOTIFY_FILEINCABINET, &info), 0u);
-    Callback::WalkContext count{cab.get(), IterationMode::ModeCount, nullptr, {}};
+    Callback::WalkContext count{cab.get(), IterationMode::ModeCount, nullptr, {}, {}};
     Callback::SetActiveCabFile(nullptr);
     EXPECT_EQ(Notify(count, platform::SPFILENOTIFY_FILEINCABINET, &info), 0u);
 }
 
 TEST_F(Dispatch, ARaisedErrorIsParkedInItsWalksRecordAndTheWalkEnded) {
-    Callback::WalkContext otherWalk{cab.get(), IterationMode::ModeCount, nullptr, {}};
+    Callback::WalkContext otherWalk{cab.get(), IterationMode::ModeCount, nullptr, {}, {}};
     cab->AfterExtract.Subscribe(
         [](const std::u16string&) { throw platform::RaisedError(61, u"Listener", u"Disk full"); });
     platform::FILEPATHS_A written{"C:\\Out\\a.txt", "D:\\Install\\Game1.cab", 0, 0};
