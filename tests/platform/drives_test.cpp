@@ -125,6 +125,14 @@ TEST_F(DrivesTest, InsideAScopeLookUpsFollowWhatThisProcessMakes) {
         NoteHostEntryCreated(c + "/out/a/Sub/y.txt");
         EXPECT_EQ(*DosPathToHostPath("C:\\out\\a\\Sub\\Y.TXT", &error), c + "/out/a/Sub/y.txt");
         EXPECT_EQ(*DosPathToHostPath("C:\\OUT\\A\\sub\\y.Txt", &error), c + "/out/a/Sub/y.txt");
+        // Other separators and "." or ".." lead to the same folder.
+        EXPECT_EQ(*DosPathToHostPath("C:/out/a/Sub/Y.TXT", &error), c + "/out/a/Sub/y.txt");
+        EXPECT_EQ(*DosPathToHostPath("C:\\out\\.\\a\\x\\..\\Sub\\Y.TXT", &error), c + "/out/a/Sub/y.txt");
+        // Past its bound the scope forgets what it made, and finds it on the disk.
+        for (int i = 0; i < 80000; ++i) {
+            NoteHostEntryCreated(c + "/elsewhere/" + std::to_string(i));
+        }
+        EXPECT_EQ(*DosPathToHostPath("C:\\OUT\\A\\Sub\\Y.TXT", &error), c + "/out/a/Sub/y.txt");  // as made
 
         // What another program adds to a folder the scope has looked at is
         // not seen while the scope lasts...
