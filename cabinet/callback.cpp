@@ -47,10 +47,6 @@ uint32_t CabFileCallback(void* Context, uint32_t Notification, uintptr_t Param1,
     }
 }
 
-}  // namespace cabinet::Callback
-
-namespace cabinet::Callback {
-
 double EntryDates::value(uint16_t dosDate, uint16_t dosTime) {
     const uint32_t stamp = static_cast<uint32_t>(dosDate) << 16 | dosTime;
     if (!hasValue_ || stamp != stamp_) {

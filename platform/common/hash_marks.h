@@ -75,8 +75,17 @@ private:
     std::size_t used_ = 0;
 };
 
-// FNV-1a over a text's UTF-16 units, the same on every build (std::hash
-// differs between libraries and is 32 bits on a 32-bit one).
+// FNV-1a, the same on every build (std::hash differs between libraries and
+// is 32 bits on a 32-bit one): over bytes, or over a text's UTF-16 units,
+// each as its two bytes.
+inline uint64_t BytesHash64(std::string_view bytes) {
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : bytes) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+    return hash;
+}
+
 inline uint64_t TextHash64(std::u16string_view text) {
     uint64_t hash = 0xcbf29ce484222325ULL;
     for (const char16_t unit : text) {

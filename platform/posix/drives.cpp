@@ -253,13 +253,7 @@ public:
     }
 
 private:
-    static uint64_t Hash(std::string_view dosPath) {
-        uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
-        for (const char c : dosPath) {
-            hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
-        }
-        return hash;
-    }
+    static uint64_t Hash(std::string_view dosPath) { return BytesHash64(dosPath); }
 
     std::unordered_map<uint64_t, ScopeFolder> byHash_;
     std::unordered_map<std::string, ScopeFolder> clashing_;
