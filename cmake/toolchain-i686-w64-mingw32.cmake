@@ -3,4 +3,5 @@
 # player's 64-bit Windows runs the program.
 set(VARNHOLT_MINGW_ARCH i686)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# Wine, started again when its loader ends before the program runs.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
