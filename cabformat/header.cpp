@@ -19,9 +19,6 @@ using layout::U32;
 
 // Bytes read at a time: a typical header in one read.
 constexpr std::size_t kBufferSize = 64 * 1024;
-// Room reserved for a file list whose size the header does not tell: a name
-// of this many bytes on average.
-constexpr std::size_t kTypicalNameSize = 32;
 
 // Reads through a buffer from a position in the file, never at or past a
 // limit (the cabinet's end); the first failure is kept.
@@ -29,6 +26,7 @@ class Reader {
 public:
     explicit Reader(ByteSource& source) : source_(source) {}
 
+    ByteSource& source() const { return source_; }
     const Error& error() const { return error_; }
     uint64_t position() const { return bufferAt_ + next_; }
     uint64_t limit() const { return limit_; }
@@ -231,41 +229,35 @@ bool ReadFolderRecords(Reader& in, std::size_t reserve, CabinetHeader& header) {
     return true;
 }
 
-// Bytes to reserve for the file list: up to where the data that follows it
-// begins, in a cabinet laid out as usual, within what its records can hold.
-std::size_t FileListEstimate(const CabinetHeader& header, const Layout& layout) {
-    const uint64_t most = uint64_t{layout.fileCount} * (layout::kFileSize + layout::kMaxStringSize);
-    uint64_t next = layout.cabinetSize;
-    for (const FolderRecord& folder : header.folders) {
-        if (folder.blockCount != 0 && folder.dataOffset > layout.filesOffset) {
-            next = std::min<uint64_t>(next, folder.dataOffset);
-        }
-    }
-    const uint64_t gap = next > layout.filesOffset ? next - layout.filesOffset : 0;
-    const uint64_t typical = uint64_t{layout.fileCount} * (layout::kFileSize + kTypicalNameSize);
-    return static_cast<std::size_t>(gap <= most ? gap : typical);
+// The fixed part of a record at `at` and the name after it, whose zero
+// byte is known to follow within the record.
+FileRecord DecodeFileRecord(const unsigned char* at) {
+    FileRecord file;
+    file.length = U32(at + layout::kFileLength);
+    file.folderOffset = U32(at + layout::kFileFolderOffset);
+    file.folderIndex = U16(at + layout::kFileFolderIndex);
+    file.dosDate = U16(at + layout::kFileDate);
+    file.dosTime = U16(at + layout::kFileTime);
+    file.attribs = U16(at + layout::kFileAttribs);
+    const char* name = reinterpret_cast<const char*>(at + layout::kFileSize);
+    file.name = std::string_view(name, std::strlen(name));
+    return file;
 }
 
-// One CFFILE record and the name after it, appended to `files`. Its folder
+// One CFFILE record and the name after it, read into `record`. Its folder
 // index names one of the cabinet's `folderCount` folders or is a
 // continuation mark.
-bool ReadFileRecord(Reader& in, uint16_t folderCount, FileList& files) {
-    std::vector<unsigned char>& bytes = files.bytes();
-    const std::size_t at = bytes.size();
-    bytes.resize(at + layout::kFileSize);
-    if (!in.read(bytes.data() + at, layout::kFileSize)) {
+bool ReadFileRecord(Reader& in, uint16_t folderCount, std::vector<unsigned char>& record) {
+    record.resize(layout::kFileSize);
+    if (!in.read(record.data(), layout::kFileSize)) {
         return false;
     }
-    const uint16_t folderIndex = U16(bytes.data() + at + layout::kFileFolderIndex);
+    const uint16_t folderIndex = U16(record.data() + layout::kFileFolderIndex);
     if (folderIndex < layout::kContinuedFromPrev && folderIndex >= folderCount) {
         return in.fail(Errc::Damaged);
     }
     std::size_t length = 0;
-    if (!in.string(bytes, false, length)) {
-        return false;
-    }
-    files.counted();
-    return true;
+    return in.string(record, false, length);
 }
 
 // The file records at coffFiles, and which of the folders they show to
@@ -282,14 +274,15 @@ bool ReadFileRecords(Reader& in, Layout& layout, CabinetHeader& header) {
         return in.fail(Errc::Damaged);
     }
     in.seek(layout.filesOffset);
-    header.files.reserve(FileListEstimate(header, layout));
+    header.files.start(in.source(), layout.filesOffset, header.folderCount);
+    std::vector<unsigned char> record;
+    record.reserve(layout::kFileSize + layout::kMaxStringSize);
     for (uint16_t i = 0; i < layout.fileCount; ++i) {
-        if (!ReadFileRecord(in, header.folderCount, header.files)) {
+        if (!ReadFileRecord(in, header.folderCount, record)) {
             return false;
         }
-    }
-    layout.filesEnd = in.position();
-    for (const FileRecord& file : header.files) {
+        header.files.add(record.data(), record.size());
+        const FileRecord file = DecodeFileRecord(record.data());
         if (file.continuedFromPrev()) {
             header.firstFolderContinued = true;
             header.fromPrev.push_back({file.folderOffset, file.length});
@@ -299,6 +292,7 @@ bool ReadFileRecords(Reader& in, Layout& layout, CabinetHeader& header) {
             header.toNext.push_back({file.folderOffset, file.length});
         }
     }
+    layout.filesEnd = in.position();
     return true;
 }
 
@@ -353,41 +347,96 @@ bool ReadHeader(Reader& in, CabinetHeader& header) {
     return true;
 }
 
-FileRecord DecodeFileRecord(const unsigned char* at) {
-    FileRecord file;
-    file.length = U32(at + layout::kFileLength);
-    file.folderOffset = U32(at + layout::kFileFolderOffset);
-    file.folderIndex = U16(at + layout::kFileFolderIndex);
-    file.dosDate = U16(at + layout::kFileDate);
-    file.dosTime = U16(at + layout::kFileTime);
-    file.attribs = U16(at + layout::kFileAttribs);
-    const char* name = reinterpret_cast<const char*>(at + layout::kFileSize);
-    file.name = std::string_view(name, std::strlen(name));
-    return file;
+// What a window of the file list sums to (FNV-1a, 64 bits): a record
+// changed since the header was read shows in its window's sum.
+constexpr uint64_t kSumStart = 0xcbf29ce484222325u;
+
+uint64_t Sum(uint64_t sum, const unsigned char* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        sum = (sum ^ bytes[i]) * 0x100000001b3u;
+    }
+    return sum;
 }
 
 }  // namespace
 
-FileList::Iterator::Iterator(const unsigned char* at, const unsigned char* end) : at_(at), end_(end) {
-    if (at_ != end_) {
-        record_ = DecodeFileRecord(at_);
+void FileList::start(ByteSource& source, uint64_t offset, uint16_t folderCount) {
+    *this = FileList();
+    source_ = &source;
+    offset_ = offset;
+    folderCount_ = folderCount;
+}
+
+void FileList::add(const unsigned char* record, std::size_t size) {
+    while (size > 0) {
+        const std::size_t inWindow = static_cast<std::size_t>(bytes_ % kWindowSize);
+        if (inWindow == 0) {
+            sums_.push_back(kSumStart);
+        }
+        const std::size_t take = std::min(size, kWindowSize - inWindow);
+        sums_.back() = Sum(sums_.back(), record, take);
+        record += take;
+        size -= take;
+        bytes_ += take;
+    }
+    ++count_;
+}
+
+void FileList::readWindow(uint64_t index, std::vector<unsigned char>& into) const {
+    const uint64_t begin = index * kWindowSize;
+    const std::size_t size = static_cast<std::size_t>(std::min<uint64_t>(kWindowSize, bytes_ - begin));
+    const std::size_t at = into.size();
+    into.resize(at + size);
+    std::size_t got = 0;
+    if (const int error = ReadAtLeast(*source_, offset_ + begin, into.data() + at, size, size, got); error != 0) {
+        throw Failure{{Errc::ReadFailed, error}};
+    }
+    if (got < size) {
+        throw Failure{{Errc::Truncated}};  // the cabinet is shorter than when its header was read
+    }
+    if (Sum(kSumStart, into.data() + at, size) != sums_[static_cast<std::size_t>(index)]) {
+        throw Failure{{Errc::Damaged}};  // its records are not those its header was read with
+    }
+}
+
+FileList::Iterator::Iterator(const FileList& list, uint64_t at) : list_(&list), at_(at) {
+    if (at_ < list_->bytes_) {
+        decode();
     }
 }
 
 FileList::Iterator& FileList::Iterator::operator++() {
     at_ += layout::kFileSize + record_.name.size() + 1;
-    if (at_ != end_) {
-        record_ = DecodeFileRecord(at_);
+    if (at_ < list_->bytes_) {
+        decode();
     }
     return *this;
 }
 
-void FileList::release() { std::vector<unsigned char>().swap(bytes_); }
-
-std::size_t FileList::positionOf(const FileRecord& file) const {
-    // As addresses: a record of another list gives a position, not a fault.
-    return reinterpret_cast<std::uintptr_t>(file.name.data()) - reinterpret_cast<std::uintptr_t>(bytes_.data()) -
-           layout::kFileSize;
+void FileList::Iterator::decode() {
+    const uint64_t longest = layout::kFileSize + layout::kMaxStringSize;
+    const uint64_t windowEnd = windowAt_ + window_.size();
+    if (at_ + std::min(longest, list_->bytes_ - at_) > windowEnd) {
+        // What is left of this window, then the next one: a window is
+        // longer than any record.
+        window_.erase(window_.begin(), window_.begin() + static_cast<std::ptrdiff_t>(at_ - windowAt_));
+        windowAt_ = at_;
+        list_->readWindow(windowEnd / kWindowSize, window_);
+    }
+    // Checked as the header reader checked it, whatever the sums say.
+    const unsigned char* record = window_.data() + (at_ - windowAt_);
+    const std::size_t left = static_cast<std::size_t>(windowAt_ + window_.size() - at_);
+    if (left <= layout::kFileSize) {
+        throw Failure{{Errc::Damaged}};
+    }
+    const unsigned char* name = record + layout::kFileSize;
+    const void* zero = std::memchr(name, 0, std::min(left - layout::kFileSize, layout::kMaxStringSize));
+    const uint16_t folderIndex = U16(record + layout::kFileFolderIndex);
+    if (zero == nullptr || zero == name || (folderIndex < layout::kContinuedFromPrev && folderIndex >= list_->folderCount_)) {
+        throw Failure{{Errc::Damaged}};
+    }
+    record_ = DecodeFileRecord(record);
+    record_.position = static_cast<uint32_t>(at_);
 }
 
 bool FileRecord::continuedFromPrev() const {

@@ -24,52 +24,78 @@ struct FileRecord {
     uint16_t dosDate = 0;
     uint16_t dosTime = 0;
     uint16_t attribs = 0;
+    uint32_t position = 0;  // where the record stands in its list, in bytes from the first
 
     bool continuedFromPrev() const;  // begins in an earlier cabinet
     bool continuedToNext() const;    // ends in a later cabinet
 };
 
-// A cabinet's file records, held as the cabinet stores them (the fixed part
-// of each record, then its name and the name's zero byte): a list costs its
-// bytes in the file and no allocation per entry. Read front to back.
+// A cabinet's file records. The list keeps none of them: each pass reads
+// them again from the cabinet, a window at a time, so that a walk of 65,535
+// entries costs the memory of one of a hundred. Every window is checked
+// against what the header reader checked, so a pass hands out exactly the
+// records the header was read with. Read front to back.
 class FileList {
 public:
+    // Bytes of the list read at a time, and kept per pass.
+    static constexpr std::size_t kWindowSize = 16 * 1024;
+
     class Iterator {
     public:
+        // The record's name lives in the iterator's window: not copied.
+        Iterator(Iterator&&) noexcept = default;
+        Iterator& operator=(Iterator&&) noexcept = default;
+        Iterator(const Iterator&) = delete;
+        Iterator& operator=(const Iterator&) = delete;
+
         const FileRecord& operator*() const { return record_; }
         const FileRecord* operator->() const { return &record_; }
+        // Throws Failure: ReadFailed with the source's error, or Damaged
+        // when the cabinet no longer holds the records its header was read
+        // with.
         Iterator& operator++();
         bool operator==(const Iterator& other) const { return at_ == other.at_; }
 
     private:
         friend class FileList;
-        Iterator(const unsigned char* at, const unsigned char* end);
+        Iterator(const FileList& list, uint64_t at);
+        // Reads the record at at_, moving the window on when it ends first.
+        void decode();
 
-        const unsigned char* at_;
-        const unsigned char* end_;
+        const FileList* list_;
+        uint64_t at_;  // where the current record stands in the list
+        std::vector<unsigned char> window_;
+        uint64_t windowAt_ = 0;  // where window_[0] stands in the list
         FileRecord record_;
     };
 
     std::size_t size() const { return count_; }
     bool empty() const { return count_ == 0; }
-    Iterator begin() const { return {bytes_.data(), bytes_.data() + bytes_.size()}; }
-    Iterator end() const { return {bytes_.data() + bytes_.size(), bytes_.data() + bytes_.size()}; }
-    // Gives the memory back; size() stays what it was.
-    void release();
-    // Where `file`, a record read from this list, stands in it: grows from
-    // record to record.
-    std::size_t positionOf(const FileRecord& file) const;
+    // Throws Failure as Iterator::operator++ does.
+    Iterator begin() const { return {*this, released_ ? bytes_ : 0}; }
+    Iterator end() const { return {*this, bytes_}; }
+    // Nothing is read any more: a pass hands out no record. size() stays.
+    void release() { released_ = true; }
+    std::size_t positionOf(const FileRecord& file) const { return file.position; }
 
-    // For the header reader: room for `bytes` more, and one record more,
-    // whose bytes (checked: a name of 1 to 255 bytes and its zero byte) it
-    // has appended to bytes().
-    void reserve(std::size_t bytes) { bytes_.reserve(bytes_.size() + bytes); }
-    std::vector<unsigned char>& bytes() { return bytes_; }
-    void counted() { ++count_; }
+    // For the header reader: the list begins at `offset` of `source`, which
+    // outlives it, and names folders below `folderCount`; then each record
+    // in turn, once checked (a name of 1 to 255 bytes and its zero byte).
+    void start(ByteSource& source, uint64_t offset, uint16_t folderCount);
+    void add(const unsigned char* record, std::size_t size);
 
 private:
-    std::vector<unsigned char> bytes_;
+    // Reads window `index` into the end of `into`, and checks it.
+    void readWindow(uint64_t index, std::vector<unsigned char>& into) const;
+
+    ByteSource* source_ = nullptr;
+    uint64_t offset_ = 0;  // of the first record in the cabinet
+    uint64_t bytes_ = 0;   // of every record
     std::size_t count_ = 0;
+    uint16_t folderCount_ = 0;
+    bool released_ = false;
+    // The sum of each window's bytes as the header reader checked them.
+    std::vector<uint64_t> sums_;
 };
 
 // A CFFOLDER record: where the folder's data blocks begin in this cabinet.

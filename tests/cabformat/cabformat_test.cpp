@@ -245,6 +245,52 @@ TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
     }
 }
 
+// A cabinet's file records are read again for each pass over them, a
+// window at a time: a pass hands out the records the header was read
+// with, or fails at the first window that holds others.
+TEST(CabinetEngine, FileRecordsChangedSinceTheHeaderWasReadAreDamage) {
+    CabWriterFolder folder;
+    for (int i = 0; i < 600; ++i) {  // about 30 KB of records: two windows
+        folder.entries.push_back(testsupport::EntryOf("sub\\an-entry-with-a-longer-name-" + std::to_string(i), "x"));
+    }
+    const std::string cabinet = BuildCabinet({folder});
+    struct Case {
+        const char* what;
+        std::size_t changed;  // the byte flipped after the header was read
+        Errc expected;
+        std::size_t fewest, most;  // records handed out before the failure
+    };
+    const Case cases[] = {
+        {"nothing changed", std::string::npos, Errc::Ok, 600, 600},
+        {"a name in the first window", cabinet.find("name-0"), Errc::Damaged, 0, 0},
+        {"a name in the last window", cabinet.find("name-599"), Errc::Damaged, 1, 599},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        MemorySet host({{"t.cab", cabinet}});
+        cabformat::CabinetSet set(host);
+        set.openFirst(host.source("t.cab"), "t.cab");
+        if (c.changed != std::string::npos) {
+            host.cabinets["t.cab"][c.changed] ^= 0x20;
+        }
+        std::vector<std::string> names;
+        Errc result = Errc::Ok;
+        try {
+            for (const cabformat::FileRecord& file : set.part(0).header.files) {
+                names.emplace_back(file.name);
+            }
+        } catch (const cabformat::Failure& failure) {
+            result = failure.error.code;
+        }
+        EXPECT_EQ(result, c.expected);
+        EXPECT_GE(names.size(), c.fewest);
+        EXPECT_LE(names.size(), c.most);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            EXPECT_EQ(names[i], folder.entries[i].name);
+        }
+    }
+}
+
 // Three cabinets. Folder 0 runs through all three: A lies in the first, B
 // crosses into the second, C begins and ends in the second (a file that
 // begins inside a continued folder, which libmspack's merge drops), D
