@@ -196,24 +196,47 @@ uint32_t NameHash(const std::u16string& folded) {
 // held nothing but what the scope has written into it since. A cabinet's
 // thousands of folders then cost their names, not their paths twice over.
 struct ScopeFolder {
-    const ScopeFolder* parent = nullptr;
-    std::string dosName;    // the whole drive path when there is no parent
-    std::string hostName;   // the whole host path when there is no parent
-    char separator = '\\';  // between the parent's drive path and dosName
-    bool made = false;
+    ScopeFolder(const ScopeFolder* above, std::string_view dos, std::string_view host, char separatorBefore,
+                bool madeHere)
+        : parent(above),
+          separator(separatorBefore),
+          made(madeHere),
+          dosLength_(static_cast<uint32_t>(dos.size())),
+          names_(dos) {
+        if (host != dos) {  // most folders are spelt the same on both sides: kept once
+            names_ += host;
+        }
+    }
+
+    // The whole drive path / host path when there is no parent.
+    std::string_view dosName() const { return std::string_view(names_).substr(0, dosLength_); }
+    std::string_view hostName() const {
+        return names_.size() == dosLength_ ? names_ : std::string_view(names_).substr(dosLength_);
+    }
 
     bool spells(std::string_view dosPath) const {
+        const std::string_view dos = dosName();
         if (parent == nullptr) {
-            return dosPath == dosName;
+            return dosPath == dos;
         }
-        if (dosPath.size() <= dosName.size() || !dosPath.ends_with(dosName)) {
+        if (dosPath.size() <= dos.size() || !dosPath.ends_with(dos)) {
             return false;
         }
-        const std::size_t at = dosPath.size() - dosName.size() - 1;
+        const std::size_t at = dosPath.size() - dos.size() - 1;
         return dosPath[at] == separator && parent->spells(dosPath.substr(0, at));
     }
 
-    std::string host() const { return parent == nullptr ? hostName : JoinHostPath(parent->host(), hostName); }
+    std::string host() const {
+        return parent == nullptr ? std::string(hostName()) : JoinHostPath(parent->host(), hostName());
+    }
+
+    const ScopeFolder* parent;
+    char separator;  // between the parent's drive path and the name
+    bool made;
+
+private:
+    uint32_t dosLength_;
+    std::string names_;  // the drive name, then the host name unless it is the same
 };
 
 // The folders a scope has resolved, by a hash of their drive path. A record
@@ -234,16 +257,18 @@ public:
     // Records `folder` for `dosPath`, in place of a record it had; returns
     // the record.
     const ScopeFolder* remember(std::string_view dosPath, ScopeFolder folder) {
-        auto [slot, added] = byHash_.try_emplace(Hash(dosPath));
-        if (added || (slot->second.spells(dosPath) && folder.parent != &slot->second)) {
+        const uint64_t hash = Hash(dosPath);
+        const auto slot = byHash_.find(hash);
+        if (slot == byHash_.end()) {
+            return &byHash_.emplace(hash, std::move(folder)).first->second;
+        }
+        if (slot->second.spells(dosPath) && folder.parent != &slot->second) {
             // In place: records below it stay good, as they hold only their own names.
             slot->second = std::move(folder);
             return &slot->second;
         }
-        std::string whole = folder.host();
         return &clashing_
-                    .insert_or_assign(std::string(dosPath),
-                                      ScopeFolder{nullptr, std::string(dosPath), std::move(whole), '\\', folder.made})
+                    .insert_or_assign(std::string(dosPath), ScopeFolder{nullptr, dosPath, folder.host(), '\\', folder.made})
                     .first->second;
     }
 
@@ -264,7 +289,7 @@ private:
 // from the parent's host folder).
 ScopeFolder Below(const ScopeFolder& parent, std::string_view dosPath, std::string_view dosName,
                   const std::string& host, bool made) {
-    return {&parent, std::string(dosName), LastComponent(host), dosPath[dosPath.size() - dosName.size() - 1], made};
+    return {&parent, dosName, LastComponent(host), dosPath[dosPath.size() - dosName.size() - 1], made};
 }
 
 // What a DrivePathScope keeps for its thread.
@@ -508,7 +533,7 @@ const ScopeFolder* FolderInScope(ScopeMemory& memory, std::string_view folderPat
             return nullptr;
         }
         return memory.folders.remember(
-            folderPath, ScopeFolder{nullptr, std::string(folderPath), std::move(whole.host), '\\', false});
+            folderPath, ScopeFolder{nullptr, folderPath, whole.host, '\\', false});
     }
     if (!IsValidComponent(split->second)) {
         error = ERROR_INVALID_NAME;
@@ -639,7 +664,7 @@ void NoteHostFolderCreated(const std::string& hostPath, std::string_view dosPath
             const ScopeFolder* parent = memory->folders.find(split->first);
             const bool below = parent != nullptr && JoinHostPath(parent->host(), LastComponent(hostPath)) == hostPath;
             memory->folders.remember(dosPath, below ? Below(*parent, dosPath, split->second, hostPath, true)
-                                                    : ScopeFolder{nullptr, std::string(dosPath), hostPath, '\\', true});
+                                                    : ScopeFolder{nullptr, dosPath, hostPath, '\\', true});
         }
         // A listing kept from before describes a folder that is gone.
         std::lock_guard<std::mutex> hold(listingsLock);

@@ -61,8 +61,14 @@ std::string ParentFolder(const std::string& hostPath) {
 
 std::string LastComponent(const std::string& hostPath) { return hostPath.substr(hostPath.find_last_of('/') + 1); }
 
-std::string JoinHostPath(const std::string& folder, const std::string& name) {
-    return folder + (folder.ends_with('/') ? "" : "/") + name;
+std::string JoinHostPath(std::string_view folder, std::string_view name) {
+    std::string joined;
+    joined.reserve(folder.size() + 1 + name.size());
+    joined.append(folder);
+    if (!folder.ends_with('/')) {
+        joined += '/';
+    }
+    return joined.append(name);
 }
 
 bool IsHostDirectory(const std::string& hostPath) {

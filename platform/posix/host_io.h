@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <utility>
 
@@ -59,7 +60,7 @@ std::string ParentFolder(const std::string& hostPath);
 std::string LastComponent(const std::string& hostPath);
 
 // `name` inside `folder`, with one '/' between them.
-std::string JoinHostPath(const std::string& folder, const std::string& name);
+std::string JoinHostPath(std::string_view folder, std::string_view name);
 
 // Whether `hostPath` is a folder, links followed.
 bool IsHostDirectory(const std::string& hostPath);
