@@ -12,18 +12,6 @@
 
 namespace testsupport {
 
-TempDir::~TempDir() {
-    std::error_code ec;
-    // Tests may leave read-only folders behind; make them writable first.
-    for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec)) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        }
-    }
-    fs::remove_all(path_, ec);
-}
-
 void WriteFile(const fs::path& path, const std::string& bytes) {
     if (path.has_parent_path()) {
         fs::create_directories(path.parent_path());

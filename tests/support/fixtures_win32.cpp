@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 namespace testsupport {
@@ -73,6 +74,32 @@ std::string ForUnixShell(std::string commandLine) {
     return commandLine;
 }
 
+// Removes `folder` (a "\\?\" path) and all it holds. Tests make paths longer
+// than MAX_PATH, which Windows reaches only in that form and std::filesystem
+// does not use.
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring path = folder + L"\\" + name;
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // tests leave read-only entries too
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                RemoveTree(path);
+            } else if (::DeleteFileW(path.c_str()) == 0) {
+                ::RemoveDirectoryW(path.c_str());  // a link to a folder
+            }
+        } while (::FindNextFileW(search, &found) != 0);
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+}
+
 }  // namespace
 
 TempDir::TempDir() {
@@ -86,6 +113,14 @@ TempDir::TempDir() {
         }
     }
     throw std::runtime_error("cannot make a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+    if (fs::exists(path_, ec)) {
+        RemoveTree(L"\\\\?\\" + fs::absolute(path_, ec).make_preferred().wstring());
+    }
 }
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
