@@ -432,7 +432,8 @@ void FileList::Iterator::decode() {
     const unsigned char* name = record + layout::kFileSize;
     const void* zero = std::memchr(name, 0, std::min(left - layout::kFileSize, layout::kMaxStringSize));
     const uint16_t folderIndex = U16(record + layout::kFileFolderIndex);
-    if (zero == nullptr || zero == name || (folderIndex < layout::kContinuedFromPrev && folderIndex >= list_->folderCount_)) {
+    if (zero == nullptr || zero == name ||
+        (folderIndex < layout::kContinuedFromPrev && folderIndex >= list_->folderCount_)) {
         throw Failure{{Errc::Damaged}};
     }
     record_ = DecodeFileRecord(record);

@@ -268,7 +268,8 @@ public:
             return &slot->second;
         }
         return &clashing_
-                    .insert_or_assign(std::string(dosPath), ScopeFolder{nullptr, dosPath, folder.host(), '\\', folder.made})
+                    .insert_or_assign(std::string(dosPath),
+                                      ScopeFolder{nullptr, dosPath, folder.host(), '\\', folder.made})
                     .first->second;
     }
 
@@ -532,8 +533,7 @@ const ScopeFolder* FolderInScope(ScopeMemory& memory, std::string_view folderPat
             unremembered = std::move(whole.host);
             return nullptr;
         }
-        return memory.folders.remember(
-            folderPath, ScopeFolder{nullptr, folderPath, whole.host, '\\', false});
+        return memory.folders.remember(folderPath, ScopeFolder{nullptr, folderPath, whole.host, '\\', false});
     }
     if (!IsValidComponent(split->second)) {
         error = ERROR_INVALID_NAME;
