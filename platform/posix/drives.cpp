@@ -201,18 +201,17 @@ struct ScopeFolder {
         : parent(above),
           separator(separatorBefore),
           made(madeHere),
+          sameNames_(host == dos),  // as most folders are: kept once
           dosLength_(static_cast<uint32_t>(dos.size())),
           names_(dos) {
-        if (host != dos) {  // most folders are spelt the same on both sides: kept once
+        if (!sameNames_) {
             names_ += host;
         }
     }
 
     // The whole drive path / host path when there is no parent.
     std::string_view dosName() const { return std::string_view(names_).substr(0, dosLength_); }
-    std::string_view hostName() const {
-        return names_.size() == dosLength_ ? names_ : std::string_view(names_).substr(dosLength_);
-    }
+    std::string_view hostName() const { return sameNames_ ? names_ : std::string_view(names_).substr(dosLength_); }
 
     bool spells(std::string_view dosPath) const {
         const std::string_view dos = dosName();
@@ -235,6 +234,7 @@ struct ScopeFolder {
     bool made;
 
 private:
+    bool sameNames_;
     uint32_t dosLength_;
     std::string names_;  // the drive name, then the host name unless it is the same
 };
