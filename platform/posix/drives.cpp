@@ -209,6 +209,11 @@ struct ScopeFolder {
         }
     }
 
+    // A folder resolved from its drive's root: whole paths, no parent.
+    static ScopeFolder Whole(std::string_view dosPath, std::string_view hostPath, bool made) {
+        return {nullptr, dosPath, hostPath, '\\', made};
+    }
+
     // The whole drive path / host path when there is no parent.
     std::string_view dosName() const { return std::string_view(names_).substr(0, dosLength_); }
     std::string_view hostName() const { return sameNames_ ? names_ : std::string_view(names_).substr(dosLength_); }
@@ -268,8 +273,7 @@ public:
             return &slot->second;
         }
         return &clashing_
-                    .insert_or_assign(std::string(dosPath),
-                                      ScopeFolder{nullptr, dosPath, folder.host(), '\\', folder.made})
+                    .insert_or_assign(std::string(dosPath), ScopeFolder::Whole(dosPath, folder.host(), folder.made))
                     .first->second;
     }
 
@@ -533,7 +537,7 @@ const ScopeFolder* FolderInScope(ScopeMemory& memory, std::string_view folderPat
             unremembered = std::move(whole.host);
             return nullptr;
         }
-        return memory.folders.remember(folderPath, ScopeFolder{nullptr, folderPath, whole.host, '\\', false});
+        return memory.folders.remember(folderPath, ScopeFolder::Whole(folderPath, whole.host, false));
     }
     if (!IsValidComponent(split->second)) {
         error = ERROR_INVALID_NAME;
@@ -664,7 +668,7 @@ void NoteHostFolderCreated(const std::string& hostPath, std::string_view dosPath
             const ScopeFolder* parent = memory->folders.find(split->first);
             const bool below = parent != nullptr && JoinHostPath(parent->host(), LastComponent(hostPath)) == hostPath;
             memory->folders.remember(dosPath, below ? Below(*parent, dosPath, split->second, hostPath, true)
-                                                    : ScopeFolder{nullptr, dosPath, hostPath, '\\', true});
+                                                    : ScopeFolder::Whole(dosPath, hostPath, true));
         }
         // A listing kept from before describes a folder that is gone.
         std::lock_guard<std::mutex> hold(listingsLock);
