@@ -17,7 +17,18 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
         SetLastError(error);
         return error == ERROR_PATH_NOT_FOUND ? DirectoryOutcome::ParentMissing : DirectoryOutcome::Other;
     }
-    if (mkdir(host->c_str(), 0777) == 0) {
+    int made = mkdir(host->c_str(), 0777);
+    if (made != 0 && errno == ENOENT && *host == ImpliedSystemDriveRoot()) {
+        // C: of a prefix Wine has not made yet: the prefix's folder comes
+        // first, as Wine makes it; Wine fills in the rest around what the
+        // install puts there when it first runs.
+        if (mkdir(WinePrefix().c_str(), 0755) == 0 || errno == EEXIST) {
+            made = mkdir(host->c_str(), 0777);
+        } else {
+            errno = ENOENT;
+        }
+    }
+    if (made == 0) {
         NoteHostFolderCreated(*host, PathName);
         NoteFolderWithoutTemporaries(*host);
         return DirectoryOutcome::Created;

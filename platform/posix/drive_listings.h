@@ -7,10 +7,15 @@
 #include "platform/posix/host_io.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace platform {
+
+// The host folder of C:'s root when the prefix has no entry for C: (its
+// drive_c, which may not exist yet), else nothing.
+std::optional<std::string> ImpliedSystemDriveRoot();
 
 // An entry (file or folder) this process has just created at `hostPath`.
 void NoteHostEntryCreated(const std::string& hostPath);

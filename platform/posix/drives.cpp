@@ -1,11 +1,13 @@
 // Drive paths on a Linux host, resolved the way Wine resolves them: each
 // drive letter is an entry of $WINEPREFIX/dosdevices, Z: falls back to "/",
+// a letter without an entry is what Wine implies for it (drive_letters.h),
 // and a component that is not there under its exact name is looked up
 // ignoring case, as CD file systems often change the case of names.
 #include "platform/drives.h"
 
 #include "platform/common/hash_marks.h"
 #include "platform/kernel.h"
+#include "platform/posix/drive_letters.h"
 #include "platform/posix/drive_listings.h"
 #include "platform/posix/host_io.h"
 #include "platform/runtime.h"
@@ -16,9 +18,11 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -55,6 +59,33 @@ bool IsValidComponent(std::string_view component) {
 
 std::string DosDeviceEntry(char drive) { return WinePrefix() + "/dosdevices/" + std::string(1, drive) + ":"; }
 
+// The prefix's dosdevices entries, a..y: each letter that has one, to the
+// folder it leads to (empty when it leads nowhere, or not to a folder).
+std::map<char, std::string> DosDeviceEntries() {
+    std::map<char, std::string> entries;
+    char resolved[PATH_MAX];
+    for (char drive = 'a'; drive < kFallbackDrive; ++drive) {
+        const std::string entry = DosDeviceEntry(drive);
+        if (!Exists(entry)) {
+            continue;
+        }
+        entries[drive] = realpath(entry.c_str(), resolved) != nullptr && IsHostDirectory(resolved) ? resolved : "";
+    }
+    return entries;
+}
+
+std::string MountTable() {
+    std::ifstream table("/proc/self/mountinfo");
+    std::ostringstream text;
+    text << table.rdbuf();
+    return text.str();
+}
+
+// The letters Wine implies for this prefix's missing entries.
+std::vector<ImpliedDrive> CurrentImpliedDrives(const std::map<char, std::string>& entries) {
+    return ImpliedDrives(WinePrefix(), entries, MountTable());
+}
+
 // The host folder of a drive's root, or nothing when the drive is not mapped.
 std::optional<std::string> DriveRoot(char drive) {
     std::string entry = DosDeviceEntry(drive);
@@ -63,6 +94,14 @@ std::optional<std::string> DriveRoot(char drive) {
     }
     if (drive == kFallbackDrive) {
         return std::string("/");
+    }
+    if (Exists(entry)) {
+        return std::nullopt;  // an entry that leads nowhere is still the drive's entry
+    }
+    for (ImpliedDrive& implied : CurrentImpliedDrives(DosDeviceEntries())) {
+        if (implied.letter == drive) {
+            return std::move(implied.root);
+        }
     }
     return std::nullopt;
 }
@@ -162,18 +201,21 @@ struct HoldingDrive {
 // several do; Z: at "/" where none does.
 HoldingDrive DriveHolding(const std::string& full) {
     HoldingDrive best{kFallbackDrive, "/"};
-    char resolved[PATH_MAX];
-    for (char drive = 'a'; drive < kFallbackDrive; ++drive) {
-        const std::string entry = DosDeviceEntry(drive);
-        if (realpath(entry.c_str(), resolved) == nullptr) {
-            continue;
-        }
-        std::string target = resolved;
+    const auto consider = [&](char drive, std::string target) {
         const bool inside =
             full == target || (full.rfind(target, 0) == 0 && (target == "/" || full[target.size()] == '/'));
         if (inside && (best.letter == kFallbackDrive || target.size() > best.root.size())) {
             best = {drive, std::move(target)};
         }
+    };
+    const std::map<char, std::string> entries = DosDeviceEntries();
+    for (const auto& [drive, target] : entries) {
+        if (!target.empty()) {
+            consider(drive, target);
+        }
+    }
+    for (const ImpliedDrive& implied : CurrentImpliedDrives(entries)) {
+        consider(implied.letter, WithExistingPartResolved(implied.root));
     }
     return best;
 }
@@ -579,6 +621,13 @@ std::optional<std::string> ResolveInScope(ScopeMemory& memory, std::string_view 
 }
 
 }  // namespace
+
+std::optional<std::string> ImpliedSystemDriveRoot() {
+    if (Exists(DosDeviceEntry(kDefaultDrive))) {
+        return std::nullopt;
+    }
+    return WinePrefix() + "/drive_c";
+}
 
 std::string WinePrefix() {
     if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0') {

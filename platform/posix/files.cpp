@@ -251,7 +251,16 @@ ProgramEnd RunAndWait(const std::vector<std::string>& arguments, std::chrono::mi
 }
 
 void ImportRegistryScript(const std::string& wine, const std::string& document, std::chrono::milliseconds bound) {
-    const ProgramEnd end = RunAndWait({wine, "reg", "import", WineName(document), "/reg:32"}, bound);
+    ProgramEnd end = RunAndWait({wine, "reg", "import", WineName(document), "/reg:32"}, bound);
+    // Debian's wine picks the 32-bit loader whenever it is installed; on a
+    // kernel that cannot run 32-bit programs that loader fails to start
+    // (126), and the 64-bit loader beside it imports into the same view.
+    constexpr int kLoaderCannotRun = 126;
+    if (end.how == ProgramEnd::Exited && end.value == kLoaderCannotRun) {
+        if (const auto wine64 = FindOnPath("wine64")) {
+            end = RunAndWait({*wine64, "reg", "import", WineName(document), "/reg:32"}, bound);
+        }
+    }
     const auto number = [](int value) { return Utf8ToText(std::to_string(value)); };
     switch (end.how) {
         case ProgramEnd::Exited:

@@ -2,6 +2,7 @@
 // back, case-insensitive look-ups, and creating one directory level.
 #include "platform/drives.h"
 #include "platform/kernel.h"
+#include "platform/posix/drive_letters.h"
 #include "platform/posix/drive_listings.h"
 #include "tests/support/fixtures.h"
 
@@ -167,6 +168,85 @@ TEST_F(DrivesTest, CreatingOneLevelReportsFourOutcomes) {
         EXPECT_EQ(CreateDirectoryLevel(c.path), c.outcome);
     }
     EXPECT_TRUE(std::filesystem::is_directory(prefix.driveC() / "new"));
+}
+
+// The letters Wine implies where a prefix has no entry, over mount tables
+// given as text in /proc/self/mountinfo's format.
+TEST(ImpliedDrives, FollowTheMountTableAsWinesMountManagerDoes) {
+    const auto line = [](const std::string& point, const std::string& type) {
+        return "36 25 0:33 / " + point + " ro,relatime shared:1 - " + type + " /dev/x ro\n";
+    };
+    const std::string root = "22 1 254:0 / / rw - ext4 /dev/vda rw\n";
+    using Drives = std::vector<ImpliedDrive>;
+    struct Case {
+        const char* what;
+        std::map<char, std::string> entries;
+        std::string mountinfo;
+        Drives drives;
+    };
+    const Case cases[] = {
+        {"no prefix, no disc: C: is drive_c", {}, root, {{'c', "/p/drive_c"}}},
+        {"an ISO 9660 disc takes D:",
+         {},
+         root + line("/media/cd", "iso9660"),
+         {{'c', "/p/drive_c"}, {'d', "/media/cd"}}},
+        {"discs take the free letters in table order",
+         {{'c', "/p/drive_c"}},
+         line("/m/one", "udf") + root + line("/m/two", "fuse.fuseiso") + line("/m/three", "iso9660"),
+         {{'d', "/m/one"}, {'e', "/m/two"}, {'f', "/m/three"}}},
+        {"a taken letter is passed over, a dangling entry takes its letter too",
+         {{'c', "/p/drive_c"}, {'d', "/srv/copy"}, {'e', ""}},
+         line("/media/cd", "iso9660"),
+         {{'f', "/media/cd"}}},
+        {"a disc an entry already leads to takes no second letter",
+         {{'c', "/p/drive_c"}, {'d', "/media/cd"}},
+         line("/media/cd", "iso9660") + line("/media/dvd", "udf"),
+         {{'e', "/media/dvd"}}},
+        {"the same disc mounted twice at one place is one drive",
+         {{'c', "/c"}},
+         line("/cd", "iso9660") + line("/cd", "iso9660"),
+         {{'d', "/cd"}}},
+        {"other file systems, FUSE ones included, are no discs",
+         {{'c', "/c"}},
+         line("/mnt/usb", "vfat") + line("/mnt/sshfs", "fuse.sshfs") + line("/mnt/img", "squashfs"),
+         {}},
+        {"escaped spaces in a mount point",
+         {{'c', "/c"}},
+         line("/media/My\\040Disc", "iso9660"),
+         {{'d', "/media/My Disc"}}},
+        {"a line without its separator is skipped", {{'c', "/c"}}, "36 25 0:33 / /cd ro iso9660\n", {}},
+        {"past Y: no letter is left, and Z: is never given",
+         {{'c', "/c"}, {'d', "/d"}, {'e', "/e"}, {'f', "/f"}, {'g', "/g"}, {'h', "/h"}, {'i', "/i"}, {'j', "/j"},
+          {'k', "/k"}, {'l', "/l"}, {'m', "/m"}, {'n', "/n"}, {'o', "/o"}, {'p', "/p"}, {'q', "/q"}, {'r', "/r"},
+          {'s', "/s"}, {'t', "/t"}, {'u', "/u"}, {'v', "/v"}, {'w', "/w"}, {'x', "/x"}},
+         line("/cd1", "iso9660") + line("/cd2", "iso9660"),
+         {{'y', "/cd1"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(ImpliedDrives("/p", c.entries, c.mountinfo), c.drives);
+    }
+}
+
+// A player whose prefix Wine has not made yet: C: is the prefix's drive_c,
+// and the install's first folder makes the prefix's folder as Wine would.
+TEST(ImpliedDrives, ACPathOfAPrefixNotMadeYetIsItsDriveC) {
+    testsupport::TempDir home;
+    const testsupport::ScopedEnv prefix("WINEPREFIX", (home / "new-prefix").string());
+    uint32_t error = kSentinel;
+    EXPECT_EQ(DosPathToHostPath("C:\\Ostmere\\Varnholt\\", &error),
+              (home / "new-prefix/drive_c/Ostmere/Varnholt").string());
+    EXPECT_FALSE(std::filesystem::exists(home / "new-prefix"));  // looking writes nothing
+    ASSERT_EQ(CreateDirectoryLevel("C:\\Ostmere"), DirectoryOutcome::ParentMissing);
+    ASSERT_EQ(CreateDirectoryLevel("C:"), DirectoryOutcome::Created);
+    ASSERT_EQ(CreateDirectoryLevel("C:\\Ostmere"), DirectoryOutcome::Created);
+    EXPECT_TRUE(std::filesystem::is_directory(home / "new-prefix/drive_c/Ostmere"));
+    EXPECT_EQ(HostPathToDosPath((home / "new-prefix/drive_c/Ostmere/x.dat").string()), "C:\\Ostmere\\x.dat");
+    // An entry that exists wins over what is implied.
+    std::filesystem::create_directories(home / "new-prefix/dosdevices");
+    std::filesystem::create_directory_symlink(home / "elsewhere", home / "new-prefix/dosdevices/c:");
+    EXPECT_FALSE(DosPathToHostPath("C:\\Ostmere", &error).has_value());
+    EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
 }
 
 }  // namespace

@@ -192,10 +192,17 @@ TEST_F(StartDocumentTest, EachDocumentGoesToItsLauncher) {
          {"xdg-open"},
          u"C:\\Game\\varnholtinstall.reg",
          HostPathOf("varnholtinstall.reg") + "\n"},
+        {"a wine whose 32-bit loader cannot run here: the 64-bit loader imports",
+         {"wine64", "wine"},
+         u"C:\\Game\\varnholtinstall.reg",
+         "reg\nimport\nC:\\Game\\varnholtinstall.reg\n/reg:32\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         testsupport::RecordingLaunchers launchers(c.launchers, false);
+        if (c.launchers.front() == "wine64") {
+            WriteFile(launchers.folder() / "wine", "#!/bin/sh\nexit 126\n");
+        }
         StartDocument(c.document);
         EXPECT_EQ(launchers.WaitForRecord(), (launchers.folder() / c.launchers.front()).string() + "\n" + c.record);
     }

@@ -74,6 +74,11 @@ fs::path PlaceRegistryScript(const std::string& contents) {
     return script;
 }
 
+const std::string& WineCommand() {
+    static const std::string command = Run("wine --version").exitCode == 0 ? "wine" : "wine64";
+    return command;
+}
+
 RecordingLaunchers::RecordingLaunchers(std::vector<std::string> names, bool keepSystemPath, const std::string& then) {
     const char* path = std::getenv("PATH");
     const std::string systemPath = path != nullptr ? path : "/usr/bin:/bin";

@@ -36,6 +36,10 @@ fs::path PlaceRegistryScript(const std::string& script = SampleRegistryScript())
 // named launchers that write their arguments (one per line, program first)
 // to record(), then run the shell commands `then` (nothing: they end with
 // status 0).
+// The command that runs Wine here: "wine", or "wine64" where an installed
+// 32-bit loader cannot run (a kernel without 32-bit support).
+const std::string& WineCommand();
+
 class RecordingLaunchers {
 public:
     explicit RecordingLaunchers(std::vector<std::string> names = {"wine", "xdg-open"}, bool keepSystemPath = true,

@@ -1,0 +1,41 @@
+// The drive letters Wine gives a prefix without an entry for them in its
+// dosdevices folder: C: is the prefix's drive_c, as in every prefix Wine
+// makes, and the discs mounted on this machine take the free letters from
+// D: on, in the order of the mount table, as Wine's mount manager assigns
+// them. An entry that exists always wins, and a disc already reached through
+// one takes no second letter. Nothing here writes into the prefix: a player
+// whose prefix Wine has not made yet, or has made without the disc in the
+// drive, still finds the CD at D:.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Whether a mount of file system type `type` (as the mount table names it)
+// is a disc: an optical or disc-image file system, or a FUSE disc-image
+// mounter.
+bool IsDiscFileSystem(std::string_view type);
+
+// The mount points of the discs in a mount table in the format of
+// /proc/self/mountinfo, in table order, with its octal escapes undone.
+std::vector<std::string> DiscMountPoints(std::string_view mountinfo);
+
+// A letter Wine implies, and the host folder of its root.
+struct ImpliedDrive {
+    char letter;  // lower case
+    std::string root;
+    bool operator==(const ImpliedDrive&) const = default;
+};
+
+// The letters implied for a prefix at `prefix` whose dosdevices entries are
+// `entries` (a lower-case letter to the resolved folder its entry leads to,
+// empty for an entry that leads nowhere), given the mount table `mountinfo`.
+// C: first when it has no entry, then the discs.
+std::vector<ImpliedDrive> ImpliedDrives(const std::string& prefix, const std::map<char, std::string>& entries,
+                                        std::string_view mountinfo);
+
+}  // namespace platform
