@@ -50,8 +50,6 @@ namespace {
 
 constexpr int kExitRaised = 1;
 constexpr int kExitUsage = 2;
-// A well-formed command this build cannot run (`test` without the engine).
-constexpr int kExitNotInThisBuild = 3;
 
 constexpr char kUsage[] =
     "usage: cabfile [-q] count CAB\n"
@@ -418,6 +416,8 @@ private:
 // for each that is not. Returns the exit status.
 int Test(const std::vector<std::string>& cabinets) {
 #ifdef _WIN32
+    // A well-formed command this build cannot run: a status of its own.
+    constexpr int kExitNotInThisBuild = 3;
     (void)cabinets;
     std::cerr << "cabfile: 'test' reads through the cabinet engine, which this build does not have\n";
     return kExitNotInThisBuild;
