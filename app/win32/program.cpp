@@ -23,6 +23,10 @@ Program::Program(FrmMain& model) : FrontEnd(model) {}
 
 void Program::Show() {
     window_ = std::make_unique<MainWindow>(Model(), [this](const Control& control) { Click(control); });
+    // The registry script's hand-off belongs to this window: its consent
+    // prompt comes to the front over it, and the window takes no input
+    // while the registry tool runs.
+    platform::win32::SetDocumentOwner(window_->Handle());
     window_->Show();
 }
 
@@ -54,6 +58,7 @@ void Program::RunEventLoop() {
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
+    platform::win32::SetDocumentOwner(nullptr);
     window_.reset();
 }
 

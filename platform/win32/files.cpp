@@ -11,6 +11,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -46,6 +47,10 @@ bool IsDirectory(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+
+// The largest registry script copied for the elevated tool: far beyond any
+// game's, and its copy is read whole into memory.
+constexpr LONGLONG kLargestScript = 64LL * 1024 * 1024;
 
 // A short, unique file in the destination's folder ("vhXXXX.tmp") for the
 // copy to be written to first; "" where none can be made there, above all
@@ -126,16 +131,107 @@ DWORD FailureCode(const win32::ShellAnswer& answer) {
     }
 }
 
+// The window the document requests belong to, passed in by the front end.
+HWND documentOwner = nullptr;
+
+// How often the wait for a program looks at the window's messages even when
+// nothing woke it: far below the 5 s after which Windows ghosts a window.
+constexpr DWORD kAliveSlice = 200;
+// How many messages of one kind one look handles at most: a window that
+// never validates itself cannot hold the wait.
+constexpr int kMessagesPerLook = 64;
+// How long a stopped program is given to be gone.
+constexpr DWORD kStopGrace = 5000;
+
+// What keeps a window alive without letting any input in: the messages other
+// threads and the system send (handled inside PeekMessage itself: the
+// questions that decide whether a window is hung, WM_NCPAINT, ...) and
+// WM_PAINT. Posted and input messages stay queued.
+void KeepWindowsAlive() {
+    MSG message;
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    for (int i = 0; i < kMessagesPerLook && ::PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i) {
+        ::DispatchMessageW(&message);
+    }
+}
+
+// The installer's window takes no input while the object lives: disabled,
+// so no click, key or close reaches it and nothing starts a second time;
+// input queued meanwhile is thrown away before it is enabled again.
+class InputHeldOff {
+public:
+    explicit InputHeldOff(HWND window) : window_(window != nullptr && ::IsWindowEnabled(window) ? window : nullptr) {
+        if (window_ != nullptr) {
+            ::EnableWindow(window_, FALSE);
+        }
+    }
+    ~InputHeldOff() {
+        if (window_ == nullptr) {
+            return;
+        }
+        MSG message;
+        for (int i = 0; i < kMessagesPerLook && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT); ++i) {
+        }
+        ::EnableWindow(window_, TRUE);
+    }
+    InputHeldOff(const InputHeldOff&) = delete;
+    InputHeldOff& operator=(const InputHeldOff&) = delete;
+
+private:
+    HWND window_;
+};
+
+// Waits for `process` at most kRegistryImportBound, keeping the thread's
+// windows painted and answering meanwhile, and records how it ended in
+// `answer`. A program that outlasts the bound, or whose wait fails, is
+// stopped: it is not left to write the values after the player was told
+// they are missing (an elevated one may refuse, which is recorded).
+void AwaitProcess(HANDLE process, win32::ShellAnswer& answer) {
+    const auto deadline = std::chrono::steady_clock::now() + kRegistryImportBound;
+    answer.outcome = win32::WaitOutcome::TimedOut;
+    for (auto now = std::chrono::steady_clock::now(); now < deadline; now = std::chrono::steady_clock::now()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+        const DWORD slice = static_cast<DWORD>(std::min<long long>(left + 1, kAliveSlice));
+        const DWORD woke = ::MsgWaitForMultipleObjects(1, &process, FALSE, slice, QS_PAINT | QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0) {
+            answer.outcome = win32::WaitOutcome::Exited;
+            if (!::GetExitCodeProcess(process, &answer.exitCode)) {
+                answer.outcome = win32::WaitOutcome::ExitCodeUnread;
+                answer.waitError = ::GetLastError();
+            }
+            return;
+        }
+        if (woke == WAIT_FAILED) {
+            answer.outcome = win32::WaitOutcome::WaitFailed;
+            answer.waitError = ::GetLastError();
+            break;
+        }
+        KeepWindowsAlive();
+    }
+    if (!::TerminateProcess(process, ERROR_TIMEOUT)) {
+        answer.stopped = false;
+        answer.stopError = ::GetLastError();
+        return;
+    }
+    // TerminateProcess only starts the end.
+    ::WaitForSingleObject(process, kStopGrace);
+}
+
 win32::ShellAnswer ShellExecuteRequest(const win32::ShellRequest& request) {
+    // From before the start: the shell itself waits for the consent prompt,
+    // handling messages meanwhile.
+    std::optional<InputHeldOff> held;
+    if (request.wait) {
+        held.emplace(request.owner);
+    }
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     // The shell shows no failure of its own (it is raised), and it has
     // carried the request out before the program may end.
     info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC | (request.wait ? SEE_MASK_NOCLOSEPROCESS : 0);
-    // The window a consent prompt belongs to: the installer's own, active
-    // again once its last message box has closed, so the prompt comes to
+    // The consent prompt belongs to the installer's window, so it comes to
     // the front rather than flashing in the taskbar.
-    info.hwnd = ::GetActiveWindow();
+    info.hwnd = request.owner;
     info.lpVerb = request.verb.empty() ? nullptr : request.verb.c_str();
     info.lpFile = request.file.c_str();
     info.lpParameters = request.parameters.empty() ? nullptr : request.parameters.c_str();
@@ -146,33 +242,65 @@ win32::ShellAnswer ShellExecuteRequest(const win32::ShellRequest& request) {
     answer.instApp = reinterpret_cast<INT_PTR>(info.hInstApp);
     if (answer.started && request.wait) {
         // The shell hands over no process only when none was made (DDE, a
-        // running program reused); a program file always gives one, and a
-        // missing one counts as an end that could not be seen.
-        answer.exitCode = ERROR_INVALID_HANDLE;
-        if (info.hProcess != nullptr) {
-            const auto bound = std::chrono::duration_cast<std::chrono::milliseconds>(kRegistryImportBound);
-            answer.finished = ::WaitForSingleObject(info.hProcess, static_cast<DWORD>(bound.count())) == WAIT_OBJECT_0;
-            if (answer.finished) {
-                ::GetExitCodeProcess(info.hProcess, &answer.exitCode);
-            } else {
-                // Not left to write the values after the player was told
-                // they are missing (an elevated one may refuse this).
-                ::TerminateProcess(info.hProcess, ERROR_TIMEOUT);
-            }
+        // running program reused); a program file always gives one.
+        if (info.hProcess == nullptr) {
+            answer.outcome = win32::WaitOutcome::NoProcess;
+        } else {
+            AwaitProcess(info.hProcess, answer);
             ::CloseHandle(info.hProcess);
         }
     }
     return answer;
 }
 
+// The whole of a file, or the system's code why not.
+std::optional<std::string> ReadWhole(HANDLE file, DWORD& error) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size)) {
+        error = ::GetLastError();
+        return std::nullopt;
+    }
+    if (size.QuadPart > kLargestScript) {
+        error = ERROR_FILE_TOO_LARGE;
+        return std::nullopt;
+    }
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!bytes.empty() &&
+        (!::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) || read != bytes.size())) {
+        error = read != bytes.size() ? ERROR_HANDLE_EOF : ::GetLastError();
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<std::string> ReadWhole(const std::wstring& path, DWORD& error) {
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = ::GetLastError();
+        return std::nullopt;
+    }
+    std::optional<std::string> bytes = ReadWhole(file, error);
+    ::CloseHandle(file);
+    return bytes;
+}
+
 // A copy of a registry script in the user's temporary folder while the
 // object lives: an elevated program runs in another logon session, which
-// does not see this one's mapped or SUBST drives.
+// does not see this one's mapped or SUBST drives. Any program of the player
+// may write there, so the copy is held open, shared for reading only (no
+// other program can then write, delete or rename it), and read back through
+// that handle: what the registry tool reads is the script, byte for byte.
 class TemporaryCopy {
 public:
     explicit TemporaryCopy(const std::wstring& document) {
+        const std::optional<std::string> script = ReadWhole(document, error_);
         wchar_t folder[MAX_PATH + 1];
         wchar_t reserved[MAX_PATH];
+        if (!script) {
+            return;
+        }
         const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
         if (length == 0 || length > MAX_PATH || ::GetTempFileNameW(folder, L"vh", 0, reserved) == 0) {
             error_ = ::GetLastError();
@@ -181,13 +309,40 @@ public:
         // The reserved name keeps the copy's unique; the copy keeps the
         // script's extension.
         reserved_ = reserved;
-        path_ = reserved_ + L".reg";
-        if (!::CopyFileW(document.c_str(), path_.c_str(), TRUE)) {
+        const std::wstring path = reserved_ + L".reg";
+        const HANDLE written =
+            ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (written == INVALID_HANDLE_VALUE) {
             error_ = ::GetLastError();
-            path_.clear();
+            return;
         }
+        path_ = path;
+        DWORD count = 0;
+        const bool whole = script->empty() ||
+                           (::WriteFile(written, script->data(), static_cast<DWORD>(script->size()), &count, nullptr) &&
+                            count == script->size());
+        error_ = whole ? NO_ERROR : ::GetLastError();
+        ::CloseHandle(written);
+        if (!whole) {
+            return;
+        }
+        held_ = ::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (held_ == INVALID_HANDLE_VALUE) {
+            error_ = ::GetLastError();
+            return;
+        }
+        // Changed between our write and our hold.
+        const std::optional<std::string> copied = ReadWhole(held_, error_);
+        if (copied && *copied != *script) {
+            error_ = ERROR_FILE_INVALID;
+        }
+        ready_ = copied && *copied == *script;
     }
     ~TemporaryCopy() {
+        if (held_ != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(held_);
+        }
         if (!path_.empty()) {
             ::DeleteFileW(path_.c_str());
         }
@@ -198,19 +353,69 @@ public:
     TemporaryCopy(const TemporaryCopy&) = delete;
     TemporaryCopy& operator=(const TemporaryCopy&) = delete;
 
-    const std::wstring& path() const { return path_; }  // "" when none could be made
+    // "" when none could be made, or it is not the script.
+    std::wstring path() const { return ready_ ? path_ : std::wstring(); }
     DWORD error() const { return error_; }
 
 private:
     std::wstring reserved_;
     std::wstring path_;
+    HANDLE held_ = INVALID_HANDLE_VALUE;
+    bool ready_ = false;
     DWORD error_ = NO_ERROR;
 };
+
+// reg import's exit code when it stopped at a failure, which may come after
+// it wrote some of the script's keys.
+constexpr DWORD kImportFailed = 1;
+
+std::u16string Number(DWORD value) { return Text(std::to_wstring(value)); }
+
+// Raises the report of a script the registry tool did not (wholly) merge,
+// by how the tool's run ended; returns when it merged the script.
+void RaiseUnlessMerged(const win32::ShellAnswer& answer, const std::u16string& command) {
+    using win32::WaitOutcome;
+    const std::u16string bound = Number(static_cast<DWORD>(kRegistryImportBound.count()));
+    const std::u16string stopped = answer.stopped ? u", and was stopped; it may have merged part of the script first"
+                                                  : u", and could not be stopped (" + SystemClause(answer.stopError) +
+                                                        u"): it may still merge them after this message";
+    switch (answer.outcome) {
+        case WaitOutcome::Exited:
+            if (answer.exitCode == 0) {
+                return;
+            }
+            RaiseRegistryNotMerged(kMergeToolFailed,
+                                   u"the registry tool ended with exit code " + Number(answer.exitCode) +
+                                       (answer.exitCode == kImportFailed
+                                            ? u"; it may have merged part of the script first, so the settings "
+                                              u"may be partly merged"
+                                            : u""),
+                                   command);
+        case WaitOutcome::ExitCodeUnread:
+            RaiseRegistryNotMerged(static_cast<int32_t>(answer.waitError),
+                                   u"the registry tool ended, but its exit code could not be read (" +
+                                       SystemClause(answer.waitError) + u"), so whether it merged them is not known",
+                                   command);
+        case WaitOutcome::TimedOut:
+            RaiseRegistryNotMerged(
+                kMergeTimedOut, u"the registry tool did not finish within " + bound + u" seconds" + stopped, command);
+        case WaitOutcome::WaitFailed:
+            RaiseRegistryNotMerged(
+                static_cast<int32_t>(answer.waitError),
+                u"waiting for the registry tool failed (" + SystemClause(answer.waitError) + u")" + stopped, command);
+        case WaitOutcome::NoProcess:
+            RaiseRegistryNotMerged(ERROR_INVALID_HANDLE,
+                                   u"the system started the registry tool but gave no handle to wait for it with, so "
+                                   u"whether it merged them is not known",
+                                   command);
+    }
+    RaiseRegistryNotMerged(ERROR_GEN_FAILURE, u"the registry tool's end could not be told", command);
+}
 
 // Merges the registry script into the 32-bit view with the system's registry
 // tool and waits for it; any failure is raised with the report of a script
 // that was not merged, naming the command that finishes the installation.
-void MergeIntoThirtyTwoBitView(const std::wstring& document, const win32::SystemFacts& system,
+void MergeIntoThirtyTwoBitView(const std::wstring& document, const win32::SystemFacts& system, HWND owner,
                                const win32::Shell& shell) {
     const std::wstring quoted = L"\"" + document + L"\"";
     std::u16string command = u"reg import " + Text(quoted) + u" /reg:32";
@@ -231,7 +436,7 @@ void MergeIntoThirtyTwoBitView(const std::wstring& document, const win32::System
     }
     const win32::ShellAnswer answer =
         shell({system.writingMachineKeysNeedsConsent ? L"runas" : L"", system.systemFolder + L"\\reg.exe",
-               L"import " + script + L" /reg:32", SW_HIDE, true});
+               L"import " + script + L" /reg:32", SW_HIDE, true, owner});
     if (!answer.started) {
         const DWORD code = FailureCode(answer);
         if (code == ERROR_CANCELLED) {
@@ -240,17 +445,7 @@ void MergeIntoThirtyTwoBitView(const std::wstring& document, const win32::System
         RaiseRegistryNotMerged(static_cast<int32_t>(code),
                                u"the registry tool could not be started (" + SystemClause(code) + u")", command);
     }
-    if (!answer.finished) {
-        RaiseRegistryNotMerged(kMergeTimedOut,
-                               u"the registry tool did not finish within " +
-                                   Text(std::to_wstring(kRegistryImportBound.count())) + u" seconds",
-                               command);
-    }
-    if (answer.exitCode != 0) {
-        RaiseRegistryNotMerged(kMergeToolFailed,
-                               u"the registry tool ended with exit code " + Text(std::to_wstring(answer.exitCode)),
-                               command);
-    }
+    RaiseUnlessMerged(answer, command);
 }
 
 std::wstring SystemFolder(UINT(WINAPI* get)(LPWSTR, UINT)) {
@@ -323,21 +518,24 @@ SystemFacts RunningSystem() {
     return system;
 }
 
-void StartExistingDocument(const std::wstring& document, const SystemFacts& system, const Shell& shell) {
+void SetDocumentOwner(HWND window) { documentOwner = window; }
+
+void StartExistingDocument(const std::wstring& document, const SystemFacts& system, HWND owner, const Shell& shell) {
     if (IsRegistryScript(document) && system.sixtyFourBit) {
         // Opening the script would start the 64-bit registry editor, which
         // writes the 64-bit view; the game reads the 32-bit one. reg.exe
         // names the view; it is a console tool, so no window.
-        MergeIntoThirtyTwoBitView(document, system, shell);
+        MergeIntoThirtyTwoBitView(document, system, owner, shell);
         return;
     }
-    ShellAnswer answer = shell({L"", document, L"", SW_SHOWNORMAL});
+    ShellAnswer answer = shell({L"", document, L"", SW_SHOWNORMAL, false, owner});
     // Where nothing is registered for registry scripts (a Wine prefix, a
     // stripped-down system), the registry editor, as Windows' own
     // registration does. Only then: a declined consent prompt must not bring
     // a second one.
     if (!answer.started && HasNoAssociation(answer) && IsRegistryScript(document)) {
-        answer = shell({L"", system.windowsFolder + L"\\regedit.exe", L"\"" + document + L"\"", SW_SHOWNORMAL});
+        answer = shell(
+            {L"", system.windowsFolder + L"\\regedit.exe", L"\"" + document + L"\"", SW_SHOWNORMAL, false, owner});
     }
     if (!answer.started) {
         RaiseSystemError(FailureCode(answer));
@@ -404,7 +602,7 @@ void StartDocument(const std::u16string& path) {
         RaiseFileError(kErrFileNotFound);
     }
     const win32::ComApartment com;
-    win32::StartExistingDocument(document, win32::RunningSystem(), &ShellExecuteRequest);
+    win32::StartExistingDocument(document, win32::RunningSystem(), documentOwner, &ShellExecuteRequest);
 }
 
 }  // namespace platform

@@ -356,7 +356,8 @@ TEST(FrontEnd, InstallsTheDemoCdIntoThePrefixAndMergesTheRegistryScript) {
          0, true},
         {"a script the registry tool rejects", "not a registry script\r\n",
          "Run-time error '1603':\n\nThe game's files are installed, but its registry settings were not merged: the "
-         "registry tool ended with exit code 1.\n\nTo finish the installation, run this command:\nreg import \"",
+         "registry tool ended with exit code 1; it may have merged part of the script first, so the settings may be "
+         "partly merged.\n\nTo finish the installation, run this command:\nreg import \"",
          1, false},
     };
     for (const auto& c : cases) {
@@ -401,6 +402,131 @@ TEST(FrontEnd, InstallsTheDemoCdIntoThePrefixAndMergesTheRegistryScript) {
         EXPECT_FALSE(GameKeyIn(KEY_WOW64_64KEY));
         EXPECT_EQ(installer.PlantedThatRan(), std::vector<std::string>{});
     }
+}
+
+// The system's registry tool, while the object lives, is a stand-in whose
+// import takes 8 s and writes nothing. Wine is told to run that file rather
+// than its own built-in tool of the name.
+class SlowRegistryTool {
+public:
+    SlowRegistryTool() {
+        wchar_t folder[MAX_PATH];
+        const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+        tool_ = fs::path(std::wstring(folder, length)) / "reg.exe";
+        saved_ = fs::path(tool_) += ".saved";
+        // CopyFileW: the runtime's copy_file refuses to replace a file here.
+        if (!CopyFileW(tool_.c_str(), saved_.c_str(), FALSE) ||
+            !CopyFileW(OnUnixRoot(VARNHOLT_SLOW_REGISTRY_TOOL_EXE).c_str(), tool_.c_str(), FALSE)) {
+            throw std::runtime_error("cannot put the stand-in in place of " + tool_.string());
+        }
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, kOverrides, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &overrides_,
+                            nullptr) == ERROR_SUCCESS) {
+            RegSetValueExW(overrides_, L"reg.exe", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"native"),
+                           sizeof L"native");
+        }
+    }
+    ~SlowRegistryTool() {
+        if (overrides_ != nullptr) {
+            RegDeleteValueW(overrides_, L"reg.exe");
+            RegCloseKey(overrides_);
+        }
+        CopyFileW(saved_.c_str(), tool_.c_str(), FALSE);
+        DeleteFileW(saved_.c_str());
+    }
+    SlowRegistryTool(const SlowRegistryTool&) = delete;
+    SlowRegistryTool& operator=(const SlowRegistryTool&) = delete;
+
+private:
+    static constexpr wchar_t kOverrides[] = L"Software\\Wine\\DllOverrides";
+    fs::path tool_;
+    fs::path saved_;
+    HKEY overrides_ = nullptr;
+};
+
+// A left click at the middle of `window`, as the mouse gives it.
+void ClickWithTheMouse(HWND window) {
+    RECT frame{};
+    GetWindowRect(window, &frame);
+    SetCursorPos((frame.left + frame.right) / 2, (frame.top + frame.bottom) / 2);
+    INPUT clicks[2] = {};
+    clicks[0].type = clicks[1].type = INPUT_MOUSE;
+    clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, clicks, sizeof(INPUT));
+}
+
+// Alt+F4, as the keyboard gives it.
+void PressAltF4() {
+    INPUT keys[4] = {};
+    const WORD order[4] = {VK_MENU, VK_F4, VK_F4, VK_MENU};
+    for (int i = 0; i < 4; ++i) {
+        keys[i].type = INPUT_KEYBOARD;
+        keys[i].ki.wVk = order[i];
+        keys[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+    }
+    SendInput(4, keys, sizeof(INPUT));
+}
+
+// While a slow import runs, the window takes no input and stays alive: it
+// answers the system's questions well past the 5 s after which Windows
+// ghosts a window as "Not Responding", it repaints what is invalidated, and
+// neither a click on Install nor Alt+F4 gets in; the install then completes.
+TEST(FrontEnd, ASlowImportKeepsTheWindowPaintedAndTakesNoInput) {
+    constexpr auto kWatch = std::chrono::seconds(6);
+    constexpr UINT kAnswerWithin = 1000;  // ms
+    const CdDrive cd(testsupport::DemoCd());
+    fs::remove_all("C:\\Ostmere\\Varnholt");
+    const SlowRegistryTool tool;
+    Installer installer;
+    installer.Answer(IDYES);
+    installer.Answer(IDYES);
+    const HWND window = installer.MainWindow();
+    ASSERT_NE(window, nullptr);
+    HWND install = nullptr;
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (TextOf(child) == "Install") {
+            install = child;
+        }
+    }
+    ASSERT_NE(install, nullptr);
+    PostMessageW(install, BM_CLICK, 0, 0);
+    installer.Answer(IDYES);
+    installer.Answer(IDOK);
+    // The hand-off has begun once the window no longer takes input.
+    const auto deadline = Clock::now() + kInstallWait;
+    while (IsWindowEnabled(window) && Clock::now() < deadline && installer.ExitStatus(kPoll) == -1) {
+    }
+    ASSERT_FALSE(IsWindowEnabled(window));
+
+    const auto began = Clock::now();
+    ClickWithTheMouse(install);
+    PressAltF4();
+    int looks = 0;
+    int unanswered = 0;
+    int leftUnpainted = 0;
+    while (Clock::now() - began < kWatch) {
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerWithin, &result) == 0) {
+            ++unanswered;
+        }
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Without erasing: asks the window nothing, so it cannot block here.
+        if (GetUpdateRect(window, nullptr, FALSE)) {
+            ++leftUnpainted;
+        }
+        EXPECT_FALSE(IsWindowEnabled(window));
+        ++looks;
+    }
+    EXPECT_GE(looks, 10);
+    EXPECT_EQ(unanswered, 0);
+    EXPECT_EQ(leftUnpainted, 0);
+    EXPECT_EQ(installer.WaitForWindow("#32770", std::chrono::milliseconds(0)), nullptr);
+    EXPECT_EQ(installer.ExitStatus(std::chrono::milliseconds(0)), -1);
+
+    const std::string last = installer.Answer(IDOK, kInstallWait);
+    EXPECT_EQ(last.rfind("Varnholt installation complete!", 0), 0u) << last;
+    EXPECT_EQ(installer.ExitStatus(), 0);
 }
 
 TEST(FrontEnd, AFailedInstallShowsTheRuntimeReportAndEnds) {

@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 using platform::win32::ShellAnswer;
 using platform::win32::ShellRequest;
 using platform::win32::SystemFacts;
+using platform::win32::WaitOutcome;
 
 TEST(CodePages, EveryPageConvertsWithoutLookAlikesOrFails) {
     struct Case {
@@ -84,7 +85,8 @@ TEST(FileCopyNearMaxPath, TheTemporaryNameNeverPushesAPathPastTheLimit) {
 
 // A shell that answers from a script and records what it was asked. A
 // request's copy of the script in the temporary folder is read while it is
-// asked, and shown as <copy> in the record.
+// asked, and shown as <copy> in the record; another opener then tries to
+// change it.
 class ScriptedShell {
 public:
     ScriptedShell(std::deque<ShellAnswer> answers, std::wstring temporaryFolder)
@@ -96,6 +98,13 @@ public:
             const std::size_t end = request.parameters.find(L'"', copy);
             copyPath = request.parameters.substr(copy, end - copy);
             copyBytes = testsupport::ReadFile(copyPath);
+            const HANDLE writer = CreateFileW(copyPath.c_str(), GENERIC_WRITE | DELETE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            copyChangeable = writer != INVALID_HANDLE_VALUE || DeleteFileW(copyPath.c_str());
+            if (writer != INVALID_HANDLE_VALUE) {
+                CloseHandle(writer);
+            }
             request.parameters.replace(copy, end - copy, L"<copy>");
         }
         asked.push_back(request);
@@ -111,6 +120,7 @@ public:
     std::vector<ShellRequest> asked;
     fs::path copyPath;
     std::string copyBytes;
+    bool copyChangeable = true;
 
 private:
     std::deque<ShellAnswer> answers_;
@@ -124,17 +134,24 @@ TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCo
     testsupport::WriteFile(script, "REGEDIT4\r\n");
     wchar_t temporaryFolder[MAX_PATH + 1];
     ASSERT_NE(GetTempPathW(MAX_PATH + 1, temporaryFolder), 0u);
+    // Every request names the window passed in, never another.
+    const HWND owner = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5150));
 
     const std::wstring quoted = L"\"" + script + L"\"";
     const ShellAnswer started{true, NO_ERROR, 42};
     const ShellAnswer noAssociation{false, ERROR_NO_ASSOCIATION, SE_ERR_NOASSOC};
     const ShellAnswer declined{false, ERROR_CANCELLED, SE_ERR_ACCESSDENIED};
-    const ShellRequest association{L"", script, L"", SW_SHOWNORMAL};
-    const ShellRequest registryEditor{L"", L"C:\\WINDOWS\\regedit.exe", quoted, SW_SHOWNORMAL};
-    const ShellRequest registryTool{L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import " + quoted + L" /reg:32", SW_HIDE,
-                                    true};
-    const ShellRequest registryToolWithConsent{L"runas", L"C:\\WINDOWS\\system32\\reg.exe",
-                                               L"import \"<copy>\" /reg:32", SW_HIDE, true};
+    const ShellRequest association{L"", script, L"", SW_SHOWNORMAL, false, owner};
+    const ShellRequest registryEditor{L"", L"C:\\WINDOWS\\regedit.exe", quoted, SW_SHOWNORMAL, false, owner};
+    const ShellRequest registryTool{
+        L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import " + quoted + L" /reg:32", SW_HIDE, true, owner};
+    const ShellRequest registryToolWithConsent{
+        L"runas", L"C:\\WINDOWS\\system32\\reg.exe", L"import \"<copy>\" /reg:32", SW_HIDE, true, owner};
+    // How the registry tool's run ended.
+    const auto ended = [](WaitOutcome outcome, DWORD exitCode, DWORD waitError = NO_ERROR, bool stopped = true,
+                          DWORD stopError = NO_ERROR) {
+        return ShellAnswer{true, NO_ERROR, 42, outcome, exitCode, waitError, stopped, stopError};
+    };
 
     struct Case {
         const char* what;
@@ -143,7 +160,8 @@ TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCo
         std::wstring document;
         std::deque<ShellAnswer> answers;
         std::vector<ShellRequest> asked;
-        DWORD raised;  // NO_ERROR: started
+        DWORD raised;           // NO_ERROR: started
+        const char* says = "";  // in the report of a merge that failed
     };
     const Case cases[] = {
         {"32-bit Windows: the association", false, true, script, {started}, {association}, NO_ERROR},
@@ -202,41 +220,93 @@ TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCo
          script,
          {declined},
          {registryToolWithConsent},
-         ERROR_CANCELLED},
-        {"64-bit Windows, the tool rejects the script",
+         ERROR_CANCELLED,
+         "consent was declined"},
+        {"64-bit Windows, the tool stops at a failure (1): the settings may be partly merged",
          true,
          false,
          script,
-         {{true, NO_ERROR, 42, true, 1}},
+         {ended(WaitOutcome::Exited, 1)},
          {registryTool},
-         1603},
-        {"64-bit Windows, the tool outlasts the bound",
+         1603,
+         "exit code 1; it may have merged part of the script first, so the settings may be partly merged"},
+        {"64-bit Windows, another exit code: only the code",
+         true,
+         false,
+         script,
+         {ended(WaitOutcome::Exited, 5)},
+         {registryTool},
+         1603,
+         "ended with exit code 5."},
+        {"64-bit Windows, the exit code cannot be read: that call's code",
+         true,
+         false,
+         script,
+         {ended(WaitOutcome::ExitCodeUnread, 0, ERROR_ACCESS_DENIED)},
+         {registryTool},
+         ERROR_ACCESS_DENIED,
+         "its exit code could not be read"},
+        {"64-bit Windows, the tool outlasts the bound and is stopped",
          true,
          true,
          script,
-         {{true, NO_ERROR, 42, false}},
+         {ended(WaitOutcome::TimedOut, 0)},
          {registryToolWithConsent},
-         ERROR_TIMEOUT},
+         ERROR_TIMEOUT,
+         "within 180 seconds, and was stopped; it may have merged part of the script first"},
+        {"64-bit Windows, the elevated tool outlasts the bound and refuses to stop: it may still merge",
+         true,
+         true,
+         script,
+         {ended(WaitOutcome::TimedOut, 0, NO_ERROR, false, ERROR_ACCESS_DENIED)},
+         {registryToolWithConsent},
+         ERROR_TIMEOUT,
+         "): it may still merge them after this message"},
+        {"64-bit Windows, the wait fails: its code, the tool stopped",
+         true,
+         false,
+         script,
+         {ended(WaitOutcome::WaitFailed, 0, ERROR_INVALID_HANDLE)},
+         {registryTool},
+         ERROR_INVALID_HANDLE,
+         "waiting for the registry tool failed"},
+        {"64-bit Windows, the wait fails and the tool refuses to stop",
+         true,
+         false,
+         script,
+         {ended(WaitOutcome::WaitFailed, 0, ERROR_INVALID_HANDLE, false, ERROR_ACCESS_DENIED)},
+         {registryTool},
+         ERROR_INVALID_HANDLE,
+         "it may still merge them"},
+        {"64-bit Windows, no process to wait for: a reason of its own",
+         true,
+         false,
+         script,
+         {ended(WaitOutcome::NoProcess, 0)},
+         {registryTool},
+         ERROR_INVALID_HANDLE,
+         "gave no handle to wait for it with"},
         {"64-bit Windows, the tool cannot start",
          true,
          false,
          script,
          {{false, ERROR_FILE_NOT_FOUND, SE_ERR_FNF}},
          {registryTool},
-         ERROR_FILE_NOT_FOUND},
+         ERROR_FILE_NOT_FOUND,
+         "could not be started"},
         {"another document with nothing associated: no registry editor",
          true,
          false,
          L"C:\\Games\\Readme.txt",
          {{false, 193, SE_ERR_NOASSOC}},
-         {{L"", L"C:\\Games\\Readme.txt", L"", SW_SHOWNORMAL}},
+         {{L"", L"C:\\Games\\Readme.txt", L"", SW_SHOWNORMAL, false, owner}},
          ERROR_NO_ASSOCIATION},
         {"the extension in another case",
          true,
          false,
          L"C:\\Games\\SETUP.REG",
          {started},
-         {{L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import \"C:\\Games\\SETUP.REG\" /reg:32", SW_HIDE, true}},
+         {{L"", L"C:\\WINDOWS\\system32\\reg.exe", L"import \"C:\\Games\\SETUP.REG\" /reg:32", SW_HIDE, true, owner}},
          NO_ERROR},
     };
     for (const auto& c : cases) {
@@ -245,14 +315,15 @@ TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCo
         ScriptedShell shell(c.answers, temporaryFolder);
         DWORD raised = NO_ERROR;
         try {
-            platform::win32::StartExistingDocument(c.document, system, std::ref(shell));
+            platform::win32::StartExistingDocument(c.document, system, owner, std::ref(shell));
         } catch (const platform::RaisedError& error) {
             raised = static_cast<DWORD>(error.Number());
             const std::string description = platform::TextToUtf8(error.Description());
-            // A merge that failed says so, and how to finish it.
+            // A merge that failed says so, why, and how to finish it.
             const bool merging = c.sixtyFourBit && c.document.ends_with(L".reg");
             EXPECT_EQ(description.find("registry settings were not merged") != std::string::npos, merging)
                 << description;
+            EXPECT_NE(description.find(c.says), std::string::npos) << description;
             if (merging) {
                 EXPECT_NE(description.find("reg import \"" +
                                            platform::TextToUtf8(std::u16string(c.document.begin(), c.document.end())) +
@@ -263,9 +334,11 @@ TEST(DocumentStart, RegistryScriptsLandInTheGamesViewAndFailuresKeepTheSystemsCo
         }
         EXPECT_EQ(raised, c.raised);
         EXPECT_TRUE(shell.asked == c.asked);
-        // The elevated tool read a copy of the script, which is gone again.
+        // The elevated tool read a copy of the script that no other program
+        // could change meanwhile, and which is gone again.
         if (!shell.copyPath.empty()) {
             EXPECT_EQ(shell.copyBytes, "REGEDIT4\r\n");
+            EXPECT_FALSE(shell.copyChangeable);
             EXPECT_FALSE(fs::exists(shell.copyPath));
         }
     }

@@ -1,0 +1,3 @@
+// Begins (the test support library marks that) and fails: scripts/wine-run
+// must not start it again.
+int main() { return 1; }
