@@ -6,7 +6,7 @@
 
 #include "app/win32/win32_convert.h"
 #include "platform/runtime.h"
-#include "platform/win32/shell.h"
+#include "platform/shell.h"
 
 namespace app::win32 {
 namespace {

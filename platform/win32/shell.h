@@ -1,7 +1,9 @@
-// The shell on Windows: COM for the calls that need it, and how a document
-// is handed to the system, apart from the shell call itself so that tests
-// can answer for the shell. Internal to the Windows build and its tests.
+// The shell on Windows: how a document is handed to the system, apart from
+// the shell call itself so that tests can answer for the shell. Internal to
+// the Windows build and its tests; the front end's part is platform/shell.h.
 #pragma once
+
+#include "platform/shell.h"
 
 #include <windows.h>
 
@@ -10,20 +12,6 @@
 #include <string>
 
 namespace platform::win32 {
-
-// COM, apartment-threaded, on the calling thread while the object lives, as
-// the shell asks of its callers: a shell call may hand over to extensions
-// that need it.
-class ComApartment {
-public:
-    ComApartment();
-    ~ComApartment();
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    HRESULT result_;
-};
 
 // One request to the shell (ShellExecuteExW).
 struct ShellRequest {
@@ -68,10 +56,6 @@ struct ShellAnswer {
 };
 
 using Shell = std::function<ShellAnswer(const ShellRequest&)>;
-
-// The window StartDocument's requests belong to: the front end passes its
-// main window once it exists, and null when it is gone.
-void SetDocumentOwner(HWND window);
 
 // Whether Windows itself is 64-bit, where the registry has a 32-bit view
 // beside the native one: always for a 64-bit build; otherwise from the
