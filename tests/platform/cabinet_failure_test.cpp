@@ -363,32 +363,37 @@ TEST_F(CabinetFailureTest, AFolderThatMayNotBeWrittenFailsTheEntryWithAccessDeni
     fs::create_directories(C("locked"));
     fs::permissions(C("locked"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                      fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    auto walk = []() -> uint32_t {
-        Recorder recorder;
-        recorder.onFile = [](const Notice&, FILE_IN_CABINET_INFO_A& info) { return DoIt(info, "C:\\locked\\a.txt"); };
-        recorder.onExtracted = [](const Notice& notice) { return notice.win32Error; };
-        SetLastError(kSentinel);
-        return recorder.walk("C:\\t.cab") ? NO_ERROR : GetLastError();
-    };
-    if (geteuid() != 0) {
-        EXPECT_EQ(walk(), ERROR_ACCESS_DENIED);
-        return;
+    // In the folder itself, and in a folder that may not be made in it
+    // (the handler's folder maker takes it for one that is there).
+    for (const char* target : {"C:\\locked\\a.txt", "C:\\locked\\sub\\a.txt"}) {
+        SCOPED_TRACE(target);
+        auto walk = [target]() -> uint32_t {
+            Recorder recorder;
+            recorder.onFile = [target](const Notice&, FILE_IN_CABINET_INFO_A& info) { return DoIt(info, target); };
+            recorder.onExtracted = [](const Notice& notice) { return notice.win32Error; };
+            SetLastError(kSentinel);
+            return recorder.walk("C:\\t.cab") ? NO_ERROR : GetLastError();
+        };
+        if (geteuid() != 0) {
+            EXPECT_EQ(walk(), ERROR_ACCESS_DENIED);
+            continue;
+        }
+        // Root writes anywhere: walk as nobody, in a child process.
+        for (fs::path p = C("t.cab"); p != prefix_.root().parent_path(); p = p.parent_path()) {
+            fs::permissions(p, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+        }
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const bool dropped = setgroups(0, nullptr) == 0 && setresgid(kNobody, kNobody, kNobody) == 0 &&
+                                 setresuid(kNobody, kNobody, kNobody) == 0;
+            _exit(dropped ? static_cast<int>(walk()) : 255);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(static_cast<uint32_t>(WEXITSTATUS(status)), ERROR_ACCESS_DENIED);
     }
-    // Root writes anywhere: walk as nobody, in a child process.
-    for (fs::path p = C("t.cab"); p != prefix_.root().parent_path(); p = p.parent_path()) {
-        fs::permissions(p, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-    }
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const bool dropped = setgroups(0, nullptr) == 0 && setresgid(kNobody, kNobody, kNobody) == 0 &&
-                             setresuid(kNobody, kNobody, kNobody) == 0;
-        _exit(dropped ? static_cast<int>(walk()) : 255);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(static_cast<uint32_t>(WEXITSTATUS(status)), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(fs::is_empty(C("locked")));
 }
 
