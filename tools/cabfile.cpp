@@ -25,6 +25,7 @@
 #include "platform/runtime.h"
 #include "tools/cabinet_search.h"
 #ifndef _WIN32
+#include "platform/posix/engine_files.h"
 #include "tools/cabinet_check.h"
 #endif
 
@@ -836,6 +837,17 @@ int main(int argc, char** argv) {
         return UsageError("no command given");
     }
     CatchEndingSignals();
+#ifndef _WIN32
+    platform::OnSpillExhausted([] {
+        static bool said = false;
+        if (!said) {
+            said = true;
+            std::cerr << "cabfile: no room left to keep decoded data for entries out of the data's order "
+                         "(TMPDIR, the output's disk, "
+                      << platform::kSpillMemoryBound / (1 << 20) << " MB of memory); their folders are decoded again\n";
+        }
+    });
+#endif
     try {
         return Finish(Run(args, filters, quiet));
     } catch (const platform::RaisedError& error) {

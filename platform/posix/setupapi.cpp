@@ -236,7 +236,9 @@ public:
         notify(SPFILENOTIFY_CABINETINFO, reinterpret_cast<uintptr_t>(&info), 0);  // the answer means nothing
     }
 
-    std::unique_ptr<cabformat::SpillStore> spillStore() override { return MakeSpillFile(); }
+    // Asked for while an entry is written: where $TMPDIR cannot hold the
+    // spill, the file system of that entry's folder is tried.
+    std::unique_ptr<cabformat::SpillStore> spillStore() override { return MakeSpillFile(ParentFolder(hostTarget_)); }
 
 private:
     uint32_t notify(uint32_t notification, uintptr_t param1, uintptr_t param2) {
@@ -306,6 +308,7 @@ private:
         if (!hostTarget) {
             return error != NO_ERROR ? error : ERROR_PATH_NOT_FOUND;
         }
+        hostTarget_ = *hostTarget;
         EntryOutput output(*hostTarget);
         const cabformat::Error extracted = set_.extract(index, file, output);
         return output.finish(extracted, file);
@@ -322,6 +325,7 @@ private:
     std::string candidateFolder_;
     std::set<std::pair<uint64_t, uint64_t>> seen_;
     std::string convertedName_;
+    std::string hostTarget_;  // of the entry written last
     cabformat::CabinetSet set_;
 };
 
