@@ -256,6 +256,76 @@ TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
     }
 }
 
+// LZX and Quantum folders decode on the engine's decoder thread, held to
+// the block rules MSZIP is: each block one 32 KB frame (the last one less),
+// a stream that decodes otherwise is damage. libmspack, entry by entry, is
+// the judge of the bytes where it decodes them.
+TEST(CabinetEngine, LzxFoldersKeepTheBlockRules) {
+    using testsupport::EntryOf;
+    CabWriterFolder folder;
+    folder.lzx = true;
+    folder.entries = {EntryOf("first.bin", testsupport::PseudoRandomBytes(70000, 1)),
+                      EntryOf("second.txt", std::string(40001, 's')), EntryOf("empty", ""),
+                      EntryOf("third.bin", testsupport::PseudoRandomBytes(5000, 2))};
+    CabWriterFolder second;
+    second.mszip = true;
+    second.entries = {EntryOf("after.txt", "after the LZX folder\n")};
+    const std::string whole = BuildCabinet({folder, second});
+    // The same stream said to be Quantum, with the same window (the
+    // folder record is under no checksum).
+    std::string saidQuantum = whole;
+    testsupport::SetField(saidQuantum, testsupport::FirstFolderCompressionOffset(saidQuantum), 2 | 21 << 8, 2);
+    // Block 0 said to unpack to less than its frame (no checksum to catch it first).
+    CabWriterOptions unsummed;
+    unsummed.checksums = false;
+    std::string shortFrame = BuildCabinet({folder, second}, unsummed);
+    testsupport::SetField(shortFrame, testsupport::DataRecordOffset(shortFrame, 0) + testsupport::kDataUnpackedSizeAt,
+                          30000, 2);
+    // Records in the data's order reversed: each folder still decoded once,
+    // the bytes passed kept for the records after.
+    CabWriterOptions reversed;
+    reversed.recordOrder = {4, 3, 2, 1, 0};
+    const std::string backwards = BuildCabinet({folder, second}, reversed);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::size_t firstFailed;  // in cabinet order; 5: none
+        bool ourDecodersOnly = false;
+    };
+    const Case cases[] = {
+        {"whole", whole, 5},
+        {"records in reverse", backwards, 5},
+        {"LZX data in a folder said to be Quantum", saidQuantum, 0, true},
+        {"a block that does not unpack to its 32 KB frame", shortFrame, 0, true},
+    };
+    for (const Case& c : cases) {
+        for (const bool libmspack : {false, true}) {
+            if (libmspack && c.ourDecodersOnly) {
+                continue;
+            }
+            SCOPED_TRACE(std::string(c.what) + (libmspack ? ", decoded by libmspack" : ""));
+            cabformat::SetNativeDecoding(!libmspack);
+            const std::vector<Extracted> extracted = ExtractAll(MemorySet({{"t.cab", c.bytes}}));
+            cabformat::SetNativeDecoding(true);
+            ASSERT_EQ(extracted.size(), 5u);
+            for (const Extracted& entry : extracted) {
+                const auto stored =
+                    std::find_if(folder.entries.begin(), folder.entries.end(),
+                                 [&](const testsupport::CabWriterEntry& e) { return e.name == entry.name; });
+                const std::string expected = stored != folder.entries.end() ? stored->bytes : "after the LZX folder\n";
+                const bool inLzx = stored != folder.entries.end();
+                if (c.firstFailed == 5 || !inLzx || (entry.name == "empty")) {
+                    EXPECT_EQ(entry.result, Errc::Ok) << entry.name;
+                    EXPECT_EQ(entry.bytes, expected) << entry.name;
+                } else {
+                    EXPECT_EQ(entry.result == Errc::Truncated ? Errc::Damaged : entry.result, Errc::Damaged)
+                        << entry.name;
+                }
+            }
+        }
+    }
+}
+
 // A cabinet's file records are read again for each pass over them, a
 // window at a time: a pass hands out the records the header was read
 // with, or fails at the first window that holds others.
