@@ -177,6 +177,9 @@ def main():
             (["cat", tree], 2, "^$", "wrong number of arguments for 'cat'"),
             (["cat", flipped, "a.txt", "big.bin"], 1, "^$", "error 23 in CabFile"),  # no partial bytes
             (["cat", cut, "big.bin"], 1, "^$", "error 13 in CabFile"),
+            # A listing reads the header and records alone: data cut short does not stop it.
+            (["count", cut], 0, "^5\n$", "^$"),
+            (["list", cut], 0, f"^{re.escape(listed)}$", "^$"),
             (["test", tree], 0, f"^{re.escape(tree)}: 5 entries whole, every checksum right\n$", "^$"),
             (["test", flipped, tree], 1, f"^{re.escape(tree)}: 5 entries",
              f"^cabfile: {re.escape(flipped)}: entry 'big.bin': checksum mismatch\n$"),
