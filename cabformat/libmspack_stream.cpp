@@ -126,7 +126,9 @@ struct Session {
         }
         // What the block before kept back goes first, before it is released.
         carriedSize = block.packedSize - bodySize;
-        std::memcpy(carried.data(), block.packed + bodySize, carriedSize);
+        if (carriedSize != 0) {
+            std::memcpy(carried.data(), block.packed + bodySize, carriedSize);
+        }
         Error error;
         if (!stream.nextBlock(block, error)) {
             if (!error.ok()) {
