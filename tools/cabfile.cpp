@@ -139,6 +139,7 @@ public:
         if (error_ != 0) {
             return false;
         }
+        written_ = written_ || !bytes.empty();
         if (buffer_.size() + bytes.size() > kBuffer) {
             if (!flush()) {
                 return false;
@@ -163,10 +164,12 @@ public:
     }
 
     // Flushes and closes standard output: a file system may report a
-    // failed write only then. Returns 0 or the errno of the first failure.
+    // failed write only then. A command that wrote nothing has nothing to
+    // lose (standard output may even be closed). Returns 0 or the errno of
+    // the first failure.
     int finish() {
         flush();
-        if (!closed_) {
+        if (!closed_ && written_) {
             closed_ = true;
             if (::close(STDOUT_FILENO) != 0 && error_ == 0 && errno != EINTR) {
                 error_ = errno;
@@ -178,6 +181,7 @@ public:
 private:
     std::string buffer_;
     int error_ = 0;
+    bool written_ = false;
     bool closed_ = false;
 };
 

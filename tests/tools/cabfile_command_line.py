@@ -85,6 +85,11 @@ def output_failures(tool, work, cabinet, names):
     finally:
         if mounted:
             subprocess.run(["umount", full])
+    # A command that writes nothing to standard output does not need it.
+    run = subprocess.run(["sh", "-c", 'exec >&-; exec "$0" -q extract "$1" "$2"', tool, cabinet, f"{work}/closed"],
+                         capture_output=True, env=env)
+    if run.returncode != 0:
+        failures.append(f"extract with standard output closed: {run.returncode}, {run.stderr!r}")
     if os.listdir(scratch):
         failures.append(f"left behind in TMPDIR by failed writes: {os.listdir(scratch)}")
     return failures
