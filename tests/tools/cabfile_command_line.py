@@ -96,11 +96,13 @@ def output_failures(tool, work, cabinet, names):
 
 
 def ended_by_signals(tool, work, cabinets):
-    """SIGINT, SIGTERM and SIGPIPE at a few moments of extract and cat, on
-    a cabinet and on one inside a program: TMPDIR holds nothing afterwards."""
+    """SIGINT, SIGTERM and SIGPIPE at a few moments of extract, cat, list and
+    xml, on a cabinet and on one inside a program: TMPDIR holds nothing
+    afterwards."""
     failures = []
     for cabinet, name in cabinets:
-        for command in (["-q", "extract", cabinet, f"{work}/killed"], ["cat", cabinet, name]):
+        for command in (["-q", "extract", cabinet, f"{work}/killed"], ["cat", cabinet, name], ["list", cabinet],
+                        ["xml", cabinet]):
             for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGPIPE):
                 for moment in (0.01, 0.05, 0.2):
                     scratch = tempfile.mkdtemp(dir=work)
