@@ -104,7 +104,7 @@ struct Session {
         Session* owner;
     };
 
-    Session(const FolderData& folder, FolderStream& out) : data(folder), stream(out) {
+    explicit Session(FolderStream& out) : stream(out) {
         table.system = {&Open, &Close, &Read, &Write, &Seek, &Tell, &Message, &Alloc, &Free, &Copy, nullptr};
         table.owner = this;
     }
@@ -278,7 +278,6 @@ struct Session {
         std::memmove(destination, source, bytes);
     }
 
-    const FolderData& data;
     FolderStream& stream;
     Table table{};
     Handle inputHandle{this, false};
@@ -316,7 +315,7 @@ Error ErrorOf(int status) {
 }  // namespace
 
 Error DecodeFolderStream(const FolderData& data, FolderStream& stream) {
-    Session session(data, stream);
+    Session session(stream);
     session.shape = ShapeOf(data);
     const Shape& shape = session.shape;
     if (shape.blocks == 0) {
