@@ -132,8 +132,6 @@ class StandardOutput {
 public:
     static constexpr std::size_t kBuffer = 64 * 1024;
 
-    ~StandardOutput() = default;
-
     // False once anything written has failed.
     bool write(std::string_view bytes) {
         if (error_ != 0) {
