@@ -4,8 +4,10 @@
 // in a later cabinet inside a folder continued from an earlier one, and it
 // writes an entry's bytes to a sink.
 //
-// Stored and MSZIP folders are decoded by a thread that runs ahead of the
-// walk (readahead.h); LZX and Quantum folders by libmspack, entry by entry
+// Every folder is decoded by a thread that runs ahead of the walk
+// (readahead.h): stored and MSZIP by the engine's own decoders, LZX and
+// Quantum by libmspack as one stream (libmspack_stream.h); with native
+// decoding off, LZX and Quantum go to libmspack entry by entry
 // (libmspack_folders.h). Either way the caller's sink and host are called
 // only on the caller's thread.
 #pragma once

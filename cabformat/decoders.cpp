@@ -73,8 +73,9 @@ private:
 
 bool DecodesNatively(uint16_t compression) {
     const uint16_t method = compression & layout::kCompressionMask;
-    return g_native.load(std::memory_order_relaxed) &&
-           (method == layout::kCompressionStored || method == layout::kCompressionMszip);
+    // LZX and Quantum go through libmspack on the decoder thread too
+    // (libmspack_stream.h); off, libmspack decodes them entry by entry.
+    return g_native.load(std::memory_order_relaxed) && method <= layout::kCompressionLzx;
 }
 
 std::unique_ptr<BlockDecoder> MakeBlockDecoder(uint16_t compression) {

@@ -1,5 +1,6 @@
 // The engine's own block decoders: stored blocks copied, MSZIP blocks
-// inflated by ISA-L. LZX and Quantum folders are left to libmspack.
+// inflated by ISA-L. LZX and Quantum folders are streams through libmspack
+// on the same decoder thread (libmspack_stream.h).
 #pragma once
 
 #include "cabformat/blocks.h"
@@ -28,14 +29,14 @@ public:
                          unsigned char* out, std::size_t& produced) = 0;
 };
 
-// Whether the engine decodes folders of `compression` itself.
+// Whether the engine decodes folders of `compression` on its decoder thread.
 bool DecodesNatively(uint16_t compression);
 
 // A decoder for a method DecodesNatively() accepts.
 std::unique_ptr<BlockDecoder> MakeBlockDecoder(uint16_t compression);
 
 // Tests compare the engine's decoders with libmspack's: off, every folder
-// goes to libmspack. On by default.
+// goes to libmspack, entry by entry. On by default.
 void SetNativeDecoding(bool enabled);
 
 }  // namespace cabformat

@@ -55,7 +55,8 @@ constexpr std::size_t kFolderCompression = 6;  // u16: method in the low 4 bits
 constexpr uint16_t kCompressionMask = 0x000F;
 constexpr uint16_t kCompressionStored = 0;
 constexpr uint16_t kCompressionMszip = 1;
-constexpr uint16_t kCompressionLzx = 3;  // the last method there is; 2 is Quantum
+constexpr uint16_t kCompressionQuantum = 2;
+constexpr uint16_t kCompressionLzx = 3;  // the last method there is
 
 // CFDATA: a header, the reserve, then the block's packed bytes.
 constexpr std::size_t kDataHeaderSize = 8;

@@ -1,5 +1,6 @@
-// LZX and Quantum folders, decoded by libmspack: the one part of the engine
-// that speaks to it: only libmspack_folders.cpp includes libmspack's header.
+// LZX and Quantum folders decoded by libmspack entry by entry, as libmspack
+// itself reads cabinets: the reference the engine's own decoding of them
+// (libmspack_stream.h) is held to, used when native decoding is off.
 //
 // Every cabinet a folder runs through is opened in libmspack over the set's
 // own byte sources, and the run is joined from its last cabinet backwards.

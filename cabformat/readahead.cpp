@@ -7,6 +7,8 @@
 #include "cabformat/readahead.h"
 
 #include "cabformat/decoders.h"
+#include "cabformat/layout.h"
+#include "cabformat/libmspack_stream.h"
 
 #include <cstring>
 #include <new>
@@ -192,8 +194,102 @@ void ReadAhead::releasePacked() {
     }
 }
 
+// The rings as libmspack's stream sees them: the packed block it reads,
+// held until it asks for the next, and the decoded slot its frame goes to.
+struct ReadAhead::RingStream final : FolderStream {
+    RingStream(ReadAhead& owner, uint64_t job) : ahead(owner), generation(job) {}
+
+    bool nextBlock(DataBlock& block, Error& error) noexcept override {
+        try {
+            if (held != nullptr) {
+                ahead.releasePacked();
+                held = nullptr;
+            }
+            held = ahead.nextPacked(generation);
+            if (held == nullptr) {
+                stopped = true;
+                error = {Errc::Internal};
+                return false;
+            }
+            error = held->error;
+            if (held->last()) {
+                return false;
+            }
+            block = {held->bytes.get(), held->size, held->unpackedSize};
+            return true;
+        } catch (...) {
+            error = {Errc::Internal};  // a lock that failed
+            return false;
+        }
+    }
+
+    bool emit(const unsigned char* bytes, std::size_t size, bool blockEnds) noexcept override {
+        try {
+            if (out == nullptr) {
+                out = ahead.freeSlot(ahead.decoded_, generation);
+                if (out == nullptr) {
+                    stopped = true;
+                    return false;
+                }
+                out->size = 0;
+                out->error = {};
+                out->end = false;
+            }
+            std::memcpy(out->bytes.get() + out->size, bytes, size);  // a frame fits a slot
+            out->size += size;
+            if (blockEnds) {
+                Slot* done = out;
+                out = nullptr;
+                if (!ahead.publish(ahead.decoded_, generation, done->last())) {
+                    stopped = true;
+                    return false;
+                }
+            }
+            return true;
+        } catch (...) {
+            stopped = true;
+            return false;
+        }
+    }
+
+    ReadAhead& ahead;
+    uint64_t generation;
+    const Slot* held = nullptr;
+    Slot* out = nullptr;
+    bool stopped = false;
+};
+
+void ReadAhead::decodeStream(const FolderData& data, uint64_t generation) {
+    RingStream stream(*this, generation);
+    const Error result = DecodeFolderStream(data, stream);
+    if (stream.stopped) {
+        return;
+    }
+    try {
+        if (stream.held != nullptr) {
+            releasePacked();
+        }
+        // The folder's end, or its failure, after the blocks that came out whole.
+        Slot* slot = stream.out != nullptr ? stream.out : freeSlot(decoded_, generation);
+        if (slot == nullptr) {
+            return;
+        }
+        slot->size = 0;
+        slot->error = result;
+        slot->end = result.ok();
+        publish(decoded_, generation, true);
+    } catch (...) {
+        fail(decoded_, generation, {Errc::Internal});
+    }
+}
+
 void ReadAhead::decode(const FolderData& data, uint64_t generation) {
     const uint16_t compression = data.compression;
+    const uint16_t method = compression & layout::kCompressionMask;
+    if (method == layout::kCompressionQuantum || method == layout::kCompressionLzx) {
+        decodeStream(data, generation);
+        return;
+    }
     const unsigned char* history = nullptr;
     std::size_t historySize = 0;
     try {

@@ -83,6 +83,10 @@ private:
                void (ReadAhead::*work)(const FolderData&, uint64_t)) noexcept;
     void read(const FolderData& data, uint64_t generation);
     void decode(const FolderData& data, uint64_t generation);
+    // decode() for LZX and Quantum: the folder as one stream through
+    // libmspack (libmspack_stream.h), block by block between the rings.
+    void decodeStream(const FolderData& data, uint64_t generation);
+    struct RingStream;
     // The slot the producer fills next, once there is room; nullptr when its
     // job was stopped.
     template <std::size_t N>

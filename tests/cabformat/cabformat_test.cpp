@@ -198,6 +198,14 @@ TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
     std::string emptyHeader = "MSCF" + std::string(32, '\0');
     testsupport::SetField(emptyHeader, testsupport::kVersionAt, 0xFFFF, 2);
     testsupport::SetField(emptyHeader, testsupport::kCabinetSizeAt, 1000, 4);
+    // victim.txt marked as continued from a previous cabinet, into a next
+    // one, or both, in a cabinet that has neither.
+    auto marked = [](uint16_t folderIndex) {
+        std::string cabinet = testsupport::ThreeEntries(true, true);
+        testsupport::SetField(cabinet, cabinet.find("victim.txt") - 16 + testsupport::kFileFolderIndexAt, folderIndex,
+                              2);
+        return cabinet;
+    };
     struct Case {
         const char* what;
         std::string bytes;
@@ -221,6 +229,9 @@ TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
         {"a stored block whose cbUncomp is not its cbData", unpacksToMore, Errc::Damaged, true},
         {"two folders whose data begins at one offset", sharedData, Errc::Damaged, true},
         {"an empty header of an unknown version", emptyHeader, Errc::Damaged},
+        {"a record continued from a previous cabinet there is not", marked(0xFFFD), Errc::Damaged},
+        {"a record continued into a next cabinet there is not", marked(0xFFFE), Errc::Damaged},
+        {"a record continued from and into cabinets there are not", marked(0xFFFF), Errc::Damaged},
     };
     const std::map<std::string, std::string> contents = {
         {"good.txt", "good entry\n"}, {"victim.txt", std::string(3000, 'v')}, {"after.txt", "after\n"}};
@@ -240,6 +251,76 @@ TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
             EXPECT_EQ(failed->result == Errc::Truncated ? Errc::Damaged : failed->result, c.expected);
             for (auto entry = extracted.begin(); entry != failed; ++entry) {
                 EXPECT_EQ(entry->bytes, contents.at(entry->name)) << "an entry before the damage";
+            }
+        }
+    }
+}
+
+// LZX and Quantum folders decode on the engine's decoder thread, held to
+// the block rules MSZIP is: each block one 32 KB frame (the last one less),
+// a stream that decodes otherwise is damage. libmspack, entry by entry, is
+// the judge of the bytes where it decodes them.
+TEST(CabinetEngine, LzxFoldersKeepTheBlockRules) {
+    using testsupport::EntryOf;
+    CabWriterFolder folder;
+    folder.lzx = true;
+    folder.entries = {EntryOf("first.bin", testsupport::PseudoRandomBytes(70000, 1)),
+                      EntryOf("second.txt", std::string(40001, 's')), EntryOf("empty", ""),
+                      EntryOf("third.bin", testsupport::PseudoRandomBytes(5000, 2))};
+    CabWriterFolder second;
+    second.mszip = true;
+    second.entries = {EntryOf("after.txt", "after the LZX folder\n")};
+    const std::string whole = BuildCabinet({folder, second});
+    // The same stream said to be Quantum, with the same window (the
+    // folder record is under no checksum).
+    std::string saidQuantum = whole;
+    testsupport::SetField(saidQuantum, testsupport::FirstFolderCompressionOffset(saidQuantum), 2 | 21 << 8, 2);
+    // Block 0 said to unpack to less than its frame (no checksum to catch it first).
+    CabWriterOptions unsummed;
+    unsummed.checksums = false;
+    std::string shortFrame = BuildCabinet({folder, second}, unsummed);
+    testsupport::SetField(shortFrame, testsupport::DataRecordOffset(shortFrame, 0) + testsupport::kDataUnpackedSizeAt,
+                          30000, 2);
+    // Records in the data's order reversed: each folder still decoded once,
+    // the bytes passed kept for the records after.
+    CabWriterOptions reversed;
+    reversed.recordOrder = {4, 3, 2, 1, 0};
+    const std::string backwards = BuildCabinet({folder, second}, reversed);
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::size_t firstFailed;  // in cabinet order; 5: none
+        bool ourDecodersOnly = false;
+    };
+    const Case cases[] = {
+        {"whole", whole, 5},
+        {"records in reverse", backwards, 5},
+        {"LZX data in a folder said to be Quantum", saidQuantum, 0, true},
+        {"a block that does not unpack to its 32 KB frame", shortFrame, 0, true},
+    };
+    for (const Case& c : cases) {
+        for (const bool libmspack : {false, true}) {
+            if (libmspack && c.ourDecodersOnly) {
+                continue;
+            }
+            SCOPED_TRACE(std::string(c.what) + (libmspack ? ", decoded by libmspack" : ""));
+            cabformat::SetNativeDecoding(!libmspack);
+            const std::vector<Extracted> extracted = ExtractAll(MemorySet({{"t.cab", c.bytes}}));
+            cabformat::SetNativeDecoding(true);
+            ASSERT_EQ(extracted.size(), 5u);
+            for (const Extracted& entry : extracted) {
+                const auto stored =
+                    std::find_if(folder.entries.begin(), folder.entries.end(),
+                                 [&](const testsupport::CabWriterEntry& e) { return e.name == entry.name; });
+                const std::string expected = stored != folder.entries.end() ? stored->bytes : "after the LZX folder\n";
+                const bool inLzx = stored != folder.entries.end();
+                if (c.firstFailed == 5 || !inLzx || (entry.name == "empty")) {
+                    EXPECT_EQ(entry.result, Errc::Ok) << entry.name;
+                    EXPECT_EQ(entry.bytes, expected) << entry.name;
+                } else {
+                    EXPECT_EQ(entry.result == Errc::Truncated ? Errc::Damaged : entry.result, Errc::Damaged)
+                        << entry.name;
+                }
             }
         }
     }
@@ -320,7 +401,8 @@ TEST(CabinetEngine, AFolderGoesOnAfterASplitOrAWholeBlockAndNowhereElseSplits) {
         };
     };
     // A record of part 2 or 3 marked as continued though nothing before it
-    // stands for it: its data lies in its folder all the same.
+    // stands for it: its data lies in its folder all the same, unless the
+    // mark names a cabinet there is not.
     auto marked = [](std::size_t part, const std::string& name, uint16_t mark) {
         return [part, name, mark](std::vector<std::string>& cabinets) {
             std::string& cabinet = cabinets[part];
@@ -356,7 +438,11 @@ TEST(CabinetEngine, AFolderGoesOnAfterASplitOrAWholeBlockAndNowhereElseSplits) {
          true,
          marked(1, "sub\\C.txt", 0xFFFD),
          whole},
-        {"the last cabinet's own folder's entry marked 0xFFFF", {6000}, true, marked(1, "E.txt", 0xFFFF), whole},
+        {"the last cabinet's own folder's entry marked 0xFFFF, continued into no cabinet",
+         {6000},
+         true,
+         marked(1, "E.txt", 0xFFFF),
+         {Errc::Ok, Errc::Ok, Errc::Ok, Errc::Ok, Errc::Damaged}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -105,6 +105,23 @@ std::string MszipBlock(const std::string& block, const std::string& history) {
     return out;
 }
 
+// The start of an LZX stream of one uncompressed block of `size` bytes.
+// LZX reads 16-bit little-endian words, most significant bit first: no E8
+// header (1 bit), block type 3 (3 bits), the size (24 bits), 4 bits to the
+// word's end; then R0, R1 and R2, each 1.
+std::string LzxStoredHeader(std::size_t size) {
+    const uint32_t bits = (3u << 28) | (static_cast<uint32_t>(size) << 4);
+    std::string header;
+    for (const uint32_t word : {bits >> 16, bits & 0xFFFF}) {
+        header += static_cast<char>(word & 0xFF);
+        header += static_cast<char>(word >> 8);
+    }
+    for (int r = 0; r < 3; ++r) {
+        header += std::string("\x01\0\0\0", 4);
+    }
+    return header;
+}
+
 // One CFDATA record as it lands in a cabinet.
 struct Piece {
     std::string data;
@@ -165,9 +182,17 @@ std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& fol
             // full previous block is history to refer to.
             const std::size_t previous = block == 0 ? 0 : from - plan.blockStarts[block - 1];
             const bool history = previous == kMaxBlockSize || (previous != 0 && !folder.blockSizes.empty());
-            const std::string packed =
-                folder.mszip ? MszipBlock(unpacked, history ? plan.data.substr(from - previous, previous) : "")
-                             : unpacked;
+            std::string packed = folder.mszip
+                                     ? MszipBlock(unpacked, history ? plan.data.substr(from - previous, previous) : "")
+                                     : unpacked;
+            if (folder.lzx) {
+                if (block == 0) {
+                    packed.insert(0, LzxStoredHeader(plan.data.size()));
+                }
+                if (to == plan.data.size() && plan.data.size() % 2 != 0) {
+                    packed += '\0';  // an uncompressed LZX block ends on an even byte
+                }
+            }
             // A cabinet boundary inside the block splits its packed bytes at
             // the same share.
             std::size_t cut = 0;
@@ -294,7 +319,9 @@ std::vector<std::string> BuildCabinetSet(const std::vector<CabWriterFolder>& fol
             std::string folderRecord;
             Put32(folderRecord, static_cast<uint32_t>(out.size()));
             Put16(folderRecord, static_cast<uint16_t>(pieces.size()));
-            Put16(folderRecord, folders[present[local]].mszip ? kMszip : folders[present[local]].compression);
+            Put16(folderRecord, folders[present[local]].mszip ? kMszip
+                                : folders[present[local]].lzx ? kCabWriterLzx21
+                                                              : folders[present[local]].compression);
             out.replace(foldersAt + local * kFolderBytes, kFolderBytes, folderRecord);
             for (const Piece& piece : pieces) {
                 const auto size = static_cast<uint16_t>(piece.data.size());

@@ -42,6 +42,11 @@ struct CabWriterFolder {
     // ... unless this is set: then each block is "CK" and a raw deflate
     // stream with the previous block as its history, and the folder says MSZIP.
     bool mszip = false;
+    // ... or this: then the folder is an LZX:21 stream of one uncompressed
+    // LZX block (the method's stored form: a 16-byte header, the bytes
+    // themselves, a pad byte to an even length), each data block holding
+    // its 32 KB frame, and the folder says LZX.
+    bool lzx = false;
     // The uncompressed sizes of its blocks in order, the last one repeated
     // (empty: the options' block size). An MSZIP block then refers back into
     // the block before it whatever that block's size.
@@ -113,6 +118,9 @@ std::size_t ThreeEntriesDataByte(const std::string& cabinet, std::size_t positio
 // Two folders whose data begins at one place: a stored good.txt holding
 // `goodBytes`, its data offset moved onto the MSZIP data of victim.txt.
 std::string FoldersSharingData(const std::string& goodBytes);
+
+// The folder type the writer gives an LZX folder: LZX with a 2^21-byte window.
+constexpr uint16_t kCabWriterLzx21 = 3 | 21 << 8;
 
 // An LZX cabinet of one 16-byte entry whose stream header gives the E8
 // translation a file size of 0x80000000: libmspack 0.11 builds that size as
