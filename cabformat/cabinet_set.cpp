@@ -133,6 +133,11 @@ void CabinetSet::openNext() {
         if (!read.error.ok()) {
             throw Failure{read.error};
         }
+        if (read.header.setId == header.setId && read.header.cabinetIndex <= header.cabinetIndex) {
+            // The set names one of its own cabinets, or one before it, as
+            // its next: following the names would go round for ever.
+            throw Failure{{Errc::Damaged}};
+        }
         if (read.header.setId == header.setId && read.header.cabinetIndex == header.cabinetIndex + 1) {
             auto next = std::make_unique<Cabinet>();
             next->name = header.nextName;
@@ -232,6 +237,10 @@ bool CabinetSet::dataReadable(const FolderSpan& span) const {
 }
 
 Error CabinetSet::extract(std::size_t index, const FileRecord& file, EntrySink& sink) {
+    const CabinetHeader& header = parts_[index]->header;
+    if ((file.continuedToNext() && !header.hasNext()) || (file.continuedFromPrev() && !header.hasPrev())) {
+        return {Errc::Damaged};  // its data would run into a cabinet that is not there
+    }
     const std::optional<FolderSpan> span = spanOf(index, file);
     if (!span) {
         return {Errc::Damaged};  // its data begins in a cabinet before this walk's first

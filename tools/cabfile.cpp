@@ -18,24 +18,35 @@
 // an entry `cat` does not find, or a damaged cabinet `test` finds), 2 a
 // wrong command line.
 #include "cabinet/cab_file.h"
+#include "cabinet/errors.h"
 #include "cabinet/xml.h"
 #include "cabinet/xml_listing.h"
 #include "platform/drives.h"
 #include "platform/runtime.h"
 #include "tools/cabinet_search.h"
 #ifndef _WIN32
+#include "platform/posix/engine_files.h"
 #include "tools/cabinet_check.h"
 #endif
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -96,6 +107,85 @@ std::u16string Argument(const std::vector<std::string>& args, std::size_t index)
     return index < args.size() ? platform::Utf8ToText(args[index]) : std::u16string();
 }
 
+// Writes all of `size` bytes to the descriptor `fd`. Returns 0 or errno.
+int WriteAllTo(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        constexpr std::size_t kMost = 1 << 30;
+        const auto wrote = ::write(fd, data, static_cast<unsigned>(std::min(size, kMost)));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return wrote < 0 ? errno : EIO;
+        }
+        data += wrote;
+        size -= static_cast<std::size_t>(wrote);
+    }
+    return 0;
+}
+
+// Standard output, written through a buffer of our own with write(2), so
+// that no failure goes unseen: a short write, a reader that has gone
+// (EPIPE, when SIGPIPE is ignored), a full disk. The first failure is kept;
+// nothing more is written after it, and the command ends failing.
+class StandardOutput {
+public:
+    static constexpr std::size_t kBuffer = 64 * 1024;
+
+    ~StandardOutput() = default;
+
+    // False once anything written has failed.
+    bool write(std::string_view bytes) {
+        if (error_ != 0) {
+            return false;
+        }
+        if (buffer_.size() + bytes.size() > kBuffer) {
+            if (!flush()) {
+                return false;
+            }
+            if (bytes.size() >= kBuffer) {
+                return (error_ = WriteAllTo(STDOUT_FILENO, bytes.data(), bytes.size())) == 0;
+            }
+        }
+        buffer_.append(bytes);
+        return true;
+    }
+    bool write(const unsigned char* bytes, std::size_t size) {
+        return write(std::string_view(reinterpret_cast<const char*>(bytes), size));
+    }
+
+    bool flush() {
+        if (error_ == 0 && !buffer_.empty()) {
+            error_ = WriteAllTo(STDOUT_FILENO, buffer_.data(), buffer_.size());
+        }
+        buffer_.clear();
+        return error_ == 0;
+    }
+
+    // Flushes and closes standard output: a file system may report a
+    // failed write only then. Returns 0 or the errno of the first failure.
+    int finish() {
+        flush();
+        if (!closed_) {
+            closed_ = true;
+            if (::close(STDOUT_FILENO) != 0 && error_ == 0 && errno != EINTR) {
+                error_ = errno;
+            }
+        }
+        return error_;
+    }
+
+private:
+    std::string buffer_;
+    int error_ = 0;
+    bool closed_ = false;
+};
+
+StandardOutput& Out() {
+    static StandardOutput output;
+    return output;
+}
+
 // Writes `text` as UTF-8, a slice at a time: a listing can be tens of
 // megabytes, and a whole second copy of it would double the tool's memory.
 void Print(std::u16string_view text) {
@@ -105,7 +195,7 @@ void Print(std::u16string_view text) {
         if (take < text.size() && text[take - 1] >= 0xD800 && text[take - 1] <= 0xDBFF) {
             --take;  // keep a surrogate pair together
         }
-        std::cout << platform::TextToUtf8(text.substr(0, take));
+        Out().write(platform::TextToUtf8(text.substr(0, take)));
         text.remove_prefix(take);
     }
 }
@@ -263,14 +353,90 @@ void PrintListLine(const std::u16string& name, double date, int32_t size, const 
     std::snprintf(columns, sizeof columns, "%10u | %02u.%02u.%04d %02d:%02d:%02d | ", static_cast<uint32_t>(size),
                   static_cast<unsigned>(calendar.day()), static_cast<unsigned>(calendar.month()),
                   static_cast<int>(calendar.year()), time / 3600, time / 60 % 60, time % 60);
-    std::cout << columns;
+    Out().write(columns);
     Print(full);
-    std::cout << "\n";
+    Out().write("\n");
 }
 
+// The folder of private copies, while there is one: emptied and removed
+// by the signal handler as well, so that SIGINT, SIGTERM, SIGHUP and
+// SIGPIPE leave nothing behind. Only async-signal-safe calls touch it there.
+char g_scratchFolder[4096];
+
+#ifndef _WIN32
+void RemoveScratchFolder() noexcept {
+    if (g_scratchFolder[0] == '\0') {
+        return;
+    }
+    const int folder = ::open(g_scratchFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        // struct linux_dirent64, which glibc does not declare.
+        struct Entry {
+            uint64_t inode;
+            int64_t offset;
+            unsigned short length;
+            unsigned char type;
+            char name[1];
+        };
+        alignas(Entry) char entries[4096];
+        long got = 0;
+        while ((got = ::syscall(SYS_getdents64, folder, entries, sizeof entries)) > 0) {
+            for (long at = 0; at < got;) {
+                const auto* entry = reinterpret_cast<const Entry*>(entries + at);
+                if (std::strcmp(entry->name, ".") != 0 && std::strcmp(entry->name, "..") != 0) {
+                    ::unlinkat(folder, entry->name, 0);
+                }
+                at += entry->length;
+            }
+        }
+        ::close(folder);
+    }
+    ::rmdir(g_scratchFolder);
+    g_scratchFolder[0] = '\0';
+}
+
+extern "C" void EndOnSignal(int signal) {
+    RemoveScratchFolder();
+    ::raise(signal);  // its own disposition again (SA_RESETHAND): the conventional end
+}
+
+// Signals that end the process by default end it through EndOnSignal; one
+// the caller ignores (SIGPIPE, often) stays ignored.
+void CatchEndingSignals() {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        struct sigaction before {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_DFL) {
+            struct sigaction action {};
+            action.sa_handler = EndOnSignal;
+            action.sa_flags = SA_RESETHAND;
+            sigemptyset(&action.sa_mask);
+            ::sigaction(signal, &action, nullptr);
+        }
+    }
+}
+
+// A file without a name, gone with its descriptor however the process
+// ends: in the temporary folder, else in memory. -1 when none can be made.
+int UnnamedFile() {
+    const char* folder = std::getenv("TMPDIR");
+    const int fd = ::open(folder != nullptr && *folder != '\0' ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR);
+    return fd >= 0 ? fd : ::memfd_create("cabfile-cabinet", MFD_CLOEXEC);
+}
+#else
+void RemoveScratchFolder() noexcept {
+    std::error_code ignored;
+    std::filesystem::remove_all(g_scratchFolder, ignored);
+    g_scratchFolder[0] = '\0';
+}
+void CatchEndingSignals() {}
+int UnnamedFile() { return -1; }  // private copies are named here
+#endif
+
 // A folder of our own, readable by us alone, under the host's temporary
-// folder; removed with all it holds when the object goes. Empty path() and
-// the reason in error() when it could not be made.
+// folder; removed with all it holds when the object goes, or when a signal
+// ends the process. Empty path() and the reason in error() when it could
+// not be made.
 class TemporaryFolder {
 public:
     TemporaryFolder() {
@@ -280,17 +446,24 @@ public:
         for (int attempt = 0; !error_ && attempt < 100; ++attempt) {
             char name[32];
             std::snprintf(name, sizeof name, "cabfile.%08x", static_cast<unsigned>(random()));
-            // Nothing is written into it before its permissions are ours alone.
-            if (fs::create_directory(base / name, error_)) {
-                path_ = (base / name).string();
+            const std::string path = (base / name).string();
+            if (path.size() >= sizeof g_scratchFolder) {
+                error_ = std::make_error_code(std::errc::filename_too_long);
+                break;
+            }
+            // Known to the signal handler before it exists, and nothing is
+            // written into it before its permissions are ours alone.
+            std::memcpy(g_scratchFolder, path.c_str(), path.size() + 1);
+            if (fs::create_directory(path, error_)) {
+                path_ = path;
                 fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace, error_);
                 break;
             }
+            g_scratchFolder[0] = '\0';
         }
         if (error_ || path_.empty()) {
-            std::error_code ignored;
             if (!path_.empty()) {
-                fs::remove(path_, ignored);
+                RemoveScratchFolder();
             }
             path_.clear();
             if (!error_) {
@@ -299,9 +472,8 @@ public:
         }
     }
     ~TemporaryFolder() {
-        std::error_code ignored;
         if (!path_.empty()) {
-            std::filesystem::remove_all(path_, ignored);
+            RemoveScratchFolder();
         }
     }
     TemporaryFolder(const TemporaryFolder&) = delete;
@@ -324,28 +496,36 @@ std::string HostPathOf(const std::string& argument) {
     return platform::DosPathToHostPath(platform::TextToAnsi(platform::Utf8ToText(argument)), &error).value_or(argument);
 }
 
-// Copies `size` bytes at `offset` of `from` into the new file `to`.
-bool CopyStretch(std::istream& from, uint64_t offset, uint64_t size, const std::filesystem::path& to) {
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+// Copies `size` bytes at `offset` of `from` through `write`, which returns
+// 0 or an errno. Returns 0 or the errno of the failure.
+int CopyStretch(std::istream& from, uint64_t offset, uint64_t size,
+                const std::function<int(const char*, std::size_t)>& write) {
     from.clear();
     from.seekg(static_cast<std::streamoff>(offset));
     std::vector<char> buffer(1 << 20);
-    while (size > 0 && from && out) {
+    while (size > 0) {
         const auto take = static_cast<std::streamsize>(std::min<uint64_t>(size, buffer.size()));
         from.read(buffer.data(), take);
-        out.write(buffer.data(), from.gcount());
-        size -= static_cast<uint64_t>(from.gcount());
+        if (from.gcount() != take) {
+            return EIO;  // the file has shrunk since it was searched
+        }
+        if (const int error = write(buffer.data(), static_cast<std::size_t>(take)); error != 0) {
+            return error;
+        }
+        size -= static_cast<uint64_t>(take);
     }
-    return size == 0 && out.flush();
+    return 0;
 }
 
 // The cabinet a CabFile command reads. CabFile reads a cabinet file whole,
 // from its first byte; so when the file named holds its cabinet further in,
-// the command reads a private copy of just that cabinet, and of the later
-// parts of its set found beside it (each a cabinet, or holding one, under
-// the name the part before gives), removed when the command ends. A file
-// that is a cabinet, or holds none, is read as it is, and CabFile reports
-// on it as ever.
+// the command reads a private copy of just that cabinet: an unnamed file,
+// which nothing can leave behind. A cabinet whose set goes on is copied
+// with the later parts found beside it (each a cabinet, or holding one,
+// under the name the part before gives) into a private folder instead, for
+// CabFile to find them by name, removed when the command ends however it
+// ends. A file that is a cabinet, or holds none, is read as it is, and
+// CabFile reports on it as ever.
 class CabinetInput {
 public:
     explicit CabinetInput(const std::string& argument) : drivePath_(ToDrivePath(argument)) {
@@ -360,6 +540,18 @@ public:
         if (!file || error || !(place = cabfile_tool::LocateCabinet(file, size)) || place->offset == 0) {
             return;
         }
+        if (place->nextName.empty() && (copy_ = UnnamedFile()) >= 0) {
+            const int fd = copy_;
+            if (const int failed =
+                    CopyStretch(file, place->offset, place->size,
+                                [fd](const char* bytes, std::size_t count) { return WriteAllTo(fd, bytes, count); });
+                failed != 0) {
+                problem_ = "cannot copy the cabinet in '" + argument + "': " + std::strerror(failed);
+                return;
+            }
+            drivePath_ = ToDrivePath("/proc/self/fd/" + std::to_string(fd));
+            return;
+        }
         copies_.emplace();
         if (copies_->path().empty()) {
             problem_ = "cannot make a temporary folder: " + copies_->error().message();
@@ -370,8 +562,15 @@ public:
         // The parts of a set are 65,535 at most; a set that names itself
         // again stops at the copy already made.
         for (int part = 0; part < 65535; ++part) {
-            if (!CopyStretch(file, place->offset, place->size, copy)) {
-                problem_ = "cannot copy the cabinet in '" + argument + "' to " + copies_->path();
+            std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+            const int failed =
+                !out ? errno
+                     : CopyStretch(file, place->offset, place->size, [&out](const char* bytes, std::size_t count) {
+                           return out.write(bytes, static_cast<std::streamsize>(count)) ? 0 : EIO;
+                       });
+            if (failed != 0 || !out.flush()) {
+                problem_ = "cannot copy the cabinet in '" + argument + "' to " + copies_->path() + ": " +
+                           std::strerror(failed != 0 ? failed : EIO);
                 return;
             }
             const std::string next = place->nextName;
@@ -390,6 +589,13 @@ public:
             }
         }
     }
+    ~CabinetInput() {
+        if (copy_ >= 0) {
+            ::close(copy_);
+        }
+    }
+    CabinetInput(const CabinetInput&) = delete;
+    CabinetInput& operator=(const CabinetInput&) = delete;
 
     // The drive path to give CabFile, and the one its listing shows.
     const std::u16string& drivePath() const { return drivePath_; }
@@ -398,6 +604,7 @@ public:
 
 private:
     std::u16string drivePath_;
+    int copy_ = -1;  // the unnamed copy
     std::optional<TemporaryFolder> copies_;
     std::string problem_;
 };
@@ -415,12 +622,20 @@ int Test(const std::vector<std::string>& cabinets) {
     for (const std::string& cabinet : cabinets) {
         const cabfile_tool::CheckResult result = cabfile_tool::CheckCabinet(HostPathOf(cabinet));
         if (result.problem.empty()) {
-            std::cout << cabinet << ": " << result.entries << (result.entries == 1 ? " entry" : " entries")
-                      << " whole, every checksum right\n";
+            std::string line = cabinet + ": " + std::to_string(result.entries) +
+                               (result.entries == 1 ? " entry" : " entries") + " whole, ";
+            if (result.uncheckedBlocks == 0) {
+                line += "every checksum right\n";
+            } else {
+                // Nothing vouches for the bytes of a block stored without a checksum.
+                line += "every checksum stored right; " + std::to_string(result.uncheckedBlocks) +
+                        (result.uncheckedBlocks == 1 ? " data block carries" : " data blocks carry") + " no checksum\n";
+            }
+            Out().write(line);
             continue;
         }
         status = kExitRaised;
-        std::cout.flush();
+        Out().flush();
         std::cerr << "cabfile: " << cabinet << ": " << (result.entry.empty() ? "" : "entry '" + result.entry + "': ")
                   << result.problem << "\n";
     }
@@ -429,10 +644,12 @@ int Test(const std::vector<std::string>& cabinets) {
 }
 
 // The bytes of the entries named (full names, any case, '\' and '/' alike),
-// one after the other, on standard output. Every entry is extracted whole
-// into a temporary folder first, where a damaged one fails before a byte of
-// any reaches the output: standard output gets all of them or nothing.
+// one after the other, on standard output. Every entry is decoded whole
+// into an unnamed temporary file first, where a damaged one fails before a
+// byte of any reaches the output: standard output gets all of them or
+// nothing, and nothing is left behind however the command ends.
 int Cat(cabinet::CabFile& cab, const std::string& cabinet, const std::vector<std::string>& names) {
+#ifdef _WIN32
     TemporaryFolder scratch;
     if (scratch.path().empty()) {
         std::cerr << "cabfile: cannot make a temporary folder: " << scratch.error().message() << "\n";
@@ -454,15 +671,45 @@ int Cat(cabinet::CabFile& cab, const std::string& cabinet, const std::vector<std
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
         std::ifstream entry(scratch.path() + "/" + std::to_string(i), std::ios::binary);
-        if (entry.peek() != std::ifstream::traits_type::eof()) {
-            std::cout << entry.rdbuf();
+        std::vector<char> buffer(1 << 16);
+        while (entry.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || entry.gcount() > 0) {
+            if (!Out().write(std::string_view(buffer.data(), static_cast<std::size_t>(entry.gcount())))) {
+                return 0;  // the output's failure ends the command
+            }
         }
-        if (!entry || !std::cout.flush()) {
-            std::cerr << "cabfile: cannot write '" << names[i] << "' to standard output\n";
+        if (entry.bad()) {
+            std::cerr << "cabfile: cannot read back '" << names[i] << "'\n";
             return kExitRaised;
         }
     }
     return 0;
+#else
+    (void)cab;
+    std::vector<std::u16string> wanted;
+    for (const std::string& name : names) {
+        wanted.push_back(platform::Utf8ToText(name));
+        std::replace(wanted.back().begin(), wanted.back().end(), u'/', u'\\');
+    }
+    const cabfile_tool::CatResult result =
+        cabfile_tool::CatEntries(HostPathOf(cabinet), wanted,
+                                 [](const unsigned char* bytes, std::size_t size) { return Out().write(bytes, size); });
+    if (result.error != 0) {
+        // The number and words the cabinet service gives for it, as CabFile raises them.
+        const auto code = static_cast<int32_t>(result.error);
+        std::cerr << "cabfile: error " << code << " in CabFile: " << platform::TextToUtf8(cabinet::Win32ErrorText(code))
+                  << "\n";
+        return kExitRaised;
+    }
+    if (!result.problem.empty()) {
+        std::cerr << "cabfile: " << result.problem << "\n";
+        return kExitRaised;
+    }
+    if (result.missing) {
+        std::cerr << "cabfile: no entry named '" << names[*result.missing] << "' in " << cabinet << "\n";
+        return kExitRaised;
+    }
+    return 0;
+#endif
 }
 
 int Run(const std::vector<std::string>& args, const std::vector<std::string>& filters, bool quiet) {
@@ -494,16 +741,14 @@ int Run(const std::vector<std::string>& args, const std::vector<std::string>& fi
     auto cab = cabinet::CabFile::Create();
     cab->SetCabName(input.drivePath());
     if (command == "count") {
-        std::cout << cab->FileCount() << "\n";
+        Out().write(std::to_string(cab->FileCount()) + "\n");
     } else if (command == "xml" && operands == 1) {
         // Written as the walk goes, as cabextract -l is: holding the whole
         // document back cost a third more time. A walk fails after its
         // first entries only where a set runs on into a cabinet that is
         // missing or damaged; the status and the error then say so.
-        cabinet::WriteXmlListing(*cab, shownName, [](std::string_view slice) {
-            std::cout.write(slice.data(), static_cast<std::streamsize>(slice.size()));
-        });
-        std::cout << "\n";
+        cabinet::WriteXmlListing(*cab, shownName, [](std::string_view slice) { Out().write(slice); });
+        Out().write("\n");
     } else if (command == "xml") {
         std::u16string document = cab->GetXML(Argument(args, 2));
         if (input.drivePath() != shownName) {
@@ -516,11 +761,11 @@ int Run(const std::vector<std::string>& args, const std::vector<std::string>& fi
             }
         }
         Print(document);
-        std::cout << "\n";
+        Out().write("\n");
     } else if (command == "info") {
         cab->FileFound.Subscribe([](const std::u16string& name, double date, int32_t size, const std::u16string& path) {
             Print(path + name + u"\t" + platform::FormatGeneralDate(date) + u"\t");
-            std::cout << size << "\n";
+            Out().write(std::to_string(size) + "\n");
         });
         cab->GetInfo(Argument(args, 2));
     } else if (command == "list") {
@@ -546,6 +791,16 @@ int Run(const std::vector<std::string>& args, const std::vector<std::string>& fi
     return 0;
 }
 
+// Ends the command with `status`, or failing when anything written to
+// standard output was lost, which it then says.
+int Finish(int status) {
+    if (const int error = Out().finish(); error != 0) {
+        std::cerr << "cabfile: cannot write to standard output: " << std::strerror(error) << "\n";
+        return kExitRaised;
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -560,11 +815,11 @@ int main(int argc, char** argv) {
         } else if (arg == "--") {
             options = false;
         } else if (arg == "-h" || arg == "--help") {
-            std::cout << kUsage;
-            return 0;
+            Out().write(kUsage);
+            return Finish(0);
         } else if (arg == "--version") {
-            std::cout << "cabfile " VARNHOLT_VERSION "\n";
-            return 0;
+            Out().write("cabfile " VARNHOLT_VERSION "\n");
+            return Finish(0);
         } else if (arg == "-q" || arg == "--quiet") {
             quiet = true;
         } else if (arg == "-F" || arg == "--filter") {
@@ -581,12 +836,25 @@ int main(int argc, char** argv) {
     if (args.empty()) {
         return UsageError("no command given");
     }
+    CatchEndingSignals();
+#ifndef _WIN32
+    platform::OnSpillExhausted([] {
+        static bool said = false;
+        if (!said) {
+            said = true;
+            std::cerr << "cabfile: no room left to keep decoded data for entries out of the data's order "
+                         "(TMPDIR, the output's disk, "
+                      << platform::kSpillMemoryBound / (1 << 20) << " MB of memory); their folders are decoded again\n";
+        }
+    });
+#endif
     try {
-        return Run(args, filters, quiet);
+        return Finish(Run(args, filters, quiet));
     } catch (const platform::RaisedError& error) {
-        std::cout.flush();
+        Out().flush();
         std::cerr << "cabfile: error " << error.Number() << " in " << platform::TextToUtf8(error.Source()) << ": "
                   << platform::TextToUtf8(error.Description()) << "\n";
+        Finish(kExitRaised);
         return kExitRaised;
     }
 }

@@ -4,21 +4,26 @@
 #include "cabformat/cabinet_set.h"
 #include "cabformat/file_slice.h"
 #include "cabformat/layout.h"
+#include "platform/kernel.h"
 #include "platform/posix/engine_files.h"
 #include "platform/runtime.h"
 #include "tools/cabinet_search.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <new>
+#include <set>
 
 namespace cabfile_tool {
 
@@ -26,16 +31,21 @@ namespace {
 
 using cabformat::Errc;
 
-// What a failed check is told as.
+// What a failed walk is told as: in words for `test`, and as the Win32
+// code the cabinet service would give for it for `cat`.
 struct CheckFailure {
     std::string problem;
+    uint32_t code = platform::ERROR_INVALID_DATA;
 };
 
-// The cabinet in (or embedded in) the regular file `path`; throws CheckFailure.
+// The cabinet in (or embedded in) the regular file `path`, read in place;
+// throws CheckFailure.
 std::unique_ptr<cabformat::ByteSource> OpenCabinet(const std::filesystem::path& path) {
     platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));  // a pipe cannot block the open
     if (!fd.valid()) {
-        throw CheckFailure{"cannot open '" + path.string() + "': " + std::strerror(errno)};
+        const int error = errno;
+        throw CheckFailure{"cannot open '" + path.string() + "': " + std::strerror(error),
+                           platform::Win32FromErrno(error, platform::IoOperation::Open)};
     }
     struct stat info {};
     const bool regular = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
@@ -69,6 +79,16 @@ std::string Described(const cabformat::Error& error) {
     return "internal failure";
 }
 
+// The entry's full name as CabFile sees it: through the ANSI code page, as
+// the cabinet service hands it on.
+std::u16string EntryText(const cabformat::FileRecord& file) {
+    const std::string_view name = file.name;
+    if ((file.attribs & cabformat::layout::kAttribUtf8Name) == 0) {
+        return platform::AnsiToText(name);
+    }
+    return platform::AnsiToText(platform::TextToAnsi(platform::Utf8ToText(name)));
+}
+
 // The entry's name as `list` shows it: UTF-8, '/' between folders; and
 // control characters as '?', so that a damaged name cannot drive the
 // terminal the error is shown on.
@@ -89,32 +109,29 @@ public:
     void write(const unsigned char*, std::size_t) override {}
 };
 
-class Check final : public cabformat::SetHost {
+// One walk of a cabinet and the cabinets that continue its set, as the
+// cabinet service walks them, with nobody to ask for a cabinet not found.
+class Walk final : public cabformat::SetHost {
 public:
-    explicit Check(std::filesystem::path first) : folder_(first.parent_path()), set_(*this) {
+    explicit Walk(std::filesystem::path first) : folder_(first.parent_path()), set_(*this) {
         set_.openFirst(OpenCabinet(first), first.filename().string());
     }
 
-    void run(CheckResult& result) {
-        Discard discard;
+    // Calls `entry` for every record the walk offers, in cabinet order. A
+    // record that goes on an entry an earlier cabinet of the walk stands
+    // for is that entry's; any other is an entry of its own, the way the
+    // cabinet service offers them.
+    void run(const std::function<void(std::size_t index, const cabformat::FileRecord& file)>& entry) {
         set_.visitCabinets([&](std::size_t index) {
             for (const cabformat::FileRecord& file : set_.part(index).header.files) {
-                // A record that goes on an entry an earlier cabinet of the
-                // walk stands for is tested with that one; any other is an
-                // entry of its own, the way the cabinet service offers them.
-                if (!set_.offered(index, file)) {
-                    continue;
+                if (set_.offered(index, file)) {
+                    entry(index, file);
                 }
-                result.entry = Shown(file);
-                if (const cabformat::Error failed = set_.extract(index, file, discard); !failed.ok()) {
-                    throw CheckFailure{Described(failed)};
-                }
-                ++result.entries;
             }
-            result.entry.clear();
             return true;
         });
     }
+    cabformat::CabinetSet& set() { return set_; }
 
     std::unique_ptr<cabformat::ByteSource> nextCabinet(const cabformat::Cabinet& current, int attempt) override {
         if (attempt > 0) {
@@ -136,13 +153,155 @@ private:
     cabformat::CabinetSet set_;
 };
 
+// Data blocks of `file`'s folder that carry no checksum, unless the folder
+// is in `counted` already: read from the blocks' own records, a few bytes each.
+std::size_t UncheckedBlocks(cabformat::CabinetSet& set, std::size_t index, const cabformat::FileRecord& file,
+                            std::set<std::pair<std::size_t, std::size_t>>& counted) {
+    const std::optional<cabformat::FolderSpan> span = set.spanOf(index, file);
+    if (!span || !counted.emplace(span->firstPart, span->firstFolder).second) {
+        return 0;
+    }
+    std::size_t unchecked = 0;
+    for (const cabformat::DataSegment& segment : set.dataOf(*span).segments) {
+        uint64_t at = segment.dataOffset;
+        for (uint16_t block = 0; block < segment.blockCount; ++block) {
+            unsigned char record[cabformat::layout::kDataHeaderSize];
+            std::size_t got = 0;
+            if (cabformat::ReadAtLeast(*segment.source, at, record, sizeof record, sizeof record, got) != 0 ||
+                got < sizeof record) {
+                break;
+            }
+            unchecked += cabformat::layout::U32(record + cabformat::layout::kDataChecksum) == 0 ? 1 : 0;
+            at += sizeof record + segment.reserve + cabformat::layout::U16(record + cabformat::layout::kDataPackedSize);
+        }
+    }
+    return unchecked;
+}
+
+// An entry's bytes appended to the unnamed scratch file.
+class Keep final : public cabformat::EntrySink {
+public:
+    explicit Keep(int fd) : fd_(fd) {}
+    bool open() override { return true; }
+    void write(const unsigned char* bytes, std::size_t size) override {
+        if (error_ == 0) {
+            error_ = platform::WriteAll(fd_, bytes, size);
+        }
+    }
+    int error() const { return error_; }
+
+private:
+    int fd_;
+    int error_ = 0;
+};
+
+// An unnamed file for what `cat` keeps until it is whole: in the temporary
+// folder, else in memory. Nothing of it outlives the process, however it ends.
+platform::UniqueFd UnnamedScratchFile() {
+    const char* folder = std::getenv("TMPDIR");
+    platform::UniqueFd fd(::open(folder != nullptr && *folder != '\0' ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC,
+                                 S_IRUSR | S_IWUSR));
+    if (!fd.valid()) {
+        fd.reset(::memfd_create("cabfile-cat", MFD_CLOEXEC));
+    }
+    return fd;
+}
+
 }  // namespace
+
+CatResult CatEntries(const std::string& hostPath, const std::vector<std::u16string>& names,
+                     const std::function<bool(const unsigned char*, std::size_t)>& out) {
+    CatResult result;
+    try {
+        platform::UniqueFd scratch = UnnamedScratchFile();
+        if (!scratch.valid()) {
+            const int error = errno;
+            result.problem = std::string("cannot make a temporary file: ") + std::strerror(error);
+            return result;
+        }
+        // Where each name's entry lies in the scratch file: the later entry
+        // of a name the cabinet holds twice.
+        std::vector<std::optional<std::pair<uint64_t, uint64_t>>> kept(names.size());
+        uint64_t size = 0;
+        Walk walk(hostPath);
+        walk.run([&](std::size_t index, const cabformat::FileRecord& file) {
+            const std::u16string name = EntryText(file);
+            std::vector<std::size_t> matches;
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                if (platform::TextEqualsIgnoreCase(name, names[i])) {
+                    matches.push_back(i);
+                }
+            }
+            if (matches.empty()) {
+                return;
+            }
+            Keep keep(scratch.get());
+            if (const cabformat::Error failed = walk.set().extract(index, file, keep); !failed.ok()) {
+                throw CheckFailure{Described(failed), platform::Win32FromEngine(failed)};
+            }
+            if (keep.error() != 0) {
+                throw CheckFailure{
+                    std::string("cannot keep an entry until it is whole: ") + std::strerror(keep.error()), 0};
+            }
+            for (const std::size_t i : matches) {
+                kept[i] = std::pair(size, uint64_t{file.length});
+            }
+            size += file.length;
+        });
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (!kept[i]) {
+                result.missing = i;
+                return result;
+            }
+        }
+        std::vector<unsigned char> buffer(1 << 16);
+        for (const auto& place : kept) {
+            for (uint64_t at = place->first, end = place->first + place->second; at < end;) {
+                const auto take = static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), end - at));
+                const ssize_t read =
+                    platform::ReadAtLeast(scratch.get(), buffer.data(), take, take, static_cast<off_t>(at));
+                if (read != static_cast<ssize_t>(take)) {
+                    result.problem =
+                        std::string("cannot read back a kept entry: ") + std::strerror(read < 0 ? errno : EIO);
+                    return result;
+                }
+                if (!out(buffer.data(), take)) {
+                    return result;  // the output keeps its own failure
+                }
+                at += take;
+            }
+        }
+    } catch (const CheckFailure& failure) {
+        if (failure.code == 0) {
+            result.problem = failure.problem;
+        } else {
+            result.error = failure.code;
+        }
+    } catch (const cabformat::Failure& failure) {
+        result.error = platform::Win32FromEngine(failure.error);
+    } catch (const std::bad_alloc&) {
+        result.error = platform::ERROR_NOT_ENOUGH_MEMORY;
+    } catch (const std::filesystem::filesystem_error& error) {
+        result.problem = error.what();
+    }
+    return result;
+}
 
 CheckResult CheckCabinet(const std::string& hostPath) {
     CheckResult result;
     try {
-        Check check(hostPath);
-        check.run(result);
+        Walk walk(hostPath);
+        Discard discard;
+        std::set<std::pair<std::size_t, std::size_t>> counted;  // folders, by their first part and place there
+        walk.run([&](std::size_t index, const cabformat::FileRecord& file) {
+            result.entry = Shown(file);
+            if (const cabformat::Error failed = walk.set().extract(index, file, discard); !failed.ok()) {
+                throw CheckFailure{Described(failed)};
+            }
+            result.uncheckedBlocks += file.length != 0 ? UncheckedBlocks(walk.set(), index, file, counted) : 0;
+            ++result.entries;
+            result.entry.clear();
+        });
     } catch (const CheckFailure& failure) {
         result.problem = failure.problem;
     } catch (const cabformat::Failure& failure) {

@@ -4,14 +4,20 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace cabfile_tool {
 
 struct CheckResult {
     std::size_t entries = 0;  // entries decoded whole
-    std::string entry;        // the first damaged entry, as `list` shows names; "" when none was reached
-    std::string problem;      // what is wrong; "" when all is well
+    // Of the data blocks of their folders, those that carry no checksum.
+    std::size_t uncheckedBlocks = 0;
+    std::string entry;    // the first damaged entry, as `list` shows names; "" when none was reached
+    std::string problem;  // what is wrong; "" when all is well
 };
 
 // Tests the cabinet in the host file `hostPath` (or embedded in it). A walk
@@ -20,5 +26,19 @@ struct CheckResult {
 // (in any case; embedded in another file too); a walk from a later cabinet
 // tests that cabinet's entries, reading on only for those that continue.
 CheckResult CheckCabinet(const std::string& hostPath);
+
+struct CatResult {
+    uint32_t error = 0;                  // the Win32 code the cabinet service gives for the failure; 0: none
+    std::string problem;                 // a failure of the tool's own; "" when none
+    std::optional<std::size_t> missing;  // the first of the names that no entry has
+};
+
+// `cabfile cat`: the entries of the cabinet in (or embedded in) `hostPath`,
+// and of the cabinets that continue its set, whose full names equal
+// `names` (ignoring case), decoded in one walk into an unnamed temporary
+// file, then handed to `out` in the order named, once every one is whole.
+// A damaged or missing entry hands nothing on. `out` returns false to stop.
+CatResult CatEntries(const std::string& hostPath, const std::vector<std::u16string>& names,
+                     const std::function<bool(const unsigned char* bytes, std::size_t size)>& out);
 
 }  // namespace cabfile_tool

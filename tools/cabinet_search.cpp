@@ -21,44 +21,76 @@ constexpr uint16_t kKnownFlags = layout::kFlagPrevCabinet | layout::kFlagNextCab
 // The smallest file record: its fixed part, a one-byte name and the name's zero.
 constexpr uint64_t kSmallestFileRecord = layout::kFileSize + 2;
 
-// Up to `size` bytes at `offset`; fewer at the end of the file.
-std::vector<unsigned char> ReadAt(std::istream& file, uint64_t offset, std::size_t size) {
-    std::vector<unsigned char> bytes(size);
-    file.clear();
-    file.seekg(static_cast<std::streamoff>(offset));
-    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
-    bytes.resize(file ? size : static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
-    return bytes;
-}
+// The bytes of a file a window at a time, each window followed by as much
+// of the file as a header beginning in the window can need: every
+// candidate is judged in memory, in one pass over the file.
+class Windows {
+public:
+    // A header's fixed part, the reserve sizes, a header reserve of at most
+    // 64 KB, the four names of the cabinets beside it and the first folder
+    // record with its reserve.
+    static constexpr std::size_t kMargin = layout::kHeaderSize + layout::kReserveSizesSize + 0xFFFF +
+                                           4 * layout::kMaxStringSize + layout::kFolderSize + 0xFF;
+    static constexpr std::size_t kWindow = 1 << 20;
 
-// Reads a zero-ended string of at most kMaxStringSize bytes at `at`, moving
-// `at` past it; false when there is none.
-bool TakeString(const std::vector<unsigned char>& bytes, std::size_t& at, std::string* into) {
-    const std::size_t limit = std::min(bytes.size(), at + layout::kMaxStringSize);
-    const auto end = std::find(bytes.begin() + static_cast<std::ptrdiff_t>(std::min(at, bytes.size())),
-                               bytes.begin() + static_cast<std::ptrdiff_t>(limit), 0);
-    if (end == bytes.begin() + static_cast<std::ptrdiff_t>(limit)) {
+    Windows(std::istream& file, uint64_t fileSize) : file_(file), fileSize_(fileSize), bytes_(kWindow + kMargin) {}
+
+    // Loads the window at `base`; false when nothing could be read there.
+    bool load(uint64_t base) {
+        base_ = base;
+        const auto wanted =
+            static_cast<std::size_t>(std::min<uint64_t>(bytes_.size(), fileSize_ - std::min(base, fileSize_)));
+        file_.clear();
+        file_.seekg(static_cast<std::streamoff>(base));
+        file_.read(reinterpret_cast<char*>(bytes_.data()), static_cast<std::streamsize>(wanted));
+        size_ = static_cast<std::size_t>(std::max<std::streamsize>(file_.gcount(), 0));
+        return size_ > 0 || wanted == 0;
+    }
+    uint64_t base() const { return base_; }
+    // Bytes loaded from `base` on, and where a search for a header stops.
+    const unsigned char* data() const { return bytes_.data(); }
+    std::size_t size() const { return size_; }
+    std::size_t searchEnd() const { return std::min(size_, kWindow); }
+
+private:
+    std::istream& file_;
+    uint64_t fileSize_;
+    std::vector<unsigned char> bytes_;
+    uint64_t base_ = 0;
+    std::size_t size_ = 0;
+};
+
+// Reads a zero-ended string of at most kMaxStringSize bytes at `at` of the
+// first `size` bytes, moving `at` past it; false when there is none.
+bool TakeString(const unsigned char* bytes, std::size_t size, std::size_t& at, std::string* into) {
+    const std::size_t limit = std::min(size, at + layout::kMaxStringSize);
+    if (at >= limit) {
         return false;
     }
-    const auto length = static_cast<std::size_t>(end - bytes.begin()) - at;
+    const auto* end = static_cast<const unsigned char*>(std::memchr(bytes + at, 0, limit - at));
+    if (end == nullptr) {
+        return false;
+    }
+    const auto length = static_cast<std::size_t>(end - bytes) - at;
     if (into != nullptr) {
-        into->assign(reinterpret_cast<const char*>(bytes.data() + at), length);
+        into->assign(reinterpret_cast<const char*>(bytes + at), length);
     }
     at += length + 1;
     return true;
 }
 
 // The cabinet whose header is at `offset`, when its fields fit together and
-// fit the file: reserved fields zero, version 1.3, no unknown flag, the
-// cabinet inside the file, at least one folder and one file, whose records
-// fit between coffFiles and the cabinet's end, the folder records before
-// coffFiles, and the first folder's data inside the cabinet.
-std::optional<CabinetPlace> PlausibleAt(std::istream& file, uint64_t offset, uint64_t fileSize) {
-    const std::vector<unsigned char> fixed = ReadAt(file, offset, layout::kHeaderSize + layout::kReserveSizesSize);
-    if (fixed.size() < layout::kHeaderSize) {
+// fit a file of `fileSize` bytes: reserved fields zero, version 1.3, no
+// unknown flag, the cabinet inside the file, at least one folder and one
+// file, whose records fit between coffFiles and the cabinet's end, the
+// folder records before coffFiles, and the first folder's data inside the
+// cabinet. `h` holds the `available` bytes the file has from `offset` on, or
+// at least Windows::kMargin of them.
+std::optional<CabinetPlace> PlausibleAt(const unsigned char* h, std::size_t available, uint64_t offset,
+                                        uint64_t fileSize) {
+    if (available < layout::kHeaderSize) {
         return std::nullopt;
     }
-    const unsigned char* h = fixed.data();
     const uint32_t cabinetSize = layout::U32(h + layout::kHeaderCabinetSize);
     const uint32_t filesOffset = layout::U32(h + layout::kHeaderFilesOffset);
     const uint16_t folders = layout::U16(h + layout::kHeaderFolderCount);
@@ -75,28 +107,30 @@ std::optional<CabinetPlace> PlausibleAt(std::istream& file, uint64_t offset, uin
     std::size_t at = layout::kHeaderSize;
     std::size_t folderReserve = 0;
     if ((flags & layout::kFlagReservePresent) != 0) {
-        if (fixed.size() < at + layout::kReserveSizesSize) {
+        if (available < at + layout::kReserveSizesSize) {
             return std::nullopt;
         }
         folderReserve = h[at + layout::kReserveFolderBytes];
         at += layout::kReserveSizesSize + layout::U16(h + at + layout::kReserveHeaderBytes);
     }
+    // Of the records before coffFiles, the file holds this many.
     const uint64_t wanted = at + 4 * layout::kMaxStringSize + uint64_t{folders} * (layout::kFolderSize + folderReserve);
-    const std::vector<unsigned char> records =
-        ReadAt(file, offset, static_cast<std::size_t>(std::min<uint64_t>(filesOffset, wanted)));
+    const uint64_t records = std::min<uint64_t>({filesOffset, wanted, available});
+    const auto inMemory = static_cast<std::size_t>(std::min<uint64_t>(records, Windows::kMargin));
     CabinetPlace place{offset, cabinetSize, {}};
     if ((flags & layout::kFlagPrevCabinet) != 0 &&
-        (!TakeString(records, at, nullptr) || !TakeString(records, at, nullptr))) {
+        (!TakeString(h, inMemory, at, nullptr) || !TakeString(h, inMemory, at, nullptr))) {
         return std::nullopt;
     }
-    if ((flags & layout::kFlagNextCabinet) != 0 &&
-        (!TakeString(records, at, &place.nextName) || !TakeString(records, at, nullptr) || place.nextName.empty())) {
+    if ((flags & layout::kFlagNextCabinet) != 0 && (!TakeString(h, inMemory, at, &place.nextName) ||
+                                                    !TakeString(h, inMemory, at, nullptr) || place.nextName.empty())) {
         return std::nullopt;
     }
-    if (at + uint64_t{folders} * (layout::kFolderSize + folderReserve) > records.size()) {
+    if (at + uint64_t{folders} * (layout::kFolderSize + folderReserve) > records ||
+        at + layout::kFolderSize > inMemory) {
         return std::nullopt;
     }
-    const uint32_t firstData = layout::U32(records.data() + at + layout::kFolderDataOffset);
+    const uint32_t firstData = layout::U32(h + at + layout::kFolderDataOffset);
     if (firstData < layout::kHeaderSize || firstData >= cabinetSize) {
         return std::nullopt;
     }
@@ -106,36 +140,46 @@ std::optional<CabinetPlace> PlausibleAt(std::istream& file, uint64_t offset, uin
 }  // namespace
 
 std::optional<CabinetPlace> LocateCabinet(std::istream& file, uint64_t fileSize) {
-    const std::vector<unsigned char> start = ReadAt(file, 0, sizeof kSignature);
+    Windows windows(file, fileSize);
+    if (!windows.load(0)) {
+        return std::nullopt;
+    }
     const bool signature =
-        start.size() == sizeof kSignature && std::memcmp(start.data(), kSignature, sizeof kSignature) == 0;
+        windows.size() >= sizeof kSignature && std::memcmp(windows.data(), kSignature, sizeof kSignature) == 0;
     if (signature) {
-        if (std::optional<CabinetPlace> place = PlausibleAt(file, 0, fileSize)) {
+        if (std::optional<CabinetPlace> place = PlausibleAt(windows.data(), windows.size(), 0, fileSize)) {
             return place;
         }
         // A header that would be plausible in a longer file: a cabinet cut
         // short, which stays that rather than a search inside its data.
-        if (PlausibleAt(file, 0, UINT64_MAX)) {
+        if (PlausibleAt(windows.data(), windows.size(), 0, UINT64_MAX)) {
             return CabinetPlace{0, fileSize, {}};
         }
     }
-    // A window at a time, each overlapping the one before by the
-    // signature's length less one, so that none is missed across the seam.
-    constexpr std::size_t kWindow = 1 << 20;
-    for (uint64_t base = 0; base < fileSize; base += kWindow - (sizeof kSignature - 1)) {
-        const std::vector<unsigned char> window = ReadAt(file, base, kWindow);
-        if (window.size() < sizeof kSignature) {
+    // Windows that overlap by the signature's length less one, so that none
+    // is missed across the seam.
+    for (uint64_t base = 0; base < fileSize; base += Windows::kWindow - (sizeof kSignature - 1)) {
+        if (base != 0 && !windows.load(base)) {
             break;
         }
-        for (auto at = window.begin() + (base == 0 && signature ? 1 : 0);
-             (at = std::search(at, window.end(), std::begin(kSignature), std::end(kSignature))) != window.end(); ++at) {
-            if (std::optional<CabinetPlace> place =
-                    PlausibleAt(file, base + static_cast<uint64_t>(at - window.begin()), fileSize)) {
+        const unsigned char* bytes = windows.data();
+        const std::size_t end = windows.searchEnd();
+        for (std::size_t at = base == 0 && signature ? 1 : 0; at + sizeof kSignature <= windows.size() && at < end;
+             ++at) {
+            const auto* found = static_cast<const unsigned char*>(std::memchr(bytes + at, kSignature[0], end - at));
+            if (found == nullptr) {
+                break;
+            }
+            at = static_cast<std::size_t>(found - bytes);
+            if (at + sizeof kSignature > windows.size() || std::memcmp(found, kSignature, sizeof kSignature) != 0) {
+                continue;
+            }
+            if (std::optional<CabinetPlace> place = PlausibleAt(found, windows.size() - at, base + at, fileSize)) {
                 return place;
             }
         }
-        if (window.size() < kWindow) {
-            break;
+        if (windows.size() <= Windows::kWindow) {
+            break;  // the file ends in this window
         }
     }
     // Nothing plausible: a file that begins as a cabinet is a damaged one.

@@ -19,6 +19,7 @@ struct CabinetPlace {
 };
 
 // The first plausible cabinet in `file` (of `fileSize` bytes), or nothing.
+// One pass over the file, every candidate judged in memory.
 // A file that begins with the signature is that cabinet when its header
 // would be plausible in a file long enough (one cut short stays a damaged
 // cabinet rather than a search inside its data), and when nothing further

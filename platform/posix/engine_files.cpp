@@ -1,16 +1,24 @@
 // The host files the cabinet engine works through on Linux.
 #include "platform/posix/engine_files.h"
 
+#include "platform/kernel.h"
+
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
 namespace {
+
+// Not in kernel.h: the code Windows gives for a name component too long.
+constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 
 class SpillFile final : public cabformat::SpillStore {
 public:
@@ -36,19 +44,74 @@ private:
 
 }  // namespace
 
+// The Win32 code for a host errno value; never NO_ERROR.
+uint32_t Win32FromErrno(int error, IoOperation operation) {
+    switch (error) {
+        case ENOENT:
+            // Opening names an existing file; creating or renaming names a folder.
+            return operation == IoOperation::Open ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+        case ENOTDIR:
+        case ELOOP: return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR: return ERROR_ACCESS_DENIED;
+        case EROFS: return ERROR_WRITE_PROTECT;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG: return ERROR_DISK_FULL;
+        case EMFILE:
+        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+        case EBUSY:
+        case ETXTBSY: return ERROR_SHARING_VIOLATION;
+        case EINVAL:
+            // Opening something that is not a regular file (see OpenCabinet).
+            return operation == IoOperation::Open ? ERROR_INVALID_DATA : ERROR_INVALID_PARAMETER;
+        default: break;
+    }
+    switch (operation) {
+        case IoOperation::Open:
+        case IoOperation::Read: return ERROR_READ_FAULT;
+        case IoOperation::Write: return ERROR_WRITE_FAULT;
+        default: return ERROR_GEN_FAILURE;
+    }
+}
+
+// The Win32 code for the engine's failure; never NO_ERROR.
+uint32_t Win32FromEngine(const cabformat::Error& error) {
+    switch (error.code) {
+        case cabformat::Errc::Ok:
+        case cabformat::Errc::Internal: return ERROR_GEN_FAILURE;
+        case cabformat::Errc::Damaged:
+        case cabformat::Errc::Truncated:
+        case cabformat::Errc::Unsupported: return ERROR_INVALID_DATA;
+        case cabformat::Errc::Checksum: return ERROR_CRC;
+        case cabformat::Errc::ReadFailed: return Win32FromErrno(error.hostError, IoOperation::Read);
+        case cabformat::Errc::CabinetMissing: return ERROR_FILE_NOT_FOUND;
+        case cabformat::Errc::WriteFailed: return ERROR_WRITE_FAULT;
+        case cabformat::Errc::NoMemory: return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return ERROR_GEN_FAILURE;
+}
 int HostFile::readAt(uint64_t offset, unsigned char* into, std::size_t size, std::size_t& got) {
     const ssize_t read = ReadAtLeast(fd_.get(), into, 1, size, static_cast<off_t>(offset));
     got = read < 0 ? 0 : static_cast<std::size_t>(read);
     return read < 0 ? errno : 0;
 }
 
-std::unique_ptr<cabformat::SpillStore> MakeSpillFile() {
-    const char* folder = std::getenv("TMPDIR");
-    const std::string where = folder != nullptr && *folder != '\0' ? folder : "/tmp";
-    UniqueFd fd(::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR));
+namespace {
+
+// Bytes read back at a time when a spill moves to the next store.
+constexpr std::size_t kSpillMoveBuffer = 1 << 20;
+
+std::function<void()> g_spillExhausted;
+
+// An unnamed file in `folder`: O_TMPFILE, else a named one unlinked at once.
+std::unique_ptr<cabformat::SpillStore> SpillFileIn(const std::string& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (!fd.valid()) {
-        // A file system without O_TMPFILE: a named file, unlinked at once.
-        std::string name = JoinHostPath(where, "varnholt-spill-XXXXXX");
+        std::string name = JoinHostPath(folder, "varnholt-spill-XXXXXX");
         fd.reset(::mkostemp(name.data(), O_CLOEXEC));
         if (!fd.valid()) {
             return nullptr;
@@ -57,5 +120,106 @@ std::unique_ptr<cabformat::SpillStore> MakeSpillFile() {
     }
     return std::make_unique<SpillFile>(std::move(fd));
 }
+
+class SpillMemory final : public cabformat::SpillStore {
+public:
+    int append(const unsigned char* bytes, std::size_t size) override {
+        if (bytes_.size() + size > kSpillMemoryBound) {
+            return ENOSPC;
+        }
+        bytes_.insert(bytes_.end(), bytes, bytes + size);
+        return 0;
+    }
+    int readAt(uint64_t offset, unsigned char* into, std::size_t size) override {
+        if (offset + size > bytes_.size()) {
+            return EINVAL;
+        }
+        std::memcpy(into, bytes_.data() + offset, size);
+        return 0;
+    }
+
+private:
+    std::vector<unsigned char> bytes_;
+};
+
+// The stores tried in turn: when one cannot be made, or fills or fails, what
+// it holds moves to the next, and the walk never sees the change.
+class SpillChain final : public cabformat::SpillStore {
+public:
+    explicit SpillChain(std::vector<std::function<std::unique_ptr<cabformat::SpillStore>()>> makers)
+        : makers_(std::move(makers)) {}
+
+    int append(const unsigned char* bytes, std::size_t size) override {
+        int error = ENOSPC;
+        while (current_ || advance()) {
+            error = current_->append(bytes, size);
+            if (error == 0) {
+                size_ += size;
+                return 0;
+            }
+            if (!advance()) {
+                break;
+            }
+        }
+        if (!exhausted_) {
+            exhausted_ = true;
+            if (g_spillExhausted) {
+                g_spillExhausted();
+            }
+        }
+        return error;
+    }
+    int readAt(uint64_t offset, unsigned char* into, std::size_t size) override {
+        return current_ ? current_->readAt(offset, into, size) : EINVAL;
+    }
+
+private:
+    // Moves to the next store that can be made and takes what the current
+    // one holds; false when none is left.
+    bool advance() {
+        while (next_ < makers_.size()) {
+            std::unique_ptr<cabformat::SpillStore> store = makers_[next_++]();
+            if (store && (!current_ || move(*store))) {
+                current_ = std::move(store);
+                return true;
+            }
+        }
+        current_.reset();
+        return false;
+    }
+    bool move(cabformat::SpillStore& to) {
+        std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min<uint64_t>(size_, kSpillMoveBuffer)));
+        for (uint64_t at = 0; at < size_;) {
+            const auto take = static_cast<std::size_t>(std::min<uint64_t>(size_ - at, buffer.size()));
+            if (current_->readAt(at, buffer.data(), take) != 0 || to.append(buffer.data(), take) != 0) {
+                return false;
+            }
+            at += take;
+        }
+        return true;
+    }
+
+    std::vector<std::function<std::unique_ptr<cabformat::SpillStore>()>> makers_;
+    std::size_t next_ = 0;
+    std::unique_ptr<cabformat::SpillStore> current_;
+    uint64_t size_ = 0;
+    bool exhausted_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<cabformat::SpillStore> MakeSpillFile(const std::string& nearFolder) {
+    const char* folder = std::getenv("TMPDIR");
+    const std::string temporary = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+    std::vector<std::function<std::unique_ptr<cabformat::SpillStore>()>> makers;
+    makers.emplace_back([temporary] { return SpillFileIn(temporary); });
+    if (!nearFolder.empty()) {
+        makers.emplace_back([nearFolder] { return SpillFileIn(nearFolder); });
+    }
+    makers.emplace_back([] { return std::make_unique<SpillMemory>(); });
+    return std::make_unique<SpillChain>(std::move(makers));
+}
+
+void OnSpillExhausted(std::function<void()> notice) { g_spillExhausted = std::move(notice); }
 
 }  // namespace platform

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 
 namespace platform {
@@ -31,10 +33,31 @@ private:
     std::pair<uint64_t, uint64_t> identity_;
 };
 
-// Where the engine keeps decoded bytes a later entry needs: an unnamed file
-// in the temporary folder ($TMPDIR, else /tmp), gone with its descriptor,
-// so that neither a failure nor a kill leaves it behind. nullptr when none
-// can be made: the engine then decodes again instead.
-std::unique_ptr<cabformat::SpillStore> MakeSpillFile();
+// What the host was doing when it failed; the same errno means different
+// things for a read and a write (EIO) or an open and a create (ENOENT).
+enum class IoOperation { Open, Read, Create, Write, Rename };
+
+// The one table of the engine walks' failures as Win32 codes: for a host
+// errno value met in `operation`, and for the engine's own failure. Never
+// NO_ERROR.
+uint32_t Win32FromErrno(int error, IoOperation operation);
+uint32_t Win32FromEngine(const cabformat::Error& error);
+
+// Decoded bytes kept in memory at most, once no file can hold them.
+constexpr std::size_t kSpillMemoryBound = 256u << 20;
+
+// Where the engine keeps decoded bytes a later entry needs, so that records
+// out of the data's order never cost a folder decoded again: an unnamed file
+// in the temporary folder ($TMPDIR, else /tmp); where that cannot be made or
+// fills, one in `nearFolder` (the output's file system; "" for none); then
+// memory up to kSpillMemoryBound. What one holds moves on to the next. Only
+// past all three does a write fail, and the engine decode again; the notice
+// given to OnSpillExhausted is then called, once per store. Nothing of any
+// of them outlives its descriptor, however the process ends.
+std::unique_ptr<cabformat::SpillStore> MakeSpillFile(const std::string& nearFolder = "");
+
+// What a program that has somewhere to say it wants done when a spill store
+// gives up (see MakeSpillFile); nothing by default.
+void OnSpillExhausted(std::function<void()> notice);
 
 }  // namespace platform

@@ -43,8 +43,6 @@ using cabformat::FileRecord;
 
 constexpr int32_t kTrue = 1;
 constexpr int32_t kFalse = 0;
-// Not in kernel.h: the code Windows gives for a name component too long.
-constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 
 // Thrown here to end a walk with a Win32 code; caught at SetupIterateCabinetA.
 struct WalkFailure {
@@ -56,62 +54,6 @@ struct HandlerException {
     std::exception_ptr exception;
 };
 
-// ---- Win32 codes: the one table of this service's failures ----
-
-// What the host was doing when it failed; the same errno means different
-// things for a read and a write (EIO) or an open and a create (ENOENT).
-enum class IoOperation { Open, Read, Create, Write, Rename };
-
-// The Win32 code for a host errno value; never NO_ERROR.
-uint32_t Win32FromErrno(int error, IoOperation operation) {
-    switch (error) {
-        case ENOENT:
-            // Opening names an existing file; creating or renaming names a folder.
-            return operation == IoOperation::Open ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-        case ENOTDIR:
-        case ELOOP: return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EISDIR: return ERROR_ACCESS_DENIED;
-        case EROFS: return ERROR_WRITE_PROTECT;
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG: return ERROR_DISK_FULL;
-        case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-        case EBUSY:
-        case ETXTBSY: return ERROR_SHARING_VIOLATION;
-        case EINVAL:
-            // Opening something that is not a regular file (see OpenCabinet).
-            return operation == IoOperation::Open ? ERROR_INVALID_DATA : ERROR_INVALID_PARAMETER;
-        default: break;
-    }
-    switch (operation) {
-        case IoOperation::Open:
-        case IoOperation::Read: return ERROR_READ_FAULT;
-        case IoOperation::Write: return ERROR_WRITE_FAULT;
-        default: return ERROR_GEN_FAILURE;
-    }
-}
-
-// The Win32 code for the engine's failure; never NO_ERROR.
-uint32_t Win32FromEngine(const cabformat::Error& error) {
-    switch (error.code) {
-        case Errc::Ok:
-        case Errc::Internal: return ERROR_GEN_FAILURE;
-        case Errc::Damaged:
-        case Errc::Truncated:
-        case Errc::Unsupported: return ERROR_INVALID_DATA;
-        case Errc::Checksum: return ERROR_CRC;
-        case Errc::ReadFailed: return Win32FromErrno(error.hostError, IoOperation::Read);
-        case Errc::CabinetMissing: return ERROR_FILE_NOT_FOUND;
-        case Errc::WriteFailed: return ERROR_WRITE_FAULT;
-        case Errc::NoMemory: return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    return ERROR_GEN_FAILURE;
-}
 // ---- Host files ----
 
 // Opens a cabinet file for reading; throws WalkFailure. A folder is access
@@ -141,7 +83,7 @@ std::unique_ptr<HostFile> OpenCabinet(const std::string& hostPath) {
 // entry's data, written to until the first failure.
 class EntryOutput final : public cabformat::EntrySink {
 public:
-    explicit EntryOutput(const std::string& hostTarget) : output_(hostTarget) {}
+    explicit EntryOutput(const std::string& hostTarget) : hostTarget_(hostTarget), output_(hostTarget) {}
 
     bool open() override {
         createError_ = output_.create();
@@ -156,7 +98,7 @@ public:
     // The entry's result, given the engine's: 0 or a Win32 code.
     uint32_t finish(const cabformat::Error& extracted, const FileRecord& file) {
         if (createError_ != 0) {
-            return Win32FromErrno(createError_, IoOperation::Create);
+            return CreateFailure(createError_);
         }
         if (!extracted.ok()) {
             return Win32FromEngine(extracted);
@@ -173,6 +115,29 @@ public:
     }
 
 private:
+    // A folder on the way that does not exist is missing unless it was
+    // kept from being made: the handler's folder maker, like Windows, takes
+    // a folder it may not make for one that is there, and the system's
+    // refusal is then the reason to tell.
+    uint32_t CreateFailure(int error) const {
+        if (error == ENOENT) {
+            for (std::string folder = ParentFolder(hostTarget_);; folder = ParentFolder(folder)) {
+                struct stat info {};
+                if (::stat(folder.c_str(), &info) == 0) {
+                    if (S_ISDIR(info.st_mode) && ::access(folder.c_str(), W_OK | X_OK) != 0 && errno == EACCES) {
+                        return ERROR_ACCESS_DENIED;
+                    }
+                    break;
+                }
+                if (folder == "/" || folder == ".") {
+                    break;
+                }
+            }
+        }
+        return Win32FromErrno(error, IoOperation::Create);
+    }
+
+    std::string hostTarget_;
     SafeOutput output_;
     int createError_ = 0;
     int writeError_ = 0;
@@ -271,7 +236,9 @@ public:
         notify(SPFILENOTIFY_CABINETINFO, reinterpret_cast<uintptr_t>(&info), 0);  // the answer means nothing
     }
 
-    std::unique_ptr<cabformat::SpillStore> spillStore() override { return MakeSpillFile(); }
+    // Asked for while an entry is written: where $TMPDIR cannot hold the
+    // spill, the file system of that entry's folder is tried.
+    std::unique_ptr<cabformat::SpillStore> spillStore() override { return MakeSpillFile(ParentFolder(hostTarget_)); }
 
 private:
     uint32_t notify(uint32_t notification, uintptr_t param1, uintptr_t param2) {
@@ -341,6 +308,7 @@ private:
         if (!hostTarget) {
             return error != NO_ERROR ? error : ERROR_PATH_NOT_FOUND;
         }
+        hostTarget_ = *hostTarget;
         EntryOutput output(*hostTarget);
         const cabformat::Error extracted = set_.extract(index, file, output);
         return output.finish(extracted, file);
@@ -357,6 +325,7 @@ private:
     std::string candidateFolder_;
     std::set<std::pair<uint64_t, uint64_t>> seen_;
     std::string convertedName_;
+    std::string hostTarget_;  // of the entry written last
     cabformat::CabinetSet set_;
 };
 

@@ -198,6 +198,14 @@ TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
     std::string emptyHeader = "MSCF" + std::string(32, '\0');
     testsupport::SetField(emptyHeader, testsupport::kVersionAt, 0xFFFF, 2);
     testsupport::SetField(emptyHeader, testsupport::kCabinetSizeAt, 1000, 4);
+    // victim.txt marked as continued from a previous cabinet, into a next
+    // one, or both, in a cabinet that has neither.
+    auto marked = [](uint16_t folderIndex) {
+        std::string cabinet = testsupport::ThreeEntries(true, true);
+        testsupport::SetField(cabinet, cabinet.find("victim.txt") - 16 + testsupport::kFileFolderIndexAt, folderIndex,
+                              2);
+        return cabinet;
+    };
     struct Case {
         const char* what;
         std::string bytes;
@@ -221,6 +229,9 @@ TEST(CabinetEngine, DamagedCabinetsFailTheirEntriesWithTheFittingError) {
         {"a stored block whose cbUncomp is not its cbData", unpacksToMore, Errc::Damaged, true},
         {"two folders whose data begins at one offset", sharedData, Errc::Damaged, true},
         {"an empty header of an unknown version", emptyHeader, Errc::Damaged},
+        {"a record continued from a previous cabinet there is not", marked(0xFFFD), Errc::Damaged},
+        {"a record continued into a next cabinet there is not", marked(0xFFFE), Errc::Damaged},
+        {"a record continued from and into cabinets there are not", marked(0xFFFF), Errc::Damaged},
     };
     const std::map<std::string, std::string> contents = {
         {"good.txt", "good entry\n"}, {"victim.txt", std::string(3000, 'v')}, {"after.txt", "after\n"}};
@@ -320,7 +331,8 @@ TEST(CabinetEngine, AFolderGoesOnAfterASplitOrAWholeBlockAndNowhereElseSplits) {
         };
     };
     // A record of part 2 or 3 marked as continued though nothing before it
-    // stands for it: its data lies in its folder all the same.
+    // stands for it: its data lies in its folder all the same, unless the
+    // mark names a cabinet there is not.
     auto marked = [](std::size_t part, const std::string& name, uint16_t mark) {
         return [part, name, mark](std::vector<std::string>& cabinets) {
             std::string& cabinet = cabinets[part];
@@ -356,7 +368,11 @@ TEST(CabinetEngine, AFolderGoesOnAfterASplitOrAWholeBlockAndNowhereElseSplits) {
          true,
          marked(1, "sub\\C.txt", 0xFFFD),
          whole},
-        {"the last cabinet's own folder's entry marked 0xFFFF", {6000}, true, marked(1, "E.txt", 0xFFFF), whole},
+        {"the last cabinet's own folder's entry marked 0xFFFF, continued into no cabinet",
+         {6000},
+         true,
+         marked(1, "E.txt", 0xFFFF),
+         {Errc::Ok, Errc::Ok, Errc::Ok, Errc::Ok, Errc::Damaged}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """cabfile's statuses and streams, its progress line on a terminal, and
 what list, cat, test and extract --filter give on gcab cabinets, damaged
-ones too, and on a cabinet embedded in another file.
-usage: cabfile_command_line.py CABFILE   (exit 77: no gcab)"""
+ones too, and on a cabinet embedded in another file; output that cannot be
+written, and commands ended by a signal, which leave nothing behind.
+usage: cabfile_command_line.py CABFILE [CORPUS]   (exit 77: no gcab)"""
 import os
 import pty
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 
 def on_terminal(command):
@@ -25,6 +28,87 @@ def on_terminal(command):
         pass
     os.close(master)
     return process.wait(), process.stdout.read(), shown
+
+
+def without_checksums(cabinet):
+    """The cabinet's bytes with every data block's checksum 0: none stored.
+    Its first folder's blocks, for a cabinet without reserves."""
+    data = bytearray(cabinet)
+    at = int.from_bytes(data[36:40], "little")
+    for _ in range(int.from_bytes(data[40:42], "little")):
+        data[at:at + 4] = bytes(4)
+        at += 8 + int.from_bytes(data[at + 4:at + 6], "little")
+    return bytes(data)
+
+
+def output_failures(tool, work, cabinet, names):
+    """Every command that writes to standard output fails, saying so, when
+    the bytes cannot go: /dev/full, a pipe whose reader went after one byte
+    (SIGPIPE ignored: EPIPE; not ignored: the signal's own end), a full
+    disk. Nothing is left in TMPDIR."""
+    failures = []
+    scratch = tempfile.mkdtemp(dir=work)
+    env = dict(os.environ, TMPDIR=scratch)
+    commands = [["count", cabinet], ["list", cabinet], ["xml", cabinet], ["info", cabinet],
+                ["cat", cabinet, *names], ["test", cabinet]]
+    full = tempfile.mkdtemp(dir=work)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", full],
+                             capture_output=True).returncode == 0
+    try:
+        if mounted:  # a disk nearly full: 60 KB taken
+            with open(f"{full}/filler", "wb") as f:
+                f.write(bytes(60 * 1024))
+        for command in commands:
+            with open("/dev/full", "wb") as sink:
+                run = subprocess.run([tool, *command], stdout=sink, stderr=subprocess.PIPE, env=env)
+            if run.returncode != 1 or b"cannot write to standard output: No space left" not in run.stderr:
+                failures.append(f"{command} > /dev/full: {run.returncode}, {run.stderr!r}")
+            for ignored in (True, False):
+                handler = signal.SIG_IGN if ignored else signal.SIG_DFL
+                process = subprocess.Popen([tool, *command], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                           env=env, preexec_fn=lambda h=handler: signal.signal(signal.SIGPIPE, h))
+                first = process.stdout.read(1)
+                process.stdout.close()
+                error = process.stderr.read()
+                status = process.wait()
+                wanted = (1, b"Broken pipe") if ignored else (-signal.SIGPIPE, b"")
+                # A command whose output fits the pipe may end before its reader goes.
+                if first and status != 0 and (status, wanted[1] in error) != (wanted[0], True):
+                    failures.append(f"{command} | head -c1 (SIGPIPE {'ignored' if ignored else 'default'}): "
+                                    f"{status}, {error!r}")
+            if mounted:
+                with open(f"{full}/out", "wb") as sink:
+                    run = subprocess.run([tool, *command], stdout=sink, stderr=subprocess.PIPE, env=env)
+                os.remove(f"{full}/out")
+                if os.path.getsize(cabinet) > 8 * 1024 and command[0] in ("cat",) and run.returncode != 1:
+                    failures.append(f"{command} > a full disk: {run.returncode}, {run.stderr!r}")
+    finally:
+        if mounted:
+            subprocess.run(["umount", full])
+    if os.listdir(scratch):
+        failures.append(f"left behind in TMPDIR by failed writes: {os.listdir(scratch)}")
+    return failures
+
+
+def ended_by_signals(tool, work, cabinets):
+    """SIGINT, SIGTERM and SIGPIPE at a few moments of extract and cat, on
+    a cabinet and on one inside a program: TMPDIR holds nothing afterwards."""
+    failures = []
+    for cabinet, name in cabinets:
+        for command in (["-q", "extract", cabinet, f"{work}/killed"], ["cat", cabinet, name]):
+            for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGPIPE):
+                for moment in (0.01, 0.05, 0.2):
+                    scratch = tempfile.mkdtemp(dir=work)
+                    process = subprocess.Popen([tool, *command], stdout=subprocess.DEVNULL,
+                                               stderr=subprocess.DEVNULL, env=dict(os.environ, TMPDIR=scratch))
+                    time.sleep(moment)
+                    process.send_signal(sig)
+                    process.wait()
+                    if os.listdir(scratch):
+                        failures.append(f"{command} ended by {sig.name} after {moment} s left "
+                                        f"{os.listdir(scratch)}")
+                    shutil.rmtree(scratch)
+    return failures
 
 
 def main():
@@ -52,7 +136,9 @@ def main():
                        env=dict(os.environ, TZ="UTC"))
         with open(tree, "rb") as f:
             whole = f.read()
-        flipped, cut = f"{work}/flipped.cab", f"{work}/cut.cab"
+        flipped, cut, unsummed = f"{work}/flipped.cab", f"{work}/cut.cab", f"{work}/unsummed.cab"
+        with open(unsummed, "wb") as f:
+            f.write(without_checksums(whole))
         with open(flipped, "wb") as f:
             f.write(whole[:-2000] + bytes([whole[-2000] ^ 0xFF]) + whole[-1999:])
         with open(cut, "wb") as f:
@@ -95,6 +181,8 @@ def main():
             (["test", flipped, tree], 1, f"^{re.escape(tree)}: 5 entries",
              f"^cabfile: {re.escape(flipped)}: entry 'big.bin': checksum mismatch\n$"),
             (["test", cut], 1, "^$", "entry 'big.bin': the cabinet is cut short"),
+            (["test", unsummed], 0, f"^{re.escape(unsummed)}: 5 entries whole, every checksum stored right; "
+             "4 data blocks carry no checksum\n$", "^$"),
             (["test", f"{work}/missing.cab"], 1, "^$", "cannot open .*missing.cab"),
             (["test", no_cab], 1, "^$", "is not a cabinet and holds none"),
             (["test"], 2, "^$", "wrong number of arguments for 'test'"),
@@ -158,6 +246,18 @@ def main():
             if run.returncode != 0 or set(got) != set(wanted) or any(
                     open(path, "rb").read() != wanted[name] for name, path in got.items()):
                 failures.append(f"{arguments}: {run.returncode}, {sorted(got)}, {run.stderr!r}")
+        # Large enough for the writes and the signals to land mid-way.
+        os.makedirs(f"{work}/large")
+        with open(f"{work}/large/large.bin", "wb") as f:
+            f.write(os.urandom(6 << 20))
+        large = f"{work}/large.cab"
+        subprocess.run(["gcab", "-c", "-z", large, "large.bin"], cwd=f"{work}/large", check=True)
+        large_exe = f"{work}/large.exe"
+        with open(large_exe, "wb") as f:
+            f.write(false_headers + open(large, "rb").read())
+        failures += output_failures(tool, work, large, ["large.bin"])
+        failures += output_failures(tool, work, exe, ["big.bin", "a.txt"])
+        failures += ended_by_signals(tool, work, [(large, "large.bin"), (large_exe, "large.bin")])
         for failure in failures:
             print(failure)
         return 1 if failures else 0
