@@ -22,6 +22,7 @@
 #include "cabinet/xml.h"
 #include "cabinet/xml_listing.h"
 #include "platform/drives.h"
+#include "platform/kernel.h"
 #include "platform/runtime.h"
 #include "tools/cabinet_search.h"
 #ifndef _WIN32
@@ -918,6 +919,10 @@ private:
 #endif
 };
 
+// The name an entry whose own name the walk cannot write is written
+// under, in the output folder, until it is moved to its own.
+constexpr char16_t kStandInName[] = u".cabfile-entry.partial";
+
 // What an extraction is asked to do.
 struct ExtractJob {
     std::string cabinet;                 // as given, for what the tool says
@@ -937,8 +942,9 @@ struct ExtractJob {
 // entry said once. Returns the number of entries that failed, or -1 when
 // the cabinet itself could not be read.
 int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vector<Listed>& entries) {
-    enum class State : uint8_t { Waiting, Done, Failed };
+    enum class State : uint8_t { Waiting, Later, Done, Failed };
     std::vector<State> state(entries.size(), State::Waiting);
+    std::optional<std::size_t> only;  // the one entry a walk is for
     int failed = 0;
     const auto fail = [&](std::size_t at) {
         state[at] = State::Failed;
@@ -974,11 +980,11 @@ int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vect
     const auto before = cab.BeforeExtract.Subscribe([&](const std::u16string& fullName, bool& cancel) {
         passedOver();
         const std::size_t at = offered++;
-        cancel = at >= entries.size() || !job.taken[at] || state[at] != State::Waiting;
+        cancel = at >= entries.size() || !job.taken[at] || state[at] != State::Waiting || (only && at != *only);
         if (cancel) {
             return;
         }
-        if (job.caseFolded && job.outputName.empty()) {
+        if (job.caseFolded && job.outputName.empty() && !only) {
             const auto [first, added] = landed.emplace(platform::FoldTextCase(fullName), at);
             if (!added && entries[first->second].name != fullName) {
                 Say(job.cabinet, "'" + Shown(fullName) + "' and '" + Shown(entries[first->second].name) +
@@ -1041,28 +1047,53 @@ int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vect
             line->Advance(entries[at].size);
         }
     });
+    // Entries whose names the walk cannot write (a character the code page
+    // lacks or Windows forbids, a folder part it refuses, a path past 259
+    // bytes), where the tool names entries itself: each is written alone
+    // under a stand-in name afterwards and then moved to its own.
+    std::vector<std::size_t> renamedLater;
+    const auto underOwnName = [&](const platform::RaisedError& error) {
+        constexpr int32_t kIndexOutOfRange = 9;  // the target name does not fit the platform's buffer
+        return !job.hostNames.empty() && !only &&
+               (error.Number() == static_cast<int32_t>(platform::ERROR_INVALID_NAME) ||
+                error.Number() == kIndexOutOfRange);
+    };
     int result = 0;
     for (;;) {
         offered = 0;
         current.reset();
         try {
-            cab.Extract(u"", ToDrivePath(job.folderArgument), job.outputName);
+            cab.Extract(u"", ToDrivePath(job.folderArgument), only ? kStandInName : job.outputName);
             passedOver();
-            result = failed;
-            break;
         } catch (const platform::RaisedError& error) {
             if (!current) {
                 SayFailed(job.cabinet, u"", error);
                 result = -1;
                 break;
             }
+            if (underOwnName(error)) {
+                state[*current] = State::Later;
+                renamedLater.push_back(*current);
+                continue;
+            }
             SayFailed(job.cabinet, entries[*current].name, error);
             fail(*current);
-            if (!job.keepGoing) {
-                result = failed;
-                break;
+            if (job.keepGoing) {
+                continue;
             }
         }
+        if (!job.keepGoing && failed > 0) {
+            break;
+        }
+        if (renamedLater.empty()) {
+            break;
+        }
+        only = renamedLater.front();
+        renamedLater.erase(renamedLater.begin());
+        state[*only] = State::Waiting;
+    }
+    if (result == 0) {
+        result = failed;
     }
     cab.BeforeExtract.Unsubscribe(before);
     cab.AfterExtract.Unsubscribe(after);
