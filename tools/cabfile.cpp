@@ -669,6 +669,15 @@ int Test(const std::vector<std::string>& cabinets) {
                         (result.uncheckedBlocks == 1 ? " data block carries" : " data blocks carry") + " no checksum\n";
             }
             Out().write(line);
+            if (!result.begunEarlier.empty()) {
+                std::string names;
+                for (const std::string& name : result.begunEarlier) {
+                    names += (names.empty() ? "'" : ", '") + name + "'";
+                }
+                Out().flush();
+                std::cerr << "cabfile: " << cabinet << ": not tested, as they continue from " << result.earlierPart
+                          << ", the part before: " << names << "\n";
+            }
             continue;
         }
         status = kExitRaised;
@@ -1143,6 +1152,14 @@ int Cat(cabinet::CabFile& cab, const std::string& cabinet, const std::vector<Lis
     return 0;
 #else
     (void)cab;
+    const std::vector<cabfile_tool::StoredName> stored = cabfile_tool::StoredNames(HostPathOf(cabinet));
+    for (const std::size_t place : places) {
+        if (place < stored.size() && !stored[place].earlierPart.empty()) {
+            Say(cabinet, "'" + Shown(entries[place].name) + "' continues from " + stored[place].earlierPart +
+                             ", the part before; read it from the set's first part");
+            return kExitRaised;
+        }
+    }
     const cabfile_tool::CatResult result =
         cabfile_tool::CatEntries(HostPathOf(cabinet), places,
                                  [](const unsigned char* bytes, std::size_t size) { return Out().write(bytes, size); });
@@ -1252,6 +1269,19 @@ int ExtractCabinet(const std::string& cabinet, const std::string& folder, const 
             }
         }
     }
+    int begunEarlier = 0;
+#ifndef _WIN32
+    const std::vector<cabfile_tool::StoredName> stored = cabfile_tool::StoredNames(HostPathOf(cabinet));
+    for (std::size_t i = 0; i < entries.size() && i < stored.size(); ++i) {
+        if (job.taken[i] && !stored[i].earlierPart.empty()) {
+            // Its data begins in the part before, which a walk from here does not read.
+            Say(cabinet, "'" + Shown(entries[i].name) + "' continues from " + stored[i].earlierPart +
+                             ", the part before; extract it from the set's first part");
+            job.taken[i] = false;
+            ++begunEarlier;
+        }
+    }
+#endif
     if (!PrepareOutputFolder(folder, job.hostFolder)) {
         return kExitRaised;
     }
@@ -1262,7 +1292,6 @@ int ExtractCabinet(const std::string& cabinet, const std::string& folder, const 
     if (ownNames && outputName.empty()) {
         platform::LookUpNamesExactlyIn(job.hostFolder);
         job.caseFolded = false;
-        const std::vector<cabfile_tool::StoredName> stored = cabfile_tool::StoredNames(HostPathOf(cabinet));
         HostNames hostNames(options.lowercase, options.encoding);
         std::unordered_map<std::string, std::size_t> named;  // host name to the first entry taken under it
         for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -1288,7 +1317,8 @@ int ExtractCabinet(const std::string& cabinet, const std::string& folder, const 
     if (job.lines) {
         Out().write("Extracting cabinet: " + cabinet + "\n");
     }
-    const int failed = ExtractEntries(*cab, job, entries);
+    int failed = ExtractEntries(*cab, job, entries);
+    failed = failed < 0 ? failed : failed + begunEarlier;
     if (job.lines) {
         Out().write(failed == 0  ? "\nAll done, no errors.\n"
                     : failed < 0 ? "\nThe cabinet could not be read.\n"

@@ -293,8 +293,9 @@ std::vector<StoredName> StoredNames(const std::string& hostPath) {
     std::vector<StoredName> names;
     try {
         Walk walk(hostPath);
-        walk.run([&](std::size_t, const cabformat::FileRecord& file) {
-            names.push_back({std::string(file.name), (file.attribs & cabformat::layout::kAttribUtf8Name) != 0});
+        walk.run([&](std::size_t index, const cabformat::FileRecord& file) {
+            names.push_back({std::string(file.name), (file.attribs & cabformat::layout::kAttribUtf8Name) != 0,
+                             index == 0 && file.continuedFromPrev() ? walk.set().part(0).header.prevName : ""});
         });
     } catch (const CheckFailure&) {
     } catch (const cabformat::Failure&) {
@@ -311,6 +312,11 @@ CheckResult CheckCabinet(const std::string& hostPath) {
         Discard discard;
         std::set<std::pair<std::size_t, std::size_t>> counted;  // folders, by their first part and place there
         walk.run([&](std::size_t index, const cabformat::FileRecord& file) {
+            if (index == 0 && file.continuedFromPrev()) {
+                result.begunEarlier.push_back(Shown(file));
+                result.earlierPart = walk.set().part(0).header.prevName;
+                return;
+            }
             result.entry = Shown(file);
             if (const cabformat::Error failed = walk.set().extract(index, file, discard); !failed.ok()) {
                 throw CheckFailure{Described(failed)};

@@ -18,13 +18,18 @@ struct CheckResult {
     std::size_t uncheckedBlocks = 0;
     std::string entry;    // the first damaged entry, as `list` shows names; "" when none was reached
     std::string problem;  // what is wrong; "" when all is well
+    // Entries of a later part that begin in an earlier one, which a walk
+    // from this part cannot decode, and the part before, which holds their start.
+    std::vector<std::string> begunEarlier;
+    std::string earlierPart;
 };
 
 // Tests the cabinet in the host file `hostPath` (or embedded in it). A walk
 // from the first cabinet of a set goes through the whole set, each next
 // cabinet looked for beside the one before under the name its header gives
 // (in any case; embedded in another file too); a walk from a later cabinet
-// tests that cabinet's entries, reading on only for those that continue.
+// tests the entries that begin in that cabinet, reading on only for those
+// that continue, and names those that begin before it.
 CheckResult CheckCabinet(const std::string& hostPath);
 
 struct CatResult {
@@ -47,6 +52,9 @@ CatResult CatEntries(const std::string& hostPath, const std::vector<std::size_t>
 struct StoredName {
     std::string bytes;  // raw, '\' between folders
     bool utf8 = false;  // flagged as UTF-8; otherwise in a code page the cabinet does not say
+    // For an entry of the cabinet named that begins in an earlier part of
+    // its set: the name of the part before, as its header gives it; else "".
+    std::string earlierPart;
 };
 
 // The stored names of the entries a walk of the cabinet in (or embedded
