@@ -1290,7 +1290,12 @@ int ExtractCabinet(const std::string& cabinet, const std::string& folder, const 
     const bool ownNames = cabextractLine || options.lowercase || !options.encoding.empty();
 #ifndef _WIN32
     if (ownNames && outputName.empty()) {
-        platform::LookUpNamesExactlyIn(job.hostFolder);
+        const std::string dosFolder = platform::TextToAnsi(ToDrivePath(folder));
+        platform::LookUpNamesExactlyIn(dosFolder);
+        // The folder as the walk reaches it (through the drive's root), so
+        // that what it writes and where it is moved share one spelling.
+        uint32_t error = 0;
+        job.hostFolder = platform::DosPathToHostPath(dosFolder, &error).value_or(job.hostFolder);
         job.caseFolded = false;
         HostNames hostNames(options.lowercase, options.encoding);
         std::unordered_map<std::string, std::size_t> named;  // host name to the first entry taken under it

@@ -468,8 +468,8 @@ const std::string* ActualName(FolderListing& listing, const std::string& folder,
     return match == listing.actual->end() ? nullptr : &match->second;
 }
 
-// The host folder whose names are looked up exactly; empty for none. Set
-// once by a tool before its walks begin.
+// The host folder whose names are looked up exactly, as the drive path a
+// walk is given resolves; empty for none. Set by a tool before its walks.
 std::string exactFolder;
 
 bool InExactFolder(const std::string& folder) {
@@ -642,11 +642,13 @@ std::optional<std::string> ImpliedSystemDriveRoot() {
     return WinePrefix() + "/drive_c";
 }
 
-void LookUpNamesExactlyIn(std::string hostFolder) {
-    while (hostFolder.size() > 1 && hostFolder.back() == '/') {
-        hostFolder.pop_back();
+void LookUpNamesExactlyIn(std::string_view DosFolder) {
+    // As the walks will resolve paths below it, through the drive's root.
+    std::string host = DosFolder.empty() ? std::string() : Resolve(DosFolder).host;
+    while (host.size() > 1 && host.back() == '/') {
+        host.pop_back();
     }
-    exactFolder = std::move(hostFolder);
+    exactFolder = std::move(host);
 }
 
 std::string WinePrefix() {
