@@ -1647,6 +1647,8 @@ int main(int argc, char** argv) {
     if (!options.encoding.empty() && !HostNames(false, options.encoding).usable()) {
         return UsageError("-e: unknown encoding '" + options.encoding + "'");
     }
+    // Host paths and names in the locale's characters, as Wine reads them.
+    platform::FollowLocaleCodePage();
     CatchEndingSignals();
 #ifndef _WIN32
     platform::OnSpillExhausted([] {
