@@ -49,7 +49,8 @@ def stored_cabinet(folders, files, prev=None, next=None):
     names = b"".join(n.encode() + b"\0" + b"disk\0" for n in (prev, next) if n)
     flags = (1 if prev else 0) | (2 if next else 0)
     head = 36 + len(names)
-    records = b"".join(struct.pack("<IIHHHH", size, offset, folder, 0x5865, 0x6D85, 0x20) + name.encode() + b"\0"
+    records = b"".join(struct.pack("<IIHHHH", size, offset, folder, 0x5865, 0x6D85, 0x20) +
+                       (name if isinstance(name, bytes) else name.encode()) + b"\0"
                        for name, size, offset, folder in files)
     at = head + 8 * len(folders) + len(records)
     entries, data = b"", b""
@@ -191,6 +192,9 @@ def main():
         case = f"{work}/case.cab"
         subprocess.run(["gcab", "-c", case, "README", "readme"], cwd=f"{work}/case", check=True)
         write_set(work)
+        cp866 = "Привет\\Мир.txt".encode("cp866")  # stored without the UTF-8 flag
+        with open(f"{work}/cp866.cab", "wb") as f:
+            f.write(stored_cabinet([[b"cp866\n"]], [(cp866, 6, 0, 0)]))
         fifo = f"{work}/pipe.cab"  # nobody writes to it: reading it would wait for ever
         os.mkfifo(fifo)
         listed = "".join(f"{len(data):>10} | 05.03.2024 13:45:10 | {name}\n" for name, data in tree_files.items())
@@ -304,6 +308,8 @@ def main():
             (["-q", "-d"], f"{work}/set-1.cab", {"continued.bin": (bytes(range(256)) * 36)[:9000],
                                                  "whole.txt": b"whole\n"}),  # the whole set
             (["-q", "-d"], f"{work}/set-2.cab", {"whole.txt": b"whole\n"}),
+            (["-q", "-e", "CP866", "-d"], f"{work}/cp866.cab", {"Привет/Мир.txt": b"cp866\n"}),
+            (["-q", "-d"], f"{work}/cp866.cab", {os.fsdecode("Привет/Мир.txt".encode("cp866")): b"cp866\n"}),  # as stored
         ]
         for arguments, cabinet, wanted in trees:
             target = tempfile.mkdtemp(dir=work)
