@@ -97,7 +97,7 @@ constexpr char kUsage[] =
     "                       (cabextract's line always does)\n"
     "  -e, --encoding ENC   the code page of names not flagged as UTF-8 (iconv's names,\n"
     "                       such as CP932, CP866, KOI8-R); default: their bytes as stored\n"
-    "  -s, --single         accepted; the parts of a set are always found beside each other\n"
+    "  -s, --single         accepted, and said to change nothing\n"
     "  -h, --help           show this help and exit\n"
     "  -v, --version        show the version and exit\n"
     "NAME and PATTERN take \\ and / alike; a NAME or PATTERN that matches no entry is an\n"
@@ -1441,6 +1441,10 @@ int RunCabextractLine(const std::vector<std::string>& cabinets, const Options& o
     if (options.single) {
         std::cerr << "cabfile: -s: the later parts of a set are always looked for beside the part before, under "
                      "the name it gives; -s changes nothing\n";
+    }
+    if (options.keepGoing) {
+        std::cerr << "cabfile: -f: damaged entries are named and passed over, as always on this line; damaged "
+                     "headers are not salvaged\n";
     }
     if (options.test) {
         return Test(cabinets);

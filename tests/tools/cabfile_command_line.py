@@ -288,6 +288,7 @@ def main():
             (["-q", "-d", out, flipped, cab], 1, "^$",  # past the damaged entry, to the next cabinet
              f"^cabfile: {re.escape(flipped)}: 'big.bin': Data error \\(cyclic redundancy check\\) \\(23\\)\n$"),
             (["-qsd", out, cab], 0, "^$", "^cabfile: -s: .* -s changes nothing\n$"),
+            (["-qfd", out, cab], 0, "^$", "^cabfile: -f: .* damaged headers are not salvaged\n$"),
             (["-q", "-L", "-d", out, case], 0, "^$", "'README' and 'readme' are both readme; the later is kept"),
         ]
         failures = []
