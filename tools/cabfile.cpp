@@ -25,6 +25,7 @@
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 #include "tools/cabinet_search.h"
+#include "tools/entry_names.h"
 #ifndef _WIN32
 #include "platform/posix/engine_files.h"
 #include "tools/cabinet_check.h"
@@ -35,8 +36,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifndef _WIN32
-#include <iconv.h>
-#include <locale.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #endif
@@ -50,7 +49,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -64,6 +62,9 @@
 #include <vector>
 
 namespace {
+
+using cabfile_tool::HostNames;
+using cabfile_tool::Wildcard;
 
 constexpr int kExitRaised = 1;
 constexpr int kExitUsage = 2;
@@ -271,107 +272,6 @@ private:
     uint64_t bytes_ = 0;
     int width_ = 0;
     std::chrono::steady_clock::time_point shownAt_;
-};
-
-// Wildcards over a whole name, as cabextract -F takes them: '*' any run of
-// characters, folder separators included, '?' any one character, "[...]"
-// one of a class ("[a-c]", "[!ch]" or "[^ch]" for any other); letters in
-// any case, '\' and '/' alike. A '[' without its ']' stands for itself.
-class Wildcard {
-public:
-    explicit Wildcard(std::u16string_view pattern) {
-        const std::u16string text = Normal(pattern);
-        for (std::size_t at = 0; at < text.size(); ++at) {
-            Token token;
-            if (text[at] == u'*') {
-                token.kind = Token::Run;
-            } else if (text[at] == u'?') {
-                token.kind = Token::One;
-            } else if (const std::size_t end = ClassEnd(text, at); text[at] == u'[' && end != std::u16string::npos) {
-                token.kind = Token::Class;
-                std::size_t from = at + 1;
-                if (text[from] == u'!' || text[from] == u'^') {
-                    token.negated = true;
-                    ++from;
-                }
-                for (std::size_t i = from; i < end; ++i) {
-                    if (i + 2 < end && text[i + 1] == u'-') {
-                        token.ranges.emplace_back(text[i], text[i + 2]);
-                        i += 2;
-                    } else {
-                        token.ranges.emplace_back(text[i], text[i]);
-                    }
-                }
-                at = end;
-            } else {
-                token.ranges.emplace_back(text[at], text[at]);
-            }
-            tokens_.push_back(std::move(token));
-        }
-        plain_ = pattern.find_first_of(u"*?[") == std::u16string_view::npos;
-    }
-
-    // True when the pattern holds no wildcard: it then names one name.
-    bool plain() const { return plain_; }
-
-    bool Matches(std::u16string_view name) const {
-        const std::u16string text = Normal(name);
-        // Greedy, going back only to the latest '*': linear for the usual
-        // patterns, never worse than pattern times name.
-        std::size_t p = 0, t = 0, star = std::u16string::npos, resume = 0;
-        while (t < text.size()) {
-            if (p < tokens_.size() && tokens_[p].kind != Token::Run && tokens_[p].takes(text[t])) {
-                ++p, ++t;
-            } else if (p < tokens_.size() && tokens_[p].kind == Token::Run) {
-                star = p++;
-                resume = t;
-            } else if (star != std::u16string::npos) {
-                p = star + 1;
-                t = ++resume;
-            } else {
-                return false;
-            }
-        }
-        while (p < tokens_.size() && tokens_[p].kind == Token::Run) {
-            ++p;
-        }
-        return p == tokens_.size();
-    }
-
-private:
-    struct Token {
-        enum Kind { Run, One, Class } kind = Class;  // a literal is a class of one
-        bool negated = false;
-        std::vector<std::pair<char16_t, char16_t>> ranges;
-
-        bool takes(char16_t c) const {
-            if (kind == One) {
-                return true;
-            }
-            const bool in = std::any_of(ranges.begin(), ranges.end(),
-                                        [c](const auto& range) { return range.first <= c && c <= range.second; });
-            return in != negated;
-        }
-    };
-
-    // Where the class that opens at `at` ends (its ']'); npos when it does
-    // not. A ']' first in the class (after any '!' or '^') is one of it.
-    static std::size_t ClassEnd(const std::u16string& text, std::size_t at) {
-        std::size_t from = at + 1;
-        if (from < text.size() && (text[from] == u'!' || text[from] == u'^')) {
-            ++from;
-        }
-        return from < text.size() ? text.find(u']', from + 1) : std::u16string::npos;
-    }
-
-    static std::u16string Normal(std::u16string_view text) {
-        std::u16string folded = platform::FoldTextCase(text);
-        std::replace(folded.begin(), folded.end(), u'/', u'\\');
-        return folded;
-    }
-
-    std::vector<Token> tokens_;
-    bool plain_ = false;
 };
 
 // One entry a line, as cabextract -l shows them: the size, the stored date
@@ -800,133 +700,6 @@ bool PrepareOutputFolder(const std::string& argument, std::string& host) {
 #endif
     return true;
 }
-
-// How the cabextract line names an entry on the host, as cabextract does:
-// a name flagged as UTF-8 as it is (invalid sequences as U+FFFD), any other
-// as its stored bytes, or converted from the code page -e names; folders
-// between '/' ('\' in the cabinet), empty and "." parts dropped, ".." as
-// "xx", so that nothing lands outside the output folder; in lower case
-// with -L.
-class HostNames {
-public:
-    HostNames(bool lowercase, const std::string& encoding) : lowercase_(lowercase), encoding_(encoding) {
-#ifndef _WIN32
-        if (!encoding.empty()) {
-            convert_ = ::iconv_open("UTF-8", encoding.c_str());
-        }
-        if (lowercase) {
-            locale_ = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-        }
-#endif
-    }
-    ~HostNames() {
-#ifndef _WIN32
-        if (convert_ != reinterpret_cast<iconv_t>(-1)) {
-            ::iconv_close(convert_);
-        }
-        if (locale_ != nullptr) {
-            ::freelocale(locale_);
-        }
-#endif
-    }
-    HostNames(const HostNames&) = delete;
-    HostNames& operator=(const HostNames&) = delete;
-
-    // False when -e names a code page the system does not know.
-    bool usable() const {
-#ifndef _WIN32
-        return encoding_.empty() || convert_ != reinterpret_cast<iconv_t>(-1);
-#else
-        return encoding_.empty();
-#endif
-    }
-
-    // The path, relative to the output folder, for an entry stored as
-    // `bytes`; `converted` false when -e could not convert them.
-    std::string Of(const std::string& bytes, bool utf8, bool& converted) {
-        converted = true;
-        std::string name = utf8 ? platform::TextToUtf8(platform::Utf8ToText(bytes)) : bytes;
-#ifndef _WIN32
-        if (!utf8 && convert_ != reinterpret_cast<iconv_t>(-1)) {
-            converted = Convert(bytes, name);
-        }
-#endif
-        std::replace(name.begin(), name.end(), '\\', '/');
-        std::string path;
-        std::size_t from = 0;
-        while (from <= name.size()) {
-            const std::size_t end = std::min(name.find('/', from), name.size());
-            const std::string part = name.substr(from, end - from);
-            if (!part.empty() && part != ".") {
-                path += (path.empty() ? "" : "/") + (part == ".." ? std::string("xx") : part);
-            }
-            from = end + 1;
-        }
-        if (path.empty()) {
-            path = "x";
-        }
-        return lowercase_ ? Lowered(path) : path;
-    }
-
-private:
-#ifndef _WIN32
-    bool Convert(const std::string& bytes, std::string& name) {
-        ::iconv(convert_, nullptr, nullptr, nullptr, nullptr);
-        std::string out(bytes.size() * 4 + 16, '\0');
-        char* in = const_cast<char*>(bytes.data());
-        std::size_t inLeft = bytes.size();
-        char* to = out.data();
-        std::size_t outLeft = out.size();
-        if (::iconv(convert_, &in, &inLeft, &to, &outLeft) == static_cast<std::size_t>(-1)) {
-            return false;
-        }
-        out.resize(out.size() - outLeft);
-        name = std::move(out);
-        return true;
-    }
-#endif
-
-    // Every letter in lower case: by code point when the name is UTF-8
-    // (as it is once converted), else by ASCII letter.
-    std::string Lowered(const std::string& name) const {
-        const std::u16string text = platform::Utf8ToText(name);
-        if (platform::TextToUtf8(text) != name) {
-            std::string lowered = name;
-            for (char& c : lowered) {
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            }
-            return lowered;
-        }
-        std::u16string lowered;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            char32_t c = text[i];
-            const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size();
-            if (pair) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-                ++i;
-            }
-#ifndef _WIN32
-            if (locale_ != nullptr) {
-                c = static_cast<char32_t>(::towlower_l(static_cast<wint_t>(c), locale_));
-            }
-#endif
-            if (c >= 0x10000) {
-                lowered += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-                lowered += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-            } else {
-                lowered += static_cast<char16_t>(c);
-            }
-        }
-        return platform::TextToUtf8(lowered);
-    }
-
-    bool lowercase_;
-    std::string encoding_;
-#ifndef _WIN32
-    iconv_t convert_ = reinterpret_cast<iconv_t>(-1);
-    locale_t locale_ = nullptr;
-#endif
-};
 
 // The name an entry whose own name the walk cannot write is written
 // under, in the output folder, until it is moved to its own.
