@@ -302,6 +302,18 @@ def main():
                 failures.append(f"{arguments}: {run.returncode}, {run.stdout!r}, {run.stderr!r}")
         if os.listdir(scratch):
             failures.append(f"left behind in TMPDIR: {os.listdir(scratch)}")
+        # A folder we may not write in, as a user who may not (root may write anywhere).
+        if os.geteuid() == 0 and shutil.which("setpriv"):
+            locked = f"{work}/locked"
+            os.makedirs(locked)
+            os.chmod(locked, 0o555)
+            os.chmod(work, 0o755)
+            for arguments in (["-q", "extract", cab, locked], ["-q", "-d", f"{locked}/sub", cab]):
+                run = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", tool, *arguments],
+                                     capture_output=True, text=True, env=dict(os.environ, HOME=work))
+                if run.returncode != 1 or not re.fullmatch(r"cabfile: .*locked(/sub)?: Access is denied \(5\)\n",
+                                                           run.stderr):
+                    failures.append(f"{arguments} as nobody: {run.returncode}, {run.stderr!r}")
         trees = [  # the command line up to the output folder, then the cabinet; the tree it gives
             (["-q", "-d"], case, {"README": b"upper\n", "readme": b"lower\n"}),  # names that differ in case: both
             (["-qLd"], case, {"readme": b"lower\n"}),  # one name in lower case: the later, as cabextract
