@@ -771,7 +771,7 @@ int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vect
             if (!added && entries[first->second].name != fullName) {
                 Say(job.cabinet, "'" + Shown(fullName) + "' and '" + Shown(entries[first->second].name) +
                                      "' differ only in case and would be one file in " + job.folderArgument +
-                                     "; the first is kept (-L or cabextract's command line keeps both)");
+                                     "; the first is kept (cabextract's command line writes both)");
                 cancel = true;
                 fail(at);
                 return;
