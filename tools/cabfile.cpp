@@ -1258,11 +1258,10 @@ int RunCabextractLine(const std::vector<std::string>& cabinets, const Options& o
                 status = Cat(*cab, cabinet, entries, places) != 0 ? kExitRaised : status;
                 continue;
             }
-            if (!options.quiet) {
-                Out().write("Viewing cabinet: " + cabinet +
-                            "\n File size | Date       Time     | Name\n"
-                            "-----------+---------------------+-------------\n");
-            }
+            // As cabextract: -q leaves out the cabinet's name and the last line, not the heading.
+            Out().write((options.quiet ? "" : "Viewing cabinet: " + cabinet + "\n") +
+                        " File size | Date       Time     | Name\n"
+                        "-----------+---------------------+-------------\n");
             std::size_t offered = 0;
             std::size_t next = 0;
             cab->FileFound.Subscribe(

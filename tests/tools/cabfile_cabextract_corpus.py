@@ -116,6 +116,18 @@ def main():
             difference = compare(cabfile, arguments, os.path.join(corpus, cabinet), work, env)
             if difference:
                 failures.append(f"{arguments} {cabinet}: {difference}")
+        # What each prints: -p the entries' bytes, -l the listing, status and all.
+        # (cabextract -l also says where a set goes on, which cabfile does not.)
+        printed = [(["-q", "-p"], "mixed.cab"), (["-q", "-p"], "dir.cab"), (["-q", "-p"], "split-1.cab"),
+                   (["-p", "-F", "*.c"], "dir.cab"), (["-l"], "mixed.cab"), (["-q", "-l", "-F", "*/*"], "dir.cab"),
+                   (["-l", "-F", "q*"], "mixed.cab")]
+        for arguments, cabinet in printed:
+            path = os.path.join(corpus, "cabextract-cabs", cabinet)
+            theirs = subprocess.run(["cabextract", *arguments, path], capture_output=True, env=env)
+            ours = subprocess.run([cabfile, *arguments, path], capture_output=True, env=env)
+            if theirs.stdout != ours.stdout or (theirs.returncode == 0) != (ours.returncode == 0):
+                failures.append(f"{arguments} {cabinet}: {ours.returncode} {ours.stdout[:200]!r}, "
+                                f"cabextract {theirs.returncode} {theirs.stdout[:200]!r}")
         script = os.path.join(HERE, "extract_like_winetricks.sh")
         trees = []
         for tool in ("cabextract", cabfile):

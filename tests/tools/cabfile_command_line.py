@@ -281,7 +281,8 @@ def main():
              f"  extracting {re.escape(work)}/lines/sub/b.txt\n\nAll done, no errors.\n$", "^$"),
             (["-l", tree], 0, f"^Viewing cabinet: {re.escape(tree)}\n File size \\| Date       Time     \\| Name\n"
              f"-----------\\+---------------------\\+-------------\n{re.escape(listed)}\nAll done, no errors.\n$", "^$"),
-            (["-ql", "-F", "*.md", tree], 0, "^ +6 \\| 05.03.2024 13:45:10 \\| sub/deep/notes.md\n$", "^$"),
+            (["-ql", "-F", "*.md", tree], 0, "^ File size .*\n-+\\+.*\n +6 \\| 05.03.2024 13:45:10 \\| sub/deep/notes.md\n$",
+             "^$"),
             (["-p", "-F", "*.md", tree, "-F", "a.*"], 0, "^alpha\nnotes\n$", "^$"),
             (["-t", tree], 0, "5 entries whole", "^$"),
             (["-q", "-d", out, "-F", "*.none", tree], 1, "^$", "^cabfile: no entry matches '\\*.none'\n$"),
