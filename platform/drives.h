@@ -27,4 +27,12 @@ std::string HostPathToDosPath(std::string_view HostPath);
 // The Wine prefix in use: $WINEPREFIX, else $HOME/.wine.
 std::string WinePrefix();
 
+// Names inside the folder the drive path `DosFolder` names (in the ANSI
+// code page; empty for none, the default) are looked up exactly as given,
+// not ignoring case: there, "README" and "readme" are two files, as a Linux
+// program expects of a folder of its own. Every other path keeps Wine's
+// look-up, so the installer's walk into the prefix and the search for the
+// next cabinet of a set go on finding names in another case.
+void LookUpNamesExactlyIn(std::string_view DosFolder);
+
 }  // namespace platform

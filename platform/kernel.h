@@ -81,6 +81,15 @@ void RtlMoveMemory(void* Destination, const void* Source, std::size_t Length);
 // Windows build accepts every page the system knows.
 constexpr uint32_t CP_ACP = 0;
 
+// Makes the ANSI code page follow the locale, as Wine takes it from the
+// Unix one: UTF-8 when the locale of the environment (LC_ALL, LC_CTYPE,
+// LANG) is a UTF-8 one, so that host paths and UTF-8 names go through the
+// 8-bit calls whole; Windows-1252 otherwise. Until a program calls it the
+// page is Windows-1252, the installer's for its CD, and the installer never
+// does. Returns the page now in use: 65001 (UTF-8) or 1252; on Windows the
+// system's, unchanged.
+uint32_t FollowLocaleCodePage();
+
 // Both conversions follow the platform's contract: a length of -1 means
 // "zero-terminated, terminator included"; an output size of 0 asks for the
 // size needed; the result is the number of units written (or needed), 0 on

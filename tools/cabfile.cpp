@@ -1,29 +1,32 @@
 // cabfile: a command-line front end over CabFile, for scripts, benchmarks
-// and checks. Every result and every error comes from CabFile itself.
+// and checks, that also reads cabextract's command line.
 //
-//   cabfile [-q] count CAB
-//   cabfile [-q] xml CAB [NAME]
-//   cabfile [-q] info CAB [NAME]
-//   cabfile [-q] list CAB
-//   cabfile [-q] cat CAB NAME...
-//   cabfile [-q] test CAB...
-//   cabfile [-q] extract CAB OUTDIR [NAME [OUTNAME]]
-//   cabfile [-q] extract --filter GLOB... CAB OUTDIR
+//   cabfile [OPTIONS] count|list CAB
+//   cabfile [OPTIONS] xml|info CAB [NAME]
+//   cabfile [OPTIONS] cat CAB [PATTERN...]
+//   cabfile [OPTIONS] test CAB...
+//   cabfile [OPTIONS] extract CAB OUTDIR [NAME [OUTNAME]]
+//   cabfile [-d DIR] [-F PATTERN]... [-lptqLfs] [-e ENCODING] CAB...   (as cabextract)
 //   cabfile --help | --version
 //
-// CAB and OUTDIR are drive paths ("D:\Install\Game1.cab") or host paths,
-// which are turned into their drive form first. A CAB that is not itself a
-// cabinet but holds one (a self-extracting program) is read at the first
-// plausible cabinet header in it. Exit status: 0 done, 1 a raised error (or
-// an entry `cat` does not find, or a damaged cabinet `test` finds), 2 a
-// wrong command line, 3 `test` asked of a build without the engine.
+// A line whose first operand is one of the commands, with no option only
+// cabextract's line has (-d, -l, -p, -t, -s), is ours; any other is read as
+// cabextract reads it. CAB and OUTDIR are drive paths ("D:\Install\x.cab")
+// or host paths, turned into their drive form first. A CAB that is not
+// itself a cabinet but holds one (a self-extracting program) is read at the
+// first plausible cabinet header in it. Exit status: 0 done, 1 a failure
+// (each said on standard error with the cabinet, the entry and the system's
+// words and number), 2 a wrong command line, 3 `test` asked of a build
+// without the engine.
 #include "cabinet/cab_file.h"
 #include "cabinet/errors.h"
 #include "cabinet/xml.h"
 #include "cabinet/xml_listing.h"
 #include "platform/drives.h"
+#include "platform/kernel.h"
 #include "platform/runtime.h"
 #include "tools/cabinet_search.h"
+#include "tools/entry_names.h"
 #ifndef _WIN32
 #include "platform/posix/engine_files.h"
 #include "tools/cabinet_check.h"
@@ -51,51 +54,69 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace {
+
+using cabfile_tool::HostNames;
+using cabfile_tool::Wildcard;
 
 constexpr int kExitRaised = 1;
 constexpr int kExitUsage = 2;
 
 constexpr char kUsage[] =
-    "usage: cabfile [-q] count CAB\n"
-    "       cabfile [-q] xml CAB [NAME]\n"
-    "       cabfile [-q] info CAB [NAME]\n"
-    "       cabfile [-q] list CAB\n"
-    "       cabfile [-q] cat CAB NAME...\n"
+    "usage: cabfile [OPTIONS] COMMAND CAB [ARGUMENTS]\n"
+    "       cabfile [-d DIR] [-F PATTERN]... [-lptqLfs] [-e ENCODING] CAB...   (as cabextract)\n"
+    "Commands:\n"
+    "  count CAB                   the number of entries\n"
+    "  list CAB                    size, date and time, and name of every entry, one a line\n"
+    "  info CAB [NAME]             name, date and size of every entry, or of NAME, tab-separated\n"
+    "  xml CAB [NAME]              the XML listing of every entry, or of NAME\n"
+    "  cat CAB [PATTERN...]        the bytes of the entries named, in the order named,\n"
+    "                              or of every entry, on standard output; all or nothing\n"
 #ifndef _WIN32
-    "       cabfile [-q] test CAB...\n"
+    "  test CAB...                 decode every entry and check every checksum, writing nothing\n"
 #endif
-    "       cabfile [-q] extract CAB OUTDIR [NAME [OUTNAME]]\n"
-    "       cabfile [-q] extract --filter GLOB [--filter GLOB]... CAB OUTDIR\n"
-    "       cabfile --help | --version\n"
-    "CAB and OUTDIR may be drive paths (C:\\dir) or host paths (/dir). A CAB that\n"
+    "  extract CAB OUTDIR [NAME [OUTNAME]]\n"
+    "                              every entry, or those named NAME (under OUTNAME), into OUTDIR\n"
+    "A line whose first operand is not a command, or that has -d, -l, -p, -t or -s,\n"
+    "is read as cabextract reads it: every CAB is extracted into DIR (default .).\n"
+    "Options:\n"
+    "  -d, --directory DIR  extract into DIR, made when missing\n"
+    "  -F, --filter PATTERN take only the entries whose full name matches PATTERN\n"
+    "                       (*, ? and [...], any case, \\ and / alike; * crosses\n"
+    "                       folders); repeatable\n"
+    "  -l, --list           list the entries, as cabextract -l\n"
+    "  -p, --pipe           the entries' bytes on standard output, as cat\n"
+    "  -t, --test           as test\n"
+    "  -q, --quiet          no progress, and no line for each entry\n"
+    "  -L, --lowercase      write names in lower case\n"
+    "  -f, --fix            go on past a damaged entry, saying each; exit 1 at the end\n"
+    "                       (cabextract's line always does)\n"
+    "  -e, --encoding ENC   the code page of names not flagged as UTF-8 (iconv's names,\n"
+    "                       such as CP932, CP866, KOI8-R); default: their bytes as stored\n"
+    "  -s, --single         accepted, and said to change nothing\n"
+    "  -h, --help           show this help and exit\n"
+    "  -v, --version        show the version and exit\n"
+    "NAME and PATTERN take \\ and / alike; a NAME or PATTERN that matches no entry is an\n"
+    "error. CAB and OUTDIR may be drive paths (C:\\dir) or host paths (/dir); a CAB that\n"
     "holds a cabinet further in, such as a self-extracting .exe, is read there.\n"
-    "  list           size, date and time, and name of every entry, one a line\n"
-    "  cat            the bytes of the entries named, on standard output\n"
-#ifndef _WIN32
-    "  test           decode every entry and check every checksum, writing nothing;\n"
-    "                 exit 1 naming the first damaged entry\n"
-#endif
-    "  -F, --filter GLOB  extract only the entries whose full name matches GLOB\n"
-    "                 (* and ?, any case, \\ and / alike; * crosses folders)\n"
-    "  -q, --quiet    show no progress while extracting\n"
-    "  -h, --help     show this help and exit\n"
-    "      --version  show the version and exit\n"
 #ifdef _WIN32
-    "Exit status: 0 done, 1 an error, 2 a wrong command line, 3 'test', which\n"
-    "this build does not have (it reads through the cabinet engine).\n"
+    "Exit status: 0 done, 1 a failure, 2 a wrong command line, 3 'test', which this\n"
+    "build does not have (it reads through the cabinet engine). See cabfile(1).\n";
+#else
+    "Exit status: 0 done, 1 a failure, 2 a wrong command line. See cabfile(1).\n";
 #endif
-    ;
 
-// A wrong command line: what was wrong, then the usage, on standard error.
+// A wrong command line: what was wrong, and where to read more, on standard error.
 int UsageError(const std::string& problem) {
-    std::cerr << "cabfile: " << problem << "\n" << kUsage;
+    std::cerr << "cabfile: " << problem << "\ntry 'cabfile --help'\n";
     return kExitUsage;
 }
 
@@ -261,91 +282,6 @@ private:
     uint64_t bytes_ = 0;
     int width_ = 0;
     std::chrono::steady_clock::time_point shownAt_;
-};
-
-// Which entries an extraction takes, by full name; empty takes every one.
-using EntryFilter = std::function<bool(const std::u16string& fullName)>;
-
-// Extracts, with a progress line when `progress`. The totals come from a
-// listing walk first; when that fails the extraction runs without a line
-// and raises the failure itself, so the error reads the same either way.
-void Extract(cabinet::CabFile& cab, const std::u16string& entry, const std::u16string& folder,
-             const std::u16string& outputName, const EntryFilter& wanted, bool progress) {
-    std::vector<uint32_t> sizes;  // of the entries to extract, in cabinet order
-    if (progress) {
-        auto listing =
-            cab.FileFound.Subscribe([&](const std::u16string& name, double, int32_t size, const std::u16string& path) {
-                const std::u16string full = path + name;
-                if ((entry.empty() || platform::TextEqualsIgnoreCase(full, entry)) && (!wanted || wanted(full))) {
-                    sizes.push_back(static_cast<uint32_t>(size));
-                }
-            });
-        try {
-            cab.GetInfo(u"");
-        } catch (const platform::RaisedError&) {
-            progress = false;
-        }
-        cab.FileFound.Unsubscribe(listing);
-    }
-    std::size_t current = 0;  // entries begun, of those taken
-    cab.BeforeExtract.Subscribe([&](const std::u16string& fullName, bool& cancel) {
-        cancel = wanted && !wanted(fullName);
-        current += cancel ? 0 : 1;
-    });
-    if (!progress) {
-        cab.Extract(entry, folder, outputName);
-        return;
-    }
-
-    uint64_t totalBytes = 0;
-    for (uint32_t size : sizes) {
-        totalBytes += size;
-    }
-    ProgressLine line(static_cast<uint32_t>(sizes.size()), totalBytes);
-    cab.AfterExtract.Subscribe(
-        [&](const std::u16string&) { line.Advance(current - 1 < sizes.size() ? sizes[current - 1] : 0); });
-    cab.Extract(entry, folder, outputName);
-}
-
-// Windows wildcards over a whole name: '*' any run of characters, folder
-// separators included (as cabextract -F takes them), '?' any one character;
-// letters in any case, '\' and '/' alike.
-class Wildcard {
-public:
-    explicit Wildcard(std::u16string_view pattern) : pattern_(Normal(pattern)) {}
-
-    bool Matches(std::u16string_view name) const {
-        const std::u16string text = Normal(name);
-        // Greedy, going back only to the latest '*': linear for the usual
-        // patterns, never worse than pattern times name.
-        std::size_t p = 0, t = 0, star = std::u16string::npos, resume = 0;
-        while (t < text.size()) {
-            if (p < pattern_.size() && (pattern_[p] == u'?' || pattern_[p] == text[t])) {
-                ++p, ++t;
-            } else if (p < pattern_.size() && pattern_[p] == u'*') {
-                star = p++;
-                resume = t;
-            } else if (star != std::u16string::npos) {
-                p = star + 1;
-                t = ++resume;
-            } else {
-                return false;
-            }
-        }
-        while (p < pattern_.size() && pattern_[p] == u'*') {
-            ++p;
-        }
-        return p == pattern_.size();
-    }
-
-private:
-    static std::u16string Normal(std::u16string_view text) {
-        std::u16string folded = platform::FoldTextCase(text);
-        std::replace(folded.begin(), folded.end(), u'/', u'\\');
-        return folded;
-    }
-
-    std::u16string pattern_;
 };
 
 // One entry a line, as cabextract -l shows them: the size, the stored date
@@ -645,6 +581,15 @@ int Test(const std::vector<std::string>& cabinets) {
                         (result.uncheckedBlocks == 1 ? " data block carries" : " data blocks carry") + " no checksum\n";
             }
             Out().write(line);
+            if (!result.begunEarlier.empty()) {
+                std::string names;
+                for (const std::string& name : result.begunEarlier) {
+                    names += (names.empty() ? "'" : ", '") + name + "'";
+                }
+                Out().flush();
+                std::cerr << "cabfile: " << cabinet << ": not tested, as they continue from " << result.earlierPart
+                          << ", the part before: " << names << "\n";
+            }
             continue;
         }
         status = kExitRaised;
@@ -656,12 +601,306 @@ int Test(const std::vector<std::string>& cabinets) {
 #endif
 }
 
-// The bytes of the entries named (full names, any case, '\' and '/' alike),
-// one after the other, on standard output. Every entry is decoded whole
-// into an unnamed temporary file first, where a damaged one fails before a
-// byte of any reaches the output: standard output gets all of them or
-// nothing, and nothing is left behind however the command ends.
-int Cat(cabinet::CabFile& cab, const std::string& cabinet, const std::vector<std::string>& names) {
+// A name as it may be shown on a terminal: UTF-8, control characters as '?',
+// so that a damaged name cannot drive the terminal it is shown on.
+std::string Shown(std::u16string_view name) {
+    std::string shown = platform::TextToUtf8(name);
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
+    return shown;
+}
+
+// What failed, as the tool says it on standard error: what it was working
+// on (the cabinet, or the output folder), the entry where there is one, the
+// system's words and their number: "cabfile: doc.cab: 'a\2': Invalid data (13)".
+void SayFailed(const std::string& what, std::u16string_view entry, int32_t number, std::u16string_view words) {
+    Out().flush();
+    std::u16string said(words);
+    if (said.ends_with(u'.')) {
+        said.pop_back();
+    }
+    std::cerr << "cabfile: " << what << ": " << (entry.empty() ? "" : "'" + Shown(entry) + "': ")
+              << platform::TextToUtf8(said) << " (" << number << ")\n";
+}
+
+void SayFailed(const std::string& what, std::u16string_view entry, const platform::RaisedError& error) {
+    SayFailed(what, entry, error.Number(), error.Description());
+}
+
+// One line on standard error about a cabinet that is not an error of the system's.
+void Say(const std::string& cabinet, const std::string& words) {
+    Out().flush();
+    std::cerr << "cabfile: " << cabinet << ": " << words << "\n";
+}
+
+// An entry as a walk offers it: its full name as CabFile gives it ('\'
+// between folders) and its size. A walk offers the same entries in the same
+// order every time, so an entry is known by its place.
+struct Listed {
+    std::u16string name;
+    uint32_t size = 0;
+};
+
+std::vector<Listed> ListEntries(cabinet::CabFile& cab) {
+    std::vector<Listed> entries;
+    const auto listing =
+        cab.FileFound.Subscribe([&](const std::u16string& name, double, int32_t size, const std::u16string& path) {
+            entries.push_back({path + name, static_cast<uint32_t>(size)});
+        });
+    try {
+        cab.GetInfo(u"");
+    } catch (const platform::RaisedError&) {
+        cab.FileFound.Unsubscribe(listing);
+        throw;
+    }
+    cab.FileFound.Unsubscribe(listing);
+    return entries;
+}
+
+// The places of the entries an argument names. A pattern (with '*', '?' or
+// "[...]") takes every entry it matches, in cabinet order; a plain name the
+// entries of exactly that name, else those of that name in another case:
+// "README" is not "readme" when the cabinet holds both.
+std::vector<std::size_t> Selected(const std::vector<Listed>& entries, const std::string& argument) {
+    const Wildcard pattern(platform::Utf8ToText(argument));
+    std::u16string name = platform::Utf8ToText(argument);
+    std::replace(name.begin(), name.end(), u'/', u'\\');
+    std::vector<std::size_t> exact, matched;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (pattern.Matches(entries[i].name)) {
+            matched.push_back(i);
+            if (entries[i].name == name) {
+                exact.push_back(i);
+            }
+        }
+    }
+    return pattern.plain() && !exact.empty() ? exact : matched;
+}
+
+#ifndef _WIN32
+// The Win32 code and words for a host failure, as the cabinet service gives them.
+void SayHostFailed(const std::string& what, int error, platform::IoOperation operation) {
+    const auto code = static_cast<int32_t>(platform::Win32FromErrno(error, operation));
+    SayFailed(what, u"", code, cabinet::Win32ErrorText(code));
+}
+#endif
+
+// Makes the output folder and the folders on the way, as cabextract -d
+// does, and checks that entries can be written there; its host path in
+// `host`. False, having said why, when they cannot.
+bool PrepareOutputFolder(const std::string& argument, std::string& host) {
+    host = HostPathOf(argument);
+#ifndef _WIN32
+    std::error_code error;
+    std::filesystem::create_directories(host, error);
+    if (error) {
+        SayHostFailed(argument, error.value(), platform::IoOperation::Create);
+        return false;
+    }
+    if (!std::filesystem::is_directory(host, error)) {
+        SayHostFailed(argument, ENOTDIR, platform::IoOperation::Create);
+        return false;
+    }
+    if (::access(host.c_str(), W_OK | X_OK) != 0) {
+        SayHostFailed(argument, errno, platform::IoOperation::Create);
+        return false;
+    }
+    host = std::filesystem::absolute(host, error).lexically_normal().string();
+    while (host.size() > 1 && host.back() == '/') {
+        host.pop_back();
+    }
+#endif
+    return true;
+}
+
+// The name an entry whose own name the walk cannot write is written
+// under, in the output folder, until it is moved to its own.
+constexpr char16_t kStandInName[] = u".cabfile-entry.partial";
+
+// What an extraction is asked to do.
+struct ExtractJob {
+    std::string cabinet;                 // as given, for what the tool says
+    std::string folderArgument;          // the output folder as given
+    std::string hostFolder;              // its host path
+    std::u16string outputName;           // OUTNAME: every entry taken is written under it
+    std::vector<bool> taken;             // by place
+    bool keepGoing = false;              // past a damaged entry, to the next
+    bool progress = false;               // the progress line on standard error
+    bool lines = false;                  // "  extracting NAME" for each entry, as cabextract says it
+    bool caseFolded = true;              // names in another case are one file here, as on Wine's drives
+    std::vector<std::string> hostNames;  // by place, where entries are moved once written; empty: where written
+};
+
+// Extracts the entries taken, through CabFile, in one walk; past a damaged
+// entry with keepGoing, by walking again for the entries not yet done, each
+// entry said once. Returns the number of entries that failed, or -1 when
+// the cabinet itself could not be read.
+int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vector<Listed>& entries) {
+    enum class State : uint8_t { Waiting, Later, Done, Failed };
+    std::vector<State> state(entries.size(), State::Waiting);
+    std::optional<std::size_t> only;  // the one entry a walk is for
+    int failed = 0;
+    const auto fail = [&](std::size_t at) {
+        state[at] = State::Failed;
+        ++failed;
+    };
+    // Entries written, by their names folded to one case, where a folder
+    // folds names (two that differ only in case would be one file).
+    std::unordered_map<std::u16string, std::size_t> landed;
+    std::optional<std::size_t> current;  // the entry the walk writes now
+    std::size_t offered = 0;
+    // An entry taken that ends without being written and without a failed
+    // walk is one whose folder could not be made, which CabFile passes over.
+    const auto passedOver = [&] {
+        if (current && state[*current] == State::Waiting) {
+            Say(job.cabinet,
+                "'" + Shown(entries[*current].name) + "': its folder cannot be made in " + job.folderArgument);
+            fail(*current);
+        }
+        current.reset();
+    };
+    std::optional<ProgressLine> line;
+    if (job.progress) {
+        uint64_t bytes = 0;
+        uint32_t count = 0;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (job.taken[i]) {
+                bytes += entries[i].size;
+                ++count;
+            }
+        }
+        line.emplace(count, bytes);
+    }
+    const auto before = cab.BeforeExtract.Subscribe([&](const std::u16string& fullName, bool& cancel) {
+        passedOver();
+        const std::size_t at = offered++;
+        cancel = at >= entries.size() || !job.taken[at] || state[at] != State::Waiting || (only && at != *only);
+        if (cancel) {
+            return;
+        }
+        if (job.caseFolded && job.outputName.empty() && !only) {
+            const auto [first, added] = landed.emplace(platform::FoldTextCase(fullName), at);
+            if (!added && entries[first->second].name != fullName) {
+                Say(job.cabinet, "'" + Shown(fullName) + "' and '" + Shown(entries[first->second].name) +
+                                     "' differ only in case and would be one file in " + job.folderArgument +
+                                     "; the first is kept (cabextract's command line writes both)");
+                cancel = true;
+                fail(at);
+                return;
+            }
+        }
+        current = at;
+    });
+    const auto after = cab.AfterExtract.Subscribe([&](const std::u16string& written) {
+        if (!current) {
+            return;
+        }
+        const std::size_t at = *current;
+        current.reset();
+        state[at] = State::Done;
+        std::string shownPath = platform::TextToUtf8(written);
+#ifndef _WIN32
+        uint32_t error = 0;
+        const std::optional<std::string> host = platform::DosPathToHostPath(platform::TextToAnsi(written), &error);
+        if (host) {
+            shownPath = *host;
+        }
+        if (host && !job.hostNames.empty()) {
+            namespace fs = std::filesystem;
+            const fs::path from = *host;
+            const fs::path to = fs::path(job.hostFolder) / job.hostNames[at];
+            std::error_code failure;
+            if (from != to) {
+                fs::create_directories(to.parent_path(), failure);
+                if (!failure) {
+                    fs::rename(from, to, failure);
+                }
+                if (failure) {
+                    SayHostFailed(job.cabinet + ": '" + Shown(entries[at].name) + "' as " + to.string(),
+                                  failure.value(), platform::IoOperation::Rename);
+                    fs::remove(from, failure);
+                    fail(at);
+                    return;
+                }
+                // Folders made under the stored name, left empty by the move.
+                for (fs::path folder = from.parent_path();
+                     folder != to.parent_path() && folder.string().size() > job.hostFolder.size() &&
+                     fs::is_empty(folder, failure) && fs::remove(folder, failure);
+                     folder = folder.parent_path()) {
+                }
+            }
+            shownPath = to.string();
+        }
+#endif
+        if (job.lines) {
+            // As cabextract says it: the folder as given, then the name.
+            const std::string name = job.hostNames.empty() ? shownPath : job.hostNames[at];
+            Out().write("  extracting " + (job.folderArgument == "." ? "" : job.folderArgument + "/") + name + "\n");
+        }
+        if (line) {
+            line->Advance(entries[at].size);
+        }
+    });
+    // Entries whose names the walk cannot write (a character the code page
+    // lacks or Windows forbids, a folder part it refuses, a path past 259
+    // bytes), where the tool names entries itself: each is written alone
+    // under a stand-in name afterwards and then moved to its own.
+    std::vector<std::size_t> renamedLater;
+    const auto underOwnName = [&](const platform::RaisedError& error) {
+        constexpr int32_t kIndexOutOfRange = 9;  // the target name does not fit the platform's buffer
+        return !job.hostNames.empty() && !only &&
+               (error.Number() == static_cast<int32_t>(platform::ERROR_INVALID_NAME) ||
+                error.Number() == kIndexOutOfRange);
+    };
+    int result = 0;
+    for (;;) {
+        offered = 0;
+        current.reset();
+        try {
+            cab.Extract(u"", ToDrivePath(job.folderArgument), only ? kStandInName : job.outputName);
+            passedOver();
+        } catch (const platform::RaisedError& error) {
+            if (!current) {
+                SayFailed(job.cabinet, u"", error);
+                result = -1;
+                break;
+            }
+            if (underOwnName(error)) {
+                state[*current] = State::Later;
+                renamedLater.push_back(*current);
+                continue;
+            }
+            SayFailed(job.cabinet, entries[*current].name, error);
+            fail(*current);
+            if (job.keepGoing) {
+                continue;
+            }
+        }
+        if (!job.keepGoing && failed > 0) {
+            break;
+        }
+        if (renamedLater.empty()) {
+            break;
+        }
+        only = renamedLater.front();
+        renamedLater.erase(renamedLater.begin());
+        state[*only] = State::Waiting;
+    }
+    if (result == 0) {
+        result = failed;
+    }
+    cab.BeforeExtract.Unsubscribe(before);
+    cab.AfterExtract.Unsubscribe(after);
+    return result;
+}
+
+// The bytes of the entries at `places`, one after the other, on standard
+// output. Every entry is decoded whole into an unnamed temporary file
+// first, where a damaged one fails before a byte of any reaches the output:
+// standard output gets all of them or nothing, and nothing is left behind
+// however the command ends.
+int Cat(cabinet::CabFile& cab, const std::string& cabinet, const std::vector<Listed>& entries,
+        const std::vector<std::size_t>& places) {
 #ifdef _WIN32
     TemporaryFolder scratch;
     if (scratch.path().empty()) {
@@ -669,20 +908,20 @@ int Cat(cabinet::CabFile& cab, const std::string& cabinet, const std::vector<std
         return kExitRaised;
     }
     const std::u16string folder = ToDrivePath(scratch.path());
-    std::size_t extracted = 0;
-    cab.AfterExtract.Subscribe([&](const std::u16string&) { ++extracted; });
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        std::u16string name = platform::Utf8ToText(names[i]);
-        std::replace(name.begin(), name.end(), u'/', u'\\');
-        extracted = 0;
-        // A cabinet that holds one name twice gives the later entry.
-        cab.Extract(name, folder, platform::Utf8ToText(std::to_string(i)));
-        if (extracted == 0) {
-            std::cerr << "cabfile: no entry named '" << names[i] << "' in " << cabinet << "\n";
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        std::size_t offered = 0;
+        const auto only =
+            cab.BeforeExtract.Subscribe([&](const std::u16string&, bool& cancel) { cancel = offered++ != places[i]; });
+        try {
+            cab.Extract(u"", folder, platform::Utf8ToText(std::to_string(i)));
+        } catch (const platform::RaisedError& error) {
+            cab.BeforeExtract.Unsubscribe(only);
+            SayFailed(cabinet, entries[places[i]].name, error);
             return kExitRaised;
         }
+        cab.BeforeExtract.Unsubscribe(only);
     }
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t i = 0; i < places.size(); ++i) {
         std::ifstream entry(scratch.path() + "/" + std::to_string(i), std::ios::binary);
         std::vector<char> buffer(1 << 16);
         while (entry.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || entry.gcount() > 0) {
@@ -690,118 +929,385 @@ int Cat(cabinet::CabFile& cab, const std::string& cabinet, const std::vector<std
                 return 0;  // the output's failure ends the command
             }
         }
-        if (entry.bad()) {
-            std::cerr << "cabfile: cannot read back '" << names[i] << "'\n";
+        if (!entry) {
+            Say(cabinet, "cannot read back '" + Shown(entries[places[i]].name) + "'");
             return kExitRaised;
         }
     }
     return 0;
 #else
     (void)cab;
-    std::vector<std::u16string> wanted;
-    for (const std::string& name : names) {
-        wanted.push_back(platform::Utf8ToText(name));
-        std::replace(wanted.back().begin(), wanted.back().end(), u'/', u'\\');
+    const std::vector<cabfile_tool::StoredName> stored = cabfile_tool::StoredNames(HostPathOf(cabinet));
+    for (const std::size_t place : places) {
+        if (place < stored.size() && !stored[place].earlierPart.empty()) {
+            Say(cabinet, "'" + Shown(entries[place].name) + "' continues from " + stored[place].earlierPart +
+                             ", the part before; read it from the set's first part");
+            return kExitRaised;
+        }
     }
     const cabfile_tool::CatResult result =
-        cabfile_tool::CatEntries(HostPathOf(cabinet), wanted,
+        cabfile_tool::CatEntries(HostPathOf(cabinet), places,
                                  [](const unsigned char* bytes, std::size_t size) { return Out().write(bytes, size); });
     if (result.error != 0) {
         // The number and words the cabinet service gives for it, as CabFile raises them.
         const auto code = static_cast<int32_t>(result.error);
-        std::cerr << "cabfile: error " << code << " in CabFile: " << platform::TextToUtf8(cabinet::Win32ErrorText(code))
-                  << "\n";
+        SayFailed(cabinet, result.entry, code, cabinet::Win32ErrorText(code));
         return kExitRaised;
     }
     if (!result.problem.empty()) {
-        std::cerr << "cabfile: " << result.problem << "\n";
+        Say(cabinet, result.problem);
         return kExitRaised;
     }
     if (result.missing) {
-        std::cerr << "cabfile: no entry named '" << names[*result.missing] << "' in " << cabinet << "\n";
+        Say(cabinet, "'" + Shown(entries[places[*result.missing]].name) + "' is not found again");
         return kExitRaised;
     }
     return 0;
 #endif
 }
 
-int Run(const std::vector<std::string>& args, const std::vector<std::string>& filters, bool quiet) {
+// The places the arguments name, each argument's in turn; every entry in
+// cabinet order when there are none. False, having said which, when one
+// names no entry.
+bool PlacesNamed(const std::string& cabinet, const std::vector<Listed>& entries,
+                 const std::vector<std::string>& arguments, std::vector<std::size_t>& places) {
+    if (arguments.empty()) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            places.push_back(i);
+        }
+        return true;
+    }
+    bool all = true;
+    for (const std::string& argument : arguments) {
+        const std::vector<std::size_t> named = Selected(entries, argument);
+        if (named.empty()) {
+            Say(cabinet, "no entry matches '" + argument + "'");
+            all = false;
+        }
+        places.insert(places.end(), named.begin(), named.end());
+    }
+    return all;
+}
+
+// Everything a command line asks for, read from either form of it.
+struct Options {
+    bool quiet = false;
+    bool keepGoing = false;  // -f
+    bool lowercase = false;  // -L
+    bool single = false;     // -s
+    std::string encoding;    // -e
+    std::vector<std::string> filters;
+    // The cabextract form only.
+    std::optional<std::string> directory;  // -d
+    bool list = false, test = false, pipe = false;
+};
+
+// The cabinet a command works on, opened through CabFile; `input` keeps
+// what it reads (a private copy of an embedded cabinet) while it does.
+std::shared_ptr<cabinet::CabFile> OpenCab(const CabinetInput& input) {
+    auto cab = cabinet::CabFile::Create();
+    cab->SetCabName(input.drivePath());
+    return cab;
+}
+
+// `extract` on one cabinet, for either command line; returns the exit status.
+int ExtractCabinet(const std::string& cabinet, const std::string& folder, const std::string& name,
+                   const std::string& outputName, const Options& options, bool cabextractLine,
+                   std::vector<bool>* filterMatched) {
+    const CabinetInput input(cabinet);
+    if (!input.problem().empty()) {
+        Say(cabinet, input.problem());
+        return kExitRaised;
+    }
+    auto cab = OpenCab(input);
+    std::vector<Listed> entries;
+    try {
+        entries = ListEntries(*cab);
+    } catch (const platform::RaisedError& error) {
+        SayFailed(cabinet, u"", error);
+        return kExitRaised;
+    }
+    ExtractJob job;
+    job.cabinet = cabinet;
+    job.folderArgument = folder;
+    job.outputName = platform::Utf8ToText(outputName);
+    job.keepGoing = options.keepGoing || cabextractLine;
+    job.lines = cabextractLine && !options.quiet;
+    job.progress = !cabextractLine && !options.quiet && isatty(STDERR_FILENO) == 1;
+    job.taken.assign(entries.size(), name.empty() && options.filters.empty());
+    if (!name.empty()) {
+        const std::vector<std::size_t> named = Selected(entries, name);
+        if (named.empty()) {
+            Say(cabinet, "no entry matches '" + name + "'");
+            return kExitRaised;
+        }
+        for (const std::size_t at : named) {
+            job.taken[at] = true;
+        }
+    }
+    for (std::size_t f = 0; f < options.filters.size(); ++f) {
+        const Wildcard pattern(platform::Utf8ToText(options.filters[f]));
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (pattern.Matches(entries[i].name)) {
+                job.taken[i] = true;
+                (*filterMatched)[f] = true;
+            }
+        }
+    }
+    int begunEarlier = 0;
+#ifndef _WIN32
+    const std::vector<cabfile_tool::StoredName> stored = cabfile_tool::StoredNames(HostPathOf(cabinet));
+    for (std::size_t i = 0; i < entries.size() && i < stored.size(); ++i) {
+        if (job.taken[i] && !stored[i].earlierPart.empty()) {
+            // Its data begins in the part before, which a walk from here does not read.
+            Say(cabinet, "'" + Shown(entries[i].name) + "' continues from " + stored[i].earlierPart +
+                             ", the part before; extract it from the set's first part");
+            job.taken[i] = false;
+            ++begunEarlier;
+        }
+    }
+#endif
+    if (!PrepareOutputFolder(folder, job.hostFolder)) {
+        return kExitRaised;
+    }
+    // Where the names are the cabinet's own, a folder keeps names that
+    // differ only in case apart, as cabextract writes them.
+    const bool ownNames = cabextractLine || options.lowercase || !options.encoding.empty();
+#ifndef _WIN32
+    if (ownNames && outputName.empty()) {
+        const std::string dosFolder = platform::TextToAnsi(ToDrivePath(folder));
+        platform::LookUpNamesExactlyIn(dosFolder);
+        // The folder as the walk reaches it (through the drive's root), so
+        // that what it writes and where it is moved share one spelling.
+        uint32_t error = 0;
+        job.hostFolder = platform::DosPathToHostPath(dosFolder, &error).value_or(job.hostFolder);
+        job.caseFolded = false;
+        HostNames hostNames(options.lowercase, options.encoding);
+        std::unordered_map<std::string, std::size_t> named;  // host name to the first entry taken under it
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            bool converted = true;
+            // Past where the header walk came, the name CabFile gives, as UTF-8.
+            job.hostNames.push_back(i < stored.size()
+                                        ? hostNames.Of(stored[i].bytes, stored[i].utf8, converted)
+                                        : hostNames.Of(platform::TextToUtf8(entries[i].name), true, converted));
+            if (!job.taken[i]) {
+                continue;
+            }
+            if (!converted) {
+                Say(cabinet, "'" + Shown(entries[i].name) + "' is not in " + options.encoding +
+                                 "; written as the cabinet stores it");
+            }
+            const auto [first, added] = named.emplace(job.hostNames[i], i);
+            if (!added && entries[first->second].name != entries[i].name) {
+                Say(cabinet, "'" + Shown(entries[first->second].name) + "' and '" + Shown(entries[i].name) +
+                                 "' are both " + job.hostNames[i] + "; the later is kept, as cabextract keeps it");
+            }
+        }
+    }
+#endif
+    (void)ownNames;
+    if (job.lines) {
+        Out().write("Extracting cabinet: " + cabinet + "\n");
+    }
+    int failed = ExtractEntries(*cab, job, entries);
+    failed = failed < 0 ? failed : failed + begunEarlier;
+    if (job.lines) {
+        Out().write(failed == 0  ? "\nAll done, no errors.\n"
+                    : failed < 0 ? "\nThe cabinet could not be read.\n"
+                                 : "\nAll done, errors in processing " + std::to_string(failed) +
+                                       (failed == 1 ? " file.\n" : " files.\n"));
+    }
+    return failed == 0 ? 0 : kExitRaised;
+}
+
+// The commands of our own line: "cabfile [options] COMMAND CAB ...".
+int RunCommand(const std::vector<std::string>& args, const Options& options) {
     const std::string& command = args[0];
     const std::size_t operands = args.size() - 1;
-    const bool known = command == "count" || command == "xml" || command == "info" || command == "list" ||
-                       command == "cat" || command == "test" || command == "extract";
-    if (!filters.empty() && command != "extract") {
-        return UsageError(known ? "'--filter' belongs to 'extract' only" : "unknown command '" + command + "'");
-    }
     const bool fits = ((command == "count" || command == "list") && operands == 1) ||
                       ((command == "xml" || command == "info") && operands >= 1 && operands <= 2) ||
-                      (command == "cat" && operands >= 2) || (command == "test" && operands >= 1) ||
-                      (command == "extract" && operands >= 2 && operands <= (filters.empty() ? 4 : 2));
+                      (command == "cat" && operands >= 1) || (command == "test" && operands >= 1) ||
+                      (command == "extract" && operands >= 2 && operands <= (options.filters.empty() ? 4 : 2));
+    const bool extractOnly =
+        !options.filters.empty() || options.keepGoing || options.lowercase || !options.encoding.empty();
+    if (extractOnly && command != "extract") {
+        return UsageError(!options.filters.empty() ? "'--filter' belongs to 'extract' only"
+                                                   : "'-f', '-L' and '-e' belong to 'extract' only");
+    }
     if (!fits) {
-        return UsageError(known ? "wrong number of arguments for '" + command + "'"
-                                : "unknown command '" + command + "'");
+        return UsageError("wrong number of arguments for '" + command + "'");
     }
     if (command == "test") {
         return Test(std::vector<std::string>(args.begin() + 1, args.end()));
     }
-
-    const CabinetInput input(args[1]);
+    const std::string& cabinet = args[1];
+    if (command == "extract") {
+        std::vector<bool> matched(options.filters.size());
+        int status = ExtractCabinet(cabinet, args[2], operands >= 3 ? args[3] : "", operands >= 4 ? args[4] : "",
+                                    options, false, &matched);
+        for (std::size_t f = 0; f < matched.size(); ++f) {
+            if (!matched[f]) {
+                Say(cabinet, "no entry matches '" + options.filters[f] + "'");
+                status = kExitRaised;
+            }
+        }
+        return status;
+    }
+    const CabinetInput input(cabinet);
     if (!input.problem().empty()) {
-        std::cerr << "cabfile: " << input.problem() << "\n";
+        Say(cabinet, input.problem());
         return kExitRaised;
     }
-    const std::u16string shownName = ToDrivePath(args[1]);
-    auto cab = cabinet::CabFile::Create();
-    cab->SetCabName(input.drivePath());
-    if (command == "count") {
-        Out().write(std::to_string(cab->FileCount()) + "\n");
-    } else if (command == "xml" && operands == 1) {
-        // Written as the walk goes, as cabextract -l is: holding the whole
-        // document back cost a third more time. A walk fails after its
-        // first entries only where a set runs on into a cabinet that is
-        // missing or damaged; the status and the error then say so.
-        cabinet::WriteXmlListing(*cab, shownName, [](std::string_view slice) { Out().write(slice); });
-        Out().write("\n");
-    } else if (command == "xml") {
-        std::u16string document = cab->GetXML(Argument(args, 2));
-        if (input.drivePath() != shownName) {
-            // A copy was read: its head names the copy, and the original is shown.
-            std::u16string copyHead, shownHead;
-            cabinet::AppendXmlHead(copyHead, platform::AnsiToText(platform::TextToAnsi(input.drivePath())));
-            cabinet::AppendXmlHead(shownHead, platform::AnsiToText(platform::TextToAnsi(shownName)));
-            if (document.starts_with(copyHead)) {
-                document.replace(0, copyHead.size(), shownHead);
+    const std::u16string shownName = ToDrivePath(cabinet);
+    auto cab = OpenCab(input);
+    std::u16string name = Argument(args, 2);
+    std::replace(name.begin(), name.end(), u'/', u'\\');
+    try {
+        if (command == "count") {
+            Out().write(std::to_string(cab->FileCount()) + "\n");
+        } else if (command == "xml" && operands == 1) {
+            // Written as the walk goes, as cabextract -l is: holding the whole
+            // document back cost a third more time. A walk fails after its
+            // first entries only where a set runs on into a cabinet that is
+            // missing or damaged; the status and the error then say so.
+            cabinet::WriteXmlListing(*cab, shownName, [](std::string_view slice) { Out().write(slice); });
+            Out().write("\n");
+        } else if (command == "xml") {
+            std::u16string document = cab->GetXML(name);
+            if (document.find(u"<FILE>") == std::u16string::npos) {
+                Say(cabinet, "no entry named '" + args[2] + "'");
+                return kExitRaised;
             }
-        }
-        Print(document);
-        Out().write("\n");
-    } else if (command == "info") {
-        cab->FileFound.Subscribe([](const std::u16string& name, double date, int32_t size, const std::u16string& path) {
-            Print(path + name + u"\t" + platform::FormatGeneralDate(date) + u"\t");
-            Out().write(std::to_string(size) + "\n");
-        });
-        cab->GetInfo(Argument(args, 2));
-    } else if (command == "list") {
-        cab->FileFound.Subscribe(PrintListLine);
-        cab->GetInfo(u"");
-    } else if (command == "cat") {
-        return Cat(*cab, args[1], std::vector<std::string>(args.begin() + 2, args.end()));
-    } else {
-        EntryFilter wanted;
-        if (!filters.empty()) {
-            std::vector<Wildcard> patterns;
-            for (const std::string& filter : filters) {
-                patterns.emplace_back(platform::Utf8ToText(filter));
+            if (input.drivePath() != shownName) {
+                // A copy was read: its head names the copy, and the original is shown.
+                std::u16string copyHead, shownHead;
+                cabinet::AppendXmlHead(copyHead, platform::AnsiToText(platform::TextToAnsi(input.drivePath())));
+                cabinet::AppendXmlHead(shownHead, platform::AnsiToText(platform::TextToAnsi(shownName)));
+                if (document.starts_with(copyHead)) {
+                    document.replace(0, copyHead.size(), shownHead);
+                }
             }
-            wanted = [patterns = std::move(patterns)](const std::u16string& fullName) {
-                return std::any_of(patterns.begin(), patterns.end(),
-                                   [&](const Wildcard& pattern) { return pattern.Matches(fullName); });
-            };
+            Print(document);
+            Out().write("\n");
+        } else if (command == "info") {
+            std::size_t found = 0;
+            cab->FileFound.Subscribe(
+                [&found](const std::u16string& entry, double date, int32_t size, const std::u16string& path) {
+                    ++found;
+                    Print(path + entry + u"\t" + platform::FormatGeneralDate(date) + u"\t");
+                    Out().write(std::to_string(size) + "\n");
+                });
+            cab->GetInfo(name);
+            if (found == 0 && operands == 2) {
+                Say(cabinet, "no entry named '" + args[2] + "'");
+                return kExitRaised;
+            }
+        } else if (command == "list") {
+            cab->FileFound.Subscribe(PrintListLine);
+            cab->GetInfo(u"");
+        } else {  // cat
+            const std::vector<Listed> entries = ListEntries(*cab);
+            std::vector<std::size_t> places;
+            if (!PlacesNamed(cabinet, entries, std::vector<std::string>(args.begin() + 2, args.end()), places)) {
+                return kExitRaised;
+            }
+            return Cat(*cab, cabinet, entries, places);
         }
-        Extract(*cab, Argument(args, 3), ToDrivePath(args[2]), Argument(args, 4), wanted,
-                !quiet && isatty(STDERR_FILENO) == 1);
+    } catch (const platform::RaisedError& error) {
+        SayFailed(cabinet, u"", error);
+        return kExitRaised;
     }
     return 0;
+}
+
+// cabextract's line: "cabfile [-d DIR] [-F PATTERN]... [-lptqLf] CAB...".
+int RunCabextractLine(const std::vector<std::string>& cabinets, const Options& options) {
+    if (cabinets.empty()) {
+        return UsageError("no cabinet given");
+    }
+    if (options.single) {
+        std::cerr << "cabfile: -s: the later parts of a set are always looked for beside the part before, under "
+                     "the name it gives; -s changes nothing\n";
+    }
+    if (options.keepGoing) {
+        std::cerr << "cabfile: -f: damaged entries are named and passed over, as always on this line; damaged "
+                     "headers are not salvaged\n";
+    }
+    if (options.test) {
+        return Test(cabinets);
+    }
+    int status = 0;
+    std::vector<bool> matched(options.filters.size());
+    for (const std::string& cabinet : cabinets) {
+        if (options.list || options.pipe) {
+            const CabinetInput input(cabinet);
+            if (!input.problem().empty()) {
+                Say(cabinet, input.problem());
+                status = kExitRaised;
+                continue;
+            }
+            auto cab = OpenCab(input);
+            std::vector<Listed> entries;
+            try {
+                entries = ListEntries(*cab);
+            } catch (const platform::RaisedError& error) {
+                SayFailed(cabinet, u"", error);
+                status = kExitRaised;
+                continue;
+            }
+            std::vector<std::size_t> places;
+            for (std::size_t i = 0; i < entries.size(); ++i) {
+                bool wanted = options.filters.empty();
+                for (std::size_t f = 0; f < options.filters.size(); ++f) {
+                    if (Wildcard(platform::Utf8ToText(options.filters[f])).Matches(entries[i].name)) {
+                        wanted = true;
+                        matched[f] = true;
+                    }
+                }
+                if (wanted) {
+                    places.push_back(i);
+                }
+            }
+            if (options.pipe) {
+                status = Cat(*cab, cabinet, entries, places) != 0 ? kExitRaised : status;
+                continue;
+            }
+            // As cabextract: -q leaves out the cabinet's name and the last line, not the heading.
+            Out().write((options.quiet ? "" : "Viewing cabinet: " + cabinet + "\n") +
+                        " File size | Date       Time     | Name\n"
+                        "-----------+---------------------+-------------\n");
+            std::size_t offered = 0;
+            std::size_t next = 0;
+            cab->FileFound.Subscribe(
+                [&](const std::u16string& name, double date, int32_t size, const std::u16string& path) {
+                    if (next < places.size() && places[next] == offered++) {
+                        ++next;
+                        PrintListLine(name, date, size, path);
+                    }
+                });
+            try {
+                cab->GetInfo(u"");
+            } catch (const platform::RaisedError& error) {
+                SayFailed(cabinet, u"", error);
+                status = kExitRaised;
+                continue;
+            }
+            if (!options.quiet) {
+                Out().write("\nAll done, no errors.\n");
+            }
+            continue;
+        }
+        if (ExtractCabinet(cabinet, options.directory.value_or("."), "", "", options, true, &matched) != 0) {
+            status = kExitRaised;
+        }
+    }
+    for (std::size_t f = 0; f < matched.size(); ++f) {
+        if (!matched[f]) {
+            std::cerr << "cabfile: no entry matches '" << options.filters[f] << "'\n";
+            status = kExitRaised;
+        }
+    }
+    return status;
 }
 
 // Ends the command with `status`, or failing when anything written to
@@ -814,41 +1320,125 @@ int Finish(int status) {
     return status;
 }
 
+bool IsCommand(const std::string& word) {
+    return word == "count" || word == "xml" || word == "info" || word == "list" || word == "cat" || word == "test" ||
+           word == "extract";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args;
-    std::vector<std::string> filters;
-    bool quiet = false;
-    bool options = true;
+    Options options;
+    bool cabextractOnly = false;  // an option only cabextract's line has
+    bool version = false;
+    bool operandsOnly = false;
+    // Options with a value: "-d DIR", "-dDIR", "--directory DIR", "--directory=DIR".
+    const auto value = [&](int& i, const std::string& arg, std::size_t prefix, std::string& into) {
+        if (arg.size() > prefix) {
+            into = arg.substr(prefix + (arg[prefix] == '=' ? 1 : 0));
+            return true;
+        }
+        if (++i == argc) {
+            return false;
+        }
+        into = argv[i];
+        return true;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (!options || arg.size() < 2 || arg[0] != '-') {
+        if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
             args.push_back(arg);
-        } else if (arg == "--") {
-            options = false;
-        } else if (arg == "-h" || arg == "--help") {
-            Out().write(kUsage);
-            return Finish(0);
-        } else if (arg == "--version") {
-            Out().write("cabfile " VARNHOLT_VERSION "\n");
-            return Finish(0);
-        } else if (arg == "-q" || arg == "--quiet") {
-            quiet = true;
-        } else if (arg == "-F" || arg == "--filter") {
-            if (++i == argc) {
-                return UsageError("'" + arg + "' needs a pattern");
+            continue;
+        }
+        if (arg == "--") {
+            operandsOnly = true;
+            continue;
+        }
+        if (arg.starts_with("--")) {
+            const std::string name = arg.substr(0, arg.find('='));
+            const bool withValue = name == "--filter" || name == "--directory" || name == "--encoding";
+            if (name != arg && !withValue) {
+                return UsageError("'" + name + "' takes no value");
             }
-            filters.emplace_back(argv[i]);
-        } else if (arg.starts_with("--filter=")) {
-            filters.push_back(arg.substr(std::string_view("--filter=").size()));
-        } else {
-            return UsageError("unknown option '" + arg + "'");
+            std::string given;
+            if (withValue && !value(i, arg, name.size(), given)) {
+                return UsageError("'" + name + "' needs a value");
+            }
+            if (name == "--help") {
+                Out().write(kUsage);
+                return Finish(0);
+            } else if (name == "--version") {
+                version = true;
+            } else if (name == "--quiet") {
+                options.quiet = true;
+            } else if (name == "--filter") {
+                options.filters.push_back(given);
+            } else if (name == "--directory") {
+                options.directory = given;
+                cabextractOnly = true;
+            } else if (name == "--encoding") {
+                options.encoding = given;
+            } else if (name == "--lowercase") {
+                options.lowercase = true;
+            } else if (name == "--fix") {
+                options.keepGoing = true;
+            } else if (name == "--list") {
+                options.list = cabextractOnly = true;
+            } else if (name == "--test") {
+                options.test = cabextractOnly = true;
+            } else if (name == "--pipe") {
+                options.pipe = cabextractOnly = true;
+            } else if (name == "--single") {
+                options.single = cabextractOnly = true;
+            } else {
+                return UsageError("unknown option '" + arg + "'");
+            }
+            continue;
+        }
+        // Short options, run together as getopt takes them: "-qLd out".
+        for (std::size_t at = 1; at < arg.size(); ++at) {
+            const char option = arg[at];
+            std::string given;
+            if (option == 'd' || option == 'F' || option == 'e') {
+                if (!value(i, arg, at + 1, given)) {
+                    return UsageError(std::string("'-") + option + "' needs a value");
+                }
+                at = arg.size();
+            }
+            switch (option) {
+                case 'h': Out().write(kUsage); return Finish(0);
+                case 'v': version = true; break;
+                case 'q': options.quiet = true; break;
+                case 'F': options.filters.push_back(given); break;
+                case 'd':
+                    options.directory = given;
+                    cabextractOnly = true;
+                    break;
+                case 'e': options.encoding = given; break;
+                case 'L': options.lowercase = true; break;
+                case 'f': options.keepGoing = true; break;
+                case 'l': options.list = cabextractOnly = true; break;
+                case 't': options.test = cabextractOnly = true; break;
+                case 'p': options.pipe = cabextractOnly = true; break;
+                case 's': options.single = cabextractOnly = true; break;
+                default: return UsageError("unknown option '-" + std::string(1, option) + "'");
+            }
         }
     }
-    if (args.empty()) {
-        return UsageError("no command given");
+    if (version) {
+        Out().write("cabfile " VARNHOLT_VERSION "\n");
+        return Finish(0);
     }
+    if (args.empty()) {
+        return UsageError(cabextractOnly ? "no cabinet given" : "no command given");
+    }
+    const bool ourLine = !cabextractOnly && IsCommand(args[0]);
+    if (!options.encoding.empty() && !HostNames(false, options.encoding).usable()) {
+        return UsageError("-e: unknown encoding '" + options.encoding + "'");
+    }
+    // Host paths and names in the locale's characters, as Wine reads them.
+    platform::FollowLocaleCodePage();
     CatchEndingSignals();
 #ifndef _WIN32
     platform::OnSpillExhausted([] {
@@ -862,11 +1452,10 @@ int main(int argc, char** argv) {
     });
 #endif
     try {
-        return Finish(Run(args, filters, quiet));
+        return Finish(ourLine ? RunCommand(args, options) : RunCabextractLine(args, options));
     } catch (const platform::RaisedError& error) {
         Out().flush();
-        std::cerr << "cabfile: error " << error.Number() << " in " << platform::TextToUtf8(error.Source()) << ": "
-                  << platform::TextToUtf8(error.Description()) << "\n";
+        SayFailed(args.size() > 1 ? args[1] : args[0], u"", error);
         Finish(kExitRaised);
         return kExitRaised;
     }

@@ -209,7 +209,7 @@ platform::UniqueFd UnnamedScratchFile() {
 
 }  // namespace
 
-CatResult CatEntries(const std::string& hostPath, const std::vector<std::u16string>& names,
+CatResult CatEntries(const std::string& hostPath, const std::vector<std::size_t>& places,
                      const std::function<bool(const unsigned char*, std::size_t)>& out) {
     CatResult result;
     try {
@@ -219,22 +219,23 @@ CatResult CatEntries(const std::string& hostPath, const std::vector<std::u16stri
             result.problem = std::string("cannot make a temporary file: ") + std::strerror(error);
             return result;
         }
-        // Where each name's entry lies in the scratch file: the later entry
-        // of a name the cabinet holds twice.
-        std::vector<std::optional<std::pair<uint64_t, uint64_t>>> kept(names.size());
+        // Where each place's entry lies in the scratch file.
+        std::vector<std::optional<std::pair<uint64_t, uint64_t>>> kept(places.size());
         uint64_t size = 0;
+        std::size_t offered = 0;
         Walk walk(hostPath);
         walk.run([&](std::size_t index, const cabformat::FileRecord& file) {
-            const std::u16string name = EntryText(file);
+            const std::size_t place = offered++;
             std::vector<std::size_t> matches;
-            for (std::size_t i = 0; i < names.size(); ++i) {
-                if (platform::TextEqualsIgnoreCase(name, names[i])) {
+            for (std::size_t i = 0; i < places.size(); ++i) {
+                if (places[i] == place) {
                     matches.push_back(i);
                 }
             }
             if (matches.empty()) {
                 return;
             }
+            result.entry = EntryText(file);
             Keep keep(scratch.get());
             if (const cabformat::Error failed = walk.set().extract(index, file, keep); !failed.ok()) {
                 throw CheckFailure{Described(failed), platform::Win32FromEngine(failed)};
@@ -243,12 +244,13 @@ CatResult CatEntries(const std::string& hostPath, const std::vector<std::u16stri
                 throw CheckFailure{
                     std::string("cannot keep an entry until it is whole: ") + std::strerror(keep.error()), 0};
             }
+            result.entry.clear();
             for (const std::size_t i : matches) {
                 kept[i] = std::pair(size, uint64_t{file.length});
             }
             size += file.length;
         });
-        for (std::size_t i = 0; i < names.size(); ++i) {
+        for (std::size_t i = 0; i < places.size(); ++i) {
             if (!kept[i]) {
                 result.missing = i;
                 return result;
@@ -287,6 +289,22 @@ CatResult CatEntries(const std::string& hostPath, const std::vector<std::u16stri
     return result;
 }
 
+std::vector<StoredName> StoredNames(const std::string& hostPath) {
+    std::vector<StoredName> names;
+    try {
+        Walk walk(hostPath);
+        walk.run([&](std::size_t index, const cabformat::FileRecord& file) {
+            names.push_back({std::string(file.name), (file.attribs & cabformat::layout::kAttribUtf8Name) != 0,
+                             index == 0 && file.continuedFromPrev() ? walk.set().part(0).header.prevName : ""});
+        });
+    } catch (const CheckFailure&) {
+    } catch (const cabformat::Failure&) {
+    } catch (const std::bad_alloc&) {
+    } catch (const std::filesystem::filesystem_error&) {
+    }
+    return names;  // as far as the walk came; the caller's own walk reports why it stops
+}
+
 CheckResult CheckCabinet(const std::string& hostPath) {
     CheckResult result;
     try {
@@ -294,6 +312,11 @@ CheckResult CheckCabinet(const std::string& hostPath) {
         Discard discard;
         std::set<std::pair<std::size_t, std::size_t>> counted;  // folders, by their first part and place there
         walk.run([&](std::size_t index, const cabformat::FileRecord& file) {
+            if (index == 0 && file.continuedFromPrev()) {
+                result.begunEarlier.push_back(Shown(file));
+                result.earlierPart = walk.set().part(0).header.prevName;
+                return;
+            }
             result.entry = Shown(file);
             if (const cabformat::Error failed = walk.set().extract(index, file, discard); !failed.ok()) {
                 throw CheckFailure{Described(failed)};

@@ -468,6 +468,15 @@ const std::string* ActualName(FolderListing& listing, const std::string& folder,
     return match == listing.actual->end() ? nullptr : &match->second;
 }
 
+// The host folder whose names are looked up exactly, as the drive path a
+// walk is given resolves; empty for none. Set by a tool before its walks.
+std::string exactFolder;
+
+bool InExactFolder(const std::string& folder) {
+    return !exactFolder.empty() && folder.starts_with(exactFolder) &&
+           (folder.size() == exactFolder.size() || folder[exactFolder.size()] == '/' || exactFolder == "/");
+}
+
 // A component looked up in a folder, and whether it is there.
 struct Component {
     std::string path;
@@ -481,6 +490,10 @@ struct Component {
 // system call; otherwise the exact name is looked for first.
 Component FindComponent(const std::string& folder, const std::string& name, bool listingFirst) {
     std::string exact = JoinHostPath(folder, name);
+    if (InExactFolder(folder)) {
+        const bool exists = Exists(exact);
+        return {std::move(exact), exists};
+    }
     if (!listingFirst && Exists(exact)) {
         return {std::move(exact), true};
     }
@@ -627,6 +640,15 @@ std::optional<std::string> ImpliedSystemDriveRoot() {
         return std::nullopt;
     }
     return WinePrefix() + "/drive_c";
+}
+
+void LookUpNamesExactlyIn(std::string_view DosFolder) {
+    // As the walks will resolve paths below it, through the drive's root.
+    std::string host = DosFolder.empty() ? std::string() : Resolve(DosFolder).host;
+    while (host.size() > 1 && host.back() == '/') {
+        host.pop_back();
+    }
+    exactFolder = std::move(host);
 }
 
 std::string WinePrefix() {

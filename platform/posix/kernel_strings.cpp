@@ -1,10 +1,18 @@
 // 8-bit strings and the ANSI code page. The ANSI code page here is
 // Windows-1252; its five unassigned bytes map to the C1 controls of the same
-// value, as Windows maps them, so every byte survives a round trip.
+// value, as Windows maps them, so every byte survives a round trip. A
+// program may make it follow a UTF-8 locale instead (FollowLocaleCodePage).
 #include "platform/kernel.h"
+#include "platform/runtime.h"
+
+#include <langinfo.h>
+#include <locale.h>
 
 #include <array>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace platform {
 
@@ -15,6 +23,9 @@ constexpr char16_t kLastHighSurrogate = 0xDBFF;
 constexpr char16_t kFirstLowSurrogate = 0xDC00;
 constexpr char16_t kLastLowSurrogate = 0xDFFF;
 constexpr char kDefaultChar = '?';
+
+// The ANSI code page is UTF-8 rather than Windows-1252.
+std::atomic<bool> utf8Page{false};
 
 // Bytes 0x80-0x9F of Windows-1252; the rest of the page equals Latin-1.
 constexpr std::array<char16_t, 32> kHighControls = {
@@ -40,7 +51,43 @@ int CharToByte(char16_t unit) {
     return -1;
 }
 
+// Whether the environment's locale (as setlocale reads LC_ALL, LC_CTYPE and
+// LANG) is a UTF-8 one. The process's own locale is left as it was.
+bool LocaleIsUtf8() {
+    const locale_t locale = ::newlocale(LC_CTYPE_MASK, "", nullptr);
+    if (locale == nullptr) {
+        return false;
+    }
+    const std::string_view codeset = ::nl_langinfo_l(CODESET, locale);
+    const bool utf8 = codeset == "UTF-8" || codeset == "utf8";
+    ::freelocale(locale);
+    return utf8;
+}
+
+// Copies `text` (units, or bytes) into a caller's buffer as the
+// conversion calls do: the size needed for a count of 0, else what fits.
+template <typename Unit, typename Text>
+int32_t Deliver(const Text& text, Unit* into, int32_t count) {
+    const auto length = static_cast<int32_t>(text.size());
+    if (count == 0) {
+        return length;
+    }
+    if (count < length) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(into, text.data(), text.size() * sizeof(Unit));
+    return length;
+}
+
 }  // namespace
+
+uint32_t FollowLocaleCodePage() {
+    utf8Page = LocaleIsUtf8();
+    constexpr uint32_t kUtf8Page = 65001;
+    constexpr uint32_t kWindows1252 = 1252;
+    return utf8Page ? kUtf8Page : kWindows1252;
+}
 
 int32_t lstrlenA(const char* String) { return String == nullptr ? 0 : static_cast<int32_t>(std::strlen(String)); }
 
@@ -58,6 +105,10 @@ int32_t MultiByteToWideChar(uint32_t CodePage, uint32_t Flags, const char* Multi
         return 0;
     }
     const int32_t length = MultiByteLength == -1 ? lstrlenA(MultiByteStr) + 1 : MultiByteLength;
+    if (utf8Page) {
+        return Deliver(Utf8ToText(std::string_view(MultiByteStr, static_cast<std::size_t>(length))), WideCharStr,
+                       WideCharCount);
+    }
     if (WideCharCount == 0) {
         return length;
     }
@@ -86,6 +137,14 @@ int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* W
             ++length;
         }
         ++length;
+    }
+    if (utf8Page) {
+        // UTF-8 holds every character; a lone surrogate alone becomes U+FFFD.
+        const std::string utf8 = TextToUtf8(std::u16string_view(WideCharStr, static_cast<std::size_t>(length)));
+        if (UsedDefaultChar != nullptr) {
+            *UsedDefaultChar = 0;
+        }
+        return Deliver(utf8, MultiByteStr, MultiByteCount);
     }
     const char substitute = DefaultChar != nullptr ? *DefaultChar : kDefaultChar;
     bool usedDefault = false;

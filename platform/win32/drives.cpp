@@ -23,4 +23,8 @@ std::string HostPathToDosPath(std::string_view HostPath) {
     return full;
 }
 
+// The system's folders ignore case or keep it as they are set up to; there
+// is nothing to switch.
+void LookUpNamesExactlyIn(std::string_view /*DosFolder*/) {}
+
 }  // namespace platform

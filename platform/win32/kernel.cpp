@@ -77,6 +77,9 @@ void RtlMoveMemory(void* Destination, const void* Source, std::size_t Length) {
     }
 }
 
+// The system's ANSI code page is the user's choice there already.
+uint32_t FollowLocaleCodePage() { return ::GetACP(); }
+
 int32_t MultiByteToWideChar(uint32_t CodePage, uint32_t Flags, const char* MultiByteStr, int32_t MultiByteLength,
                             char16_t* WideCharStr, int32_t WideCharCount) {
     return ::MultiByteToWideChar(CodePage, Flags, MultiByteStr, MultiByteLength,

@@ -107,6 +107,33 @@ TEST_F(DrivesTest, CaseInsensitiveLookUpsSeeEveryChangeToAFolder) {
     EXPECT_EQ(*DosPathToHostPath("C:\\DIR\\made\\", &error), (prefix.root() / "dosdevices/c:/dir/Made").string());
 }
 
+TEST_F(DrivesTest, InsideAnExactFolderOnlyTheNameGivenIsFound) {
+    testsupport::WriteFile(prefix.driveC() / "out" / "Sub" / "README", "x");
+    testsupport::WriteFile(prefix.driveC() / "cd" / "GAME.CAB", "x");
+    const std::string c = (prefix.root() / "dosdevices" / "c:").string();
+    LookUpNamesExactlyIn("C:\\out");
+    struct Case {
+        const char* what;
+        std::string dos;
+        std::string host;
+    };
+    const Case cases[] = {
+        {"a name in another case is another name", "C:\\out\\Sub\\readme", c + "/out/Sub/readme"},
+        {"so is a folder", "C:\\out\\sub\\README", c + "/out/sub/README"},
+        {"the exact name is found", "C:\\out\\Sub\\README", c + "/out/Sub/README"},
+        {"the folder itself is found as before", "C:\\OUT\\Sub", c + "/out/Sub"},
+        {"outside it, names fold case as before", "C:\\CD\\game.cab", c + "/cd/GAME.CAB"},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        uint32_t error = kSentinel;
+        EXPECT_EQ(DosPathToHostPath(item.dos, &error).value_or("none"), item.host);
+    }
+    LookUpNamesExactlyIn("");
+    uint32_t error = kSentinel;
+    EXPECT_EQ(*DosPathToHostPath("C:\\out\\sub\\readme", &error), c + "/out/Sub/README");
+}
+
 TEST_F(DrivesTest, InsideAScopeLookUpsFollowWhatThisProcessMakes) {
     const std::string c = (prefix.root() / "dosdevices" / "c:").string();
     std::filesystem::create_directories(prefix.driveC() / "out");

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 using namespace platform;
 
@@ -118,6 +120,42 @@ TEST(CodePage, MapsTheWindows1252LettersAndSubstitutesTheRest) {
             WideCharToMultiByte(CP_ACP, 0, c.text.data(), length, out, sizeof out, nullptr, &usedDefault);
         EXPECT_EQ(std::string(out, static_cast<std::size_t>(written)), c.ansi);
         EXPECT_EQ(usedDefault != 0, c.substituted);
+    }
+}
+
+TEST(CodePage, FollowsAUtf8LocaleWhenAskedAndWindows1252Otherwise) {
+    const char* before = std::getenv("LC_ALL");
+    const std::string saved = before != nullptr ? before : "";
+    struct Case {
+        const char* locale;
+        uint32_t page;
+        std::string ansi;  // of "Привет é"
+    };
+    const Case cases[] = {
+        {"C.UTF-8", 65001, "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82 \xc3\xa9"},
+        {"C", 1252, "?????? \xe9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale);
+        ::setenv("LC_ALL", c.locale, 1);
+        EXPECT_EQ(FollowLocaleCodePage(), c.page);
+        const std::u16string text = u"\u041f\u0440\u0438\u0432\u0435\u0442 \u00e9";
+        char out[32] = {};
+        const int32_t written = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int32_t>(text.size()), out,
+                                                    sizeof out, nullptr, nullptr);
+        EXPECT_EQ(std::string(out, static_cast<std::size_t>(written)), c.ansi);
+        char16_t back[32] = {};
+        const int32_t read =
+            MultiByteToWideChar(CP_ACP, 0, c.ansi.data(), static_cast<int32_t>(c.ansi.size()), back, 32);
+        EXPECT_EQ(std::u16string(back, static_cast<std::size_t>(read)), c.page == 65001 ? text : u"?????? \u00e9");
+    }
+    // Windows-1252 again, as every other test expects it, and the locale as it was.
+    ::setenv("LC_ALL", "C", 1);
+    EXPECT_EQ(FollowLocaleCodePage(), 1252u);
+    if (before != nullptr) {
+        ::setenv("LC_ALL", saved.c_str(), 1);
+    } else {
+        ::unsetenv("LC_ALL");
     }
 }
 

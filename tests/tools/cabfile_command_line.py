@@ -41,6 +41,39 @@ def without_checksums(cabinet):
     return bytes(data)
 
 
+def stored_cabinet(folders, files, prev=None, next=None):
+    """A cabinet of stored folders, each a list of data blocks (bytes), and
+    file records (name, size, offset in its folder, folder index); `prev`
+    and `next` name the parts before and after it in its set."""
+    import struct
+    names = b"".join(n.encode() + b"\0" + b"disk\0" for n in (prev, next) if n)
+    flags = (1 if prev else 0) | (2 if next else 0)
+    head = 36 + len(names)
+    records = b"".join(struct.pack("<IIHHHH", size, offset, folder, 0x5865, 0x6D85, 0x20) +
+                       (name if isinstance(name, bytes) else name.encode()) + b"\0"
+                       for name, size, offset, folder in files)
+    at = head + 8 * len(folders) + len(records)
+    entries, data = b"", b""
+    for blocks in folders:
+        entries += struct.pack("<IHH", at + len(data), len(blocks), 0)
+        data += b"".join(struct.pack("<IHH", 0, len(b), len(b)) + b for b in blocks)
+    total = at + len(data)
+    header = b"MSCF" + struct.pack("<IIIIIBBHHHHH", 0, total, 0, head + 8 * len(folders), 0, 3, 1, len(folders),
+                                   len(files), flags, 1234, 1 if prev else 0)
+    return header + names + entries + records + data
+
+
+def write_set(work):
+    """A two-part set: continued.bin begins in set-1.cab and ends in
+    set-2.cab, which holds whole.txt in a folder of its own."""
+    body = bytes(range(256)) * 36
+    with open(f"{work}/set-1.cab", "wb") as f:
+        f.write(stored_cabinet([[body[:4000]]], [("continued.bin", 9000, 0, 0xFFFE)], next="set-2.cab"))
+    with open(f"{work}/set-2.cab", "wb") as f:
+        f.write(stored_cabinet([[body[4000:9000]], [b"whole\n"]],
+                               [("continued.bin", 9000, 0, 0xFFFD), ("whole.txt", 6, 0, 1)], prev="set-1.cab"))
+
+
 def output_failures(tool, work, cabinet, names):
     """Every command that writes to standard output fails, saying so, when
     the bytes cannot go: /dev/full, a pipe whose reader went after one byte
@@ -159,6 +192,16 @@ def main():
         for path, inner in ((exe, whole), (damaged_exe, open(flipped, "rb").read()), (no_cab, b"")):
             with open(path, "wb") as f:
                 f.write(false_headers + inner + b"\0trailing data" * 50)
+        os.makedirs(f"{work}/case")
+        for name, data in (("README", b"upper\n"), ("readme", b"lower\n")):
+            with open(f"{work}/case/{name}", "wb") as f:
+                f.write(data)
+        case = f"{work}/case.cab"
+        subprocess.run(["gcab", "-c", case, "README", "readme"], cwd=f"{work}/case", check=True)
+        write_set(work)
+        cp866 = "Привет\\Мир.txt".encode("cp866")  # stored without the UTF-8 flag
+        with open(f"{work}/cp866.cab", "wb") as f:
+            f.write(stored_cabinet([[b"cp866\n"]], [(cp866, 6, 0, 0)]))
         fifo = f"{work}/pipe.cab"  # nobody writes to it: reading it would wait for ever
         os.mkfifo(fifo)
         listed = "".join(f"{len(data):>10} | 05.03.2024 13:45:10 | {name}\n" for name, data in tree_files.items())
@@ -167,23 +210,38 @@ def main():
             (["--help"], 0, usage, "^$"),
             (["-h"], 0, usage, "^$"),
             (["--version"], 0, r"^cabfile \d+\.\d+\.\d+\n$", "^$"),
-            ([], 2, "^$", "no command given\nusage: "),
-            (["frobnicate", cab], 2, "^$", "unknown command 'frobnicate'\nusage: "),
-            (["--frob", "count", cab], 2, "^$", "unknown option '--frob'\nusage: "),
-            (["count"], 2, "^$", "wrong number of arguments for 'count'\nusage: "),
+            ([], 2, "^$", "no command given\ntry 'cabfile --help'\n$"),
+            # Not a command: cabextract's line, whose operands are cabinets.
+            (["frobnicate"], 1, "^$", "^cabfile: frobnicate: The system cannot find the file specified \\(2\\)\n$"),
+            (["--frob", "count", cab], 2, "^$", "unknown option '--frob'\ntry 'cabfile --help'\n$"),
+            (["count"], 2, "^$", "wrong number of arguments for 'count'\n"),
             (["count", "-q", cab], 0, "^2\n$", "^$"),
-            (["count", f"{work}/missing.cab"], 1, "^$", r"^cabfile: error 2 in CabFile: The system cannot find"),
+            (["count", f"{work}/missing.cab"], 1, "^$",
+             f"^cabfile: {re.escape(work)}/missing.cab: The system cannot find the file specified \\(2\\)\n$"),
+            (["count", work], 1, "^$", f"^cabfile: {re.escape(work)}: Access is denied \\(5\\)\n$"),  # a folder
+            (["-q", "extract", cab, "/dev/null/out"], 1, "^$",
+             "^cabfile: /dev/null/out: The system cannot find the path specified \\(3\\)\n$"),
+            (["extract", cab, out, "missing.txt"], 1, "^$", "^cabfile: .*two.cab: no entry matches 'missing.txt'\n$"),
+            (["extract", cab, out, tree], 1, "^$", "no entry matches '.*tree.cab'"),  # not a second cabinet
+            (["extract", cab, out, "a.txt", "b.txt", "c.txt"], 2, "^$", "wrong number of arguments for 'extract'"),
+            (["extract", tree, out, "sub/deep/notes.md"], 0, "^$", "^$"),  # '/' as '\\'
+            (["info", tree, "sub/deep/none"], 1, "^$", "no entry named 'sub/deep/none'"),
+            (["xml", tree, "none"], 1, "^$", "no entry named 'none'"),
             (["extract", cab, out], 0, "^$", "^$"),  # not a terminal: silent
             (["list", tree], 0, f"^{re.escape(listed)}$", "^$"),
             (["list", tree, "a.txt"], 2, "^$", "wrong number of arguments for 'list'"),
-            (["list", f"{work}/missing.cab"], 1, "^$", "error 2 in CabFile"),
+            (["list", f"{work}/missing.cab"], 1, "^$", "missing.cab: The system cannot find the file specified \\(2\\)"),
             (["cat", tree, "a.txt"], 0, "^alpha\n$", "^$"),
             (["cat", tree, "sub/b.txt", "A.TXT"], 0, "^bravo\nalpha\n$", "^$"),  # any case, either separator
             (["cat", tree, "SUB\\DEEP\\C.TXT"], 0, "^$", "^$"),  # an empty entry
-            (["cat", tree, "a.txt", "b.txt"], 1, "^$", f"^cabfile: no entry named 'b.txt' in {re.escape(tree)}\n$"),
-            (["cat", tree], 2, "^$", "wrong number of arguments for 'cat'"),
-            (["cat", flipped, "a.txt", "big.bin"], 1, "^$", "error 23 in CabFile"),  # no partial bytes
-            (["cat", cut, "big.bin"], 1, "^$", "error 13 in CabFile"),
+            (["cat", tree, "a.txt", "b.txt"], 1, "^$", f"^cabfile: {re.escape(tree)}: no entry matches 'b.txt'\n$"),
+            (["cat", cab], 0, "^x{3005}$", "^$"),  # every entry, in cabinet order
+            (["cat", tree, "sub/*", "?.txt"], 0, "^bravo\nnotes\nalpha\n$", "^$"),  # each pattern's in turn
+            (["cat", case, "README", "readme"], 0, "^upper\nlower\n$", "^$"),  # the exact name first
+            (["cat", case, "Readme"], 0, "^upper\nlower\n$", "^$"),  # else any case
+            (["cat", flipped, "a.txt", "big.bin"], 1, "^$",  # no partial bytes
+             f"^cabfile: {re.escape(flipped)}: 'big.bin': Data error \\(cyclic redundancy check\\) \\(23\\)\n$"),
+            (["cat", cut, "big.bin"], 1, "^$", "'big.bin': Invalid data \\(13\\)"),
             # A listing reads the header and records alone: data cut short does not stop it.
             (["count", cut], 0, "^5\n$", "^$"),
             (["list", cut], 0, f"^{re.escape(listed)}$", "^$"),
@@ -206,14 +264,43 @@ def main():
             (["cat", exe, "sub/b.txt", "a.txt"], 0, "^bravo\nalpha\n$", "^$"),
             (["test", exe], 0, "^.*setup.exe: 5 entries whole", "^$"),
             (["test", damaged_exe], 1, "^$", "entry 'big.bin': checksum mismatch"),
-            (["cat", damaged_exe, "big.bin"], 1, "^$", "error 23 in CabFile"),
-            (["count", no_cab], 1, "^$", "error 13 in CabFile"),
-            (["count", fifo], 1, "^$", "error 13 in CabFile"),
+            (["cat", damaged_exe, "big.bin"], 1, "^$", "damaged.exe: 'big.bin': Data error .* \\(23\\)"),
+            (["count", no_cab], 1, "^$", "nothing.exe: Invalid data \\(13\\)"),
+            (["count", fifo], 1, "^$", "pipe.cab: Invalid data \\(13\\)"),
             (["test", fifo], 1, "^$", "is not a regular file"),
             (["count", "-F", "*", tree], 2, "^$", "'--filter' belongs to 'extract' only"),
             (["extract", "-F", "*", tree, out, "a.txt"], 2, "^$", "wrong number of arguments for 'extract'"),
-            (["extract", tree, out, "-F"], 2, "^$", "'-F' needs a pattern"),
-            (["extract", "--filter", "*.bin", flipped, out], 1, "^$", "error 23 in CabFile"),
+            (["extract", tree, out, "-F"], 2, "^$", "'-F' needs a value"),
+            (["extract", "--filter", "*.bin", flipped, out], 1, "^$", "'big.bin': Data error .* \\(23\\)"),
+            (["extract", "-F", "*.none", "-F", "*.txt", tree, out], 1, "^$", "^cabfile: .*: no entry matches '\\*.none'\n$"),
+            (["-q", "extract", case, f"{work}/folded"], 1, "^$",
+             "'readme' and 'README' differ only in case and would be one file"),
+            (["list", f"{work}/set-2.cab"], 0, "^ +9000 \\| .* \\| continued.bin\n +6 \\| .* \\| whole.txt\n$", "^$"),
+            (["test", f"{work}/set-2.cab"], 0, "set-2.cab: 1 entry whole",
+             "^cabfile: .*set-2.cab: not tested, as they continue from set-1.cab, the part before: 'continued.bin'\n$"),
+            (["-q", "extract", f"{work}/set-2.cab", out], 1, "^$",
+             "'continued.bin' continues from set-1.cab, the part before; extract it from the set's first part"),
+            # cabextract's line.
+            (["-v"], 0, r"^cabfile \d+\.\d+\.\d+\n$", "^$"),
+            (["-d"], 2, "^$", "'-d' needs a value"),
+            (["-d", out], 2, "^$", "no cabinet given"),
+            (["-e", "NO-SUCH-CODE-PAGE", cab], 2, "^$", "unknown encoding 'NO-SUCH-CODE-PAGE'"),
+            (["-q", "-d", out, cab, tree], 0, "^$", "^$"),  # several cabinets
+            (["-d", f"{work}/lines", cab], 0,
+             f"^Extracting cabinet: {re.escape(cab)}\n  extracting {re.escape(work)}/lines/a.txt\n"
+             f"  extracting {re.escape(work)}/lines/sub/b.txt\n\nAll done, no errors.\n$", "^$"),
+            (["-l", tree], 0, f"^Viewing cabinet: {re.escape(tree)}\n File size \\| Date       Time     \\| Name\n"
+             f"-----------\\+---------------------\\+-------------\n{re.escape(listed)}\nAll done, no errors.\n$", "^$"),
+            (["-ql", "-F", "*.md", tree], 0, "^ File size .*\n-+\\+.*\n +6 \\| 05.03.2024 13:45:10 \\| sub/deep/notes.md\n$",
+             "^$"),
+            (["-p", "-F", "*.md", tree, "-F", "a.*"], 0, "^alpha\nnotes\n$", "^$"),
+            (["-t", tree], 0, "5 entries whole", "^$"),
+            (["-q", "-d", out, "-F", "*.none", tree], 1, "^$", "^cabfile: no entry matches '\\*.none'\n$"),
+            (["-q", "-d", out, flipped, cab], 1, "^$",  # past the damaged entry, to the next cabinet
+             f"^cabfile: {re.escape(flipped)}: 'big.bin': Data error \\(cyclic redundancy check\\) \\(23\\)\n$"),
+            (["-qsd", out, cab], 0, "^$", "^cabfile: -s: .* -s changes nothing\n$"),
+            (["-qfd", out, cab], 0, "^$", "^cabfile: -f: .* damaged headers are not salvaged\n$"),
+            (["-q", "-L", "-d", out, case], 0, "^$", "'README' and 'readme' are both readme; the later is kept"),
         ]
         failures = []
         # Copies of embedded cabinets go to a private folder under TMPDIR,
@@ -226,6 +313,37 @@ def main():
                 failures.append(f"{arguments}: {run.returncode}, {run.stdout!r}, {run.stderr!r}")
         if os.listdir(scratch):
             failures.append(f"left behind in TMPDIR: {os.listdir(scratch)}")
+        # A folder we may not write in, as a user who may not (root may write anywhere).
+        if os.geteuid() == 0 and shutil.which("setpriv"):
+            locked = f"{work}/locked"
+            os.makedirs(locked)
+            os.chmod(locked, 0o555)
+            os.chmod(work, 0o755)
+            for arguments in (["-q", "extract", cab, locked], ["-q", "-d", f"{locked}/sub", cab]):
+                run = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", tool, *arguments],
+                                     capture_output=True, text=True, env=dict(os.environ, HOME=work))
+                if run.returncode != 1 or not re.fullmatch(r"cabfile: .*locked(/sub)?: Access is denied \(5\)\n",
+                                                           run.stderr):
+                    failures.append(f"{arguments} as nobody: {run.returncode}, {run.stderr!r}")
+        trees = [  # the command line up to the output folder, then the cabinet; the tree it gives
+            (["-q", "-d"], case, {"README": b"upper\n", "readme": b"lower\n"}),  # names that differ in case: both
+            (["-qLd"], case, {"readme": b"lower\n"}),  # one name in lower case: the later, as cabextract
+            (["-q", "extract", case], "", {"README": b"upper\n"}),  # our line: the first, and exit 1
+            (["-q", "-d"], f"{work}/set-1.cab", {"continued.bin": (bytes(range(256)) * 36)[:9000],
+                                                 "whole.txt": b"whole\n"}),  # the whole set
+            (["-q", "-d"], f"{work}/set-2.cab", {"whole.txt": b"whole\n"}),
+            (["-q", "-e", "CP866", "-d"], f"{work}/cp866.cab", {"Привет/Мир.txt": b"cp866\n"}),
+            (["-q", "-d"], f"{work}/cp866.cab", {os.fsdecode("Привет/Мир.txt".encode("cp866")): b"cp866\n"}),  # as stored
+        ]
+        for arguments, cabinet, wanted in trees:
+            target = tempfile.mkdtemp(dir=work)
+            # cabextract's line names the folder before the cabinet; ours after it.
+            command = [tool, *arguments, target, cabinet] if cabinet else [tool, *arguments, target]
+            run = subprocess.run(command, capture_output=True)
+            got = {os.path.relpath(os.path.join(d, f), target): open(os.path.join(d, f), "rb").read()
+                   for d, _, fs in os.walk(target) for f in fs}
+            if got != wanted:
+                failures.append(f"{arguments} {cabinet}: {run.returncode}, {sorted(got)}, {run.stderr!r}")
         terminal = [(["extract", cab, out], rb"^\r0/2 entries, 0\.0/2\.9 KB.*\r2/2 entries, 2\.9/2\.9 KB *\r?\n$"),
                     (["-q", "extract", cab, out], rb"^$"),
                     (["extract", "-F", "*.txt", tree, out], rb"\r3/3 entries, 12/12 B *\r?\n$")]
@@ -240,7 +358,10 @@ def main():
             (["?.txt"], {"a.txt"}),
             (["sub/?.TXT", "*.md"], {"Sub/B.TXT", "sub/deep/notes.md"}),  # repeated: any one
             (["*i*.bin*"], {"big.bin"}),
-            (["*.TXT?"], set()),
+            (["*.TXT?"], set()),  # matches nothing: an error
+            (["*.[t]xt"], {"a.txt", "Sub/B.TXT", "sub/deep/c.txt"}),  # a class, in any case
+            (["[!a]*.txt", "*.[m-n]d"], {"Sub/B.TXT", "sub/deep/c.txt", "sub/deep/notes.md"}),
+            (["[^s]*"], {"a.txt", "big.bin"}),
             (["*"], set(tree_files)),
             (["*.txt"], {"a.txt", "Sub/B.TXT", "sub/deep/c.txt"}, exe),
         ]
@@ -253,7 +374,7 @@ def main():
             got = {os.path.relpath(os.path.join(d, f), target).lower(): os.path.join(d, f)
                    for d, _, fs in os.walk(target) for f in fs}
             wanted = {name.lower(): tree_files[name] for name in names}
-            if run.returncode != 0 or set(got) != set(wanted) or any(
+            if run.returncode != (0 if names else 1) or set(got) != set(wanted) or any(
                     open(path, "rb").read() != wanted[name] for name, path in got.items()):
                 failures.append(f"{arguments}: {run.returncode}, {sorted(got)}, {run.stderr!r}")
         # Large enough for the writes and the signals to land mid-way.

@@ -195,7 +195,11 @@ def compare_filters(cabfile, path, entries, env):
                 continue  # cabextract fails here: nothing to compare with
             our_run = subprocess.run([cabfile, "extract"] + [a for p in patterns for a in ("--filter", p)] +
                                      [path, ours], capture_output=True, env=env, timeout=60)
-            if our_run.returncode != 0:
+            if not extracted(theirs):
+                # What cabextract passes over in silence is an error naming the pattern.
+                if our_run.returncode != 1 or b"no entry matches" not in our_run.stderr:
+                    problems.append(f"--filter {patterns} matches nothing: {our_run.returncode}, {our_run.stderr!r}")
+            elif our_run.returncode != 0:
                 problems.append(f"--filter {patterns}: cabfile failed: {our_run.stderr.decode(errors='replace')}")
             elif extracted(ours) != extracted(theirs):
                 problems.append(f"--filter {patterns}: {sorted(extracted(ours))} vs {sorted(extracted(theirs))}")
