@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control of the window model: value changes and their notice, and its
 // twips in pixels.
 #include "app/control.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One control of the window model: its kind, container, caption or text,
 // position in twips and tab index, with a change notice for the front end.
 #pragma once

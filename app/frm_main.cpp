@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FrmMain: the control table, the start-up prompts, the help messages and the
 // link to the author's hosting-services page. The install procedure has a
 // file of its own.

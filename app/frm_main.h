@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FrmMain, the installer's one window as a plain model: its properties, its
 // controls and their layout, and one handler per event it answers. It knows
 // no widget; the front end draws it and forwards the events.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FrontEnd: the run, the dispatch of handlers and the ending both front ends
 // share.
 #include "app/front_end.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the Qt and the Win32 front end share in one run of the installer: the
 // order of the run, the dispatch of every handler, the runtime's report of an
 // error that leaves one, and when the program ends and with which status.

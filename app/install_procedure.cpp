@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The install procedure behind the Install button, and the one place that
 // knows the CD: its folder, the cabinets, the loose files and the registry
 // script beside the installer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window model's only way to reach the person in front of the screen:
 // modal message boxes, opening a web address, and ending the program.
 // Both front ends implement it (app/qt, app/win32, on the common ground of

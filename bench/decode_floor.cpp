@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decode floor of a cabinet's MSZIP folders: every data block inflated
 // with ISA-L, the previous block's output as its history, and the output
 // thrown away. No checksum, no copy, no file: decoding is the one chain of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One whole install (the Install button's procedure through the window model,
 // every box answered Yes/OK, no window) from a CD into a fresh Wine prefix.
 // bench/run times it against cabextract on the three cabinets plus cp of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a folder's data blocks (see blocks.h).
 #include "cabformat/blocks.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data blocks of one folder: from the folder's first cabinet through
 // every cabinet it continues into, each block's checksum verified where the
 // cabinet stores one.

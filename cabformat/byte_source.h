@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the engine reads a cabinet from: a host file, a buffer in memory, or
 // a stretch of a larger file. The engine never opens a file itself.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cabinets of one walk, and the entries' bytes out of their folders
 // (see cabinet_set.h).
 #include "cabformat/cabinet_set.h"

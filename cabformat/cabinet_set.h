@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A set of cabinets as one walk reads it: the cabinet it starts with and
 // those that continue it, supplied one by one by the caller. For every file
 // record it knows the folder holding its data, including files that begin

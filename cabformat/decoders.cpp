@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stored and MSZIP blocks (see decoders.h).
 #include "cabformat/decoders.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's own block decoders: stored blocks copied, MSZIP blocks
 // inflated by ISA-L. LZX and Quantum folders are streams through libmspack
 // on the same decoder thread (libmspack_stream.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What can go wrong in reading a cabinet or a set, in the engine's own
 // terms. The host adapter turns these into whatever its callers expect.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A cabinet that lies inside a larger file (a self-extracting program, an
 // installer with its cabinet appended): the stretch of another source that
 // holds it, read as a source of its own. The cabinet's offsets count from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a cabinet's raw header with plain reads (see header.h).
 #include "cabformat/header.h"
 

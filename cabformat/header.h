@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The raw header of one cabinet: the set it belongs to, its folders and each
 // file record as stored, with the folder index libmspack does not keep
 // (0xFFFD..0xFFFF tell which entries continue from or into the cabinets

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cabinet file format's on-disk layout ([MS-CAB] 2.1-2.4): record sizes,
 // field offsets, flags and the special folder indices, and the two readers
 // of its little-endian fields.

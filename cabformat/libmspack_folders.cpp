@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libmspack over the set's byte sources (see libmspack_folders.h). The
 // table of host operations (struct mspack_system) reads through the
 // sources, keeps the first failed read so that a failure maps to the right

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LZX and Quantum folders decoded by libmspack entry by entry, as libmspack
 // itself reads cabinets: the reference the engine's own decoding of them
 // (libmspack_stream.h) is held to, used when native decoding is off.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A folder through libmspack's cabinet decompressor, one block at a time
 // (see libmspack_stream.h). libmspack sees one cabinet: a made-up header
 // of one folder and one entry the size of the folder's data, then the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // LZX and Quantum folders decoded by libmspack as one stream, on the
 // engine's decoder thread: libmspack is handed a cabinet of one folder and
 // one entry that spans it, made up as it reads, whose data blocks are the

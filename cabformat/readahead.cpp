@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader and decoder threads and their rings (see readahead.h).
 //
 // The reader owns the BlockReader: the read system calls, the copies out

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Two threads that run ahead of the walk through one folder's data while the
 // walk's own thread hands the entries on to the caller: a reader, which
 // reads the data blocks and verifies their checksums into a small ring of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CabFile's operations: each checks the cabinet name, registers the object
 // for the walk, stores its inputs, walks the cabinet once and finishes.
 #include "cabinet/cab_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CabFile: access to one cabinet at a time. Counts its entries, extracts all
 // of them or one into a folder, reports entries through an event and lists
 // them as XML. Every operation is one walk of the cabinet by the setup

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Callback module's registration slot and the handler the setup library
 // calls: it forwards each notification to the object that started the walk.
 #include "cabinet/callback.h"

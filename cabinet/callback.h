@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bridge from the setup library's cabinet callback to the CabFile that
 // started the walk.
 #pragma once

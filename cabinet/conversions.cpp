@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Field conversions of the cabinet object (see conversions.h).
 #include "cabinet/conversions.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conversions between the service's notification fields and CabFile's
 // values: entry dates to date values, 8-bit strings to text and back into
 // the target-name field, and target paths.

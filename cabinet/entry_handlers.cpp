@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CabFile's handling of a walk's notifications: the dispatcher and one
 // handler per operation that looks at entries.
 #include "cabinet/cab_file.h"

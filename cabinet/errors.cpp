@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The texts of the cabinet object's errors.
 #include "cabinet/errors.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How the cabinet object describes its failures: its own error number, the
 // texts of its own numbers and of the platform's error codes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A multicast event: any number of listeners, called synchronously in the
 // order they subscribed. An error a listener raises comes back to the raiser.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The path routines; see paths.h.
 #include "cabinet/paths.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The path routines the cabinet object's handlers share: completing a folder
 // name, splitting a path at its last '\', and creating a folder tree one
 // level at a time. Only '\' separates folders here; '/' is an ordinary

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The XML listing's element builder and escaping.
 #include "cabinet/xml.h"
 

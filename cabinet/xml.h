@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The element builder of the XML listing, and the escaping that keeps the
 // listing well-formed whatever the names in a cabinet hold.
 #pragma once

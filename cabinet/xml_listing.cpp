@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole XML listing, written a slice at a time (see xml_listing.h).
 #include "cabinet/xml_listing.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The XML listing of a whole cabinet for a program that prints it: the
 // bytes GetXML's document has in UTF-8, handed over a slice at a time as
 // the walk finds the entries, so that no document of tens of megabytes is

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiles the Windows program with mingw-w64 for VARNHOLT_MINGW_ARCH
 # (set by the toolchain file that includes this one). The -posix compilers
 # give std::thread and std::mutex (GoogleTest needs them); static linking

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The shipped program: 32-bit Windows. Its tests run here under Wine's WOW64
 # in a 64-bit prefix (Wine's 32-bit part, wine32:i386, installed), as a
 # player's 64-bit Windows runs the program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Counts, lists and extracts a cabinet: cabfile_example CABINET FOLDER (drive paths)
 #include <cabinet/cab_file.h>
 

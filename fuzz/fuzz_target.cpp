@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libFuzzer entry point, built once per target with
 // VARNHOLT_FUZZ_ENTRY naming the harness routine it runs (see harness.h).
 #include "fuzz/harness.h"

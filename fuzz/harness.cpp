@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fuzz targets' work (see harness.h). The engine's targets read the
 // input from memory; CabFile's writes inside a scratch Wine-style prefix
 // whose drive C: is a fresh temporary folder; the drive map never lets a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the fuzz targets do with one arbitrary input, shared with the test
 // that replays every finding. Each routine returns "" when the code under
 // test held up, or what went wrong (a crash or a sanitizer report ends the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How drive paths ("C:\Games\x.dat") meet the host's file system.
 //
 // On Linux a drive letter resolves the way Wine resolves it: through

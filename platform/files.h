@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File operations of the runtime that the install procedure uses: copying a
 // file, the installer's own folder, and starting a document. Failures are
 // raised errors with the runtime's numbers and texts.

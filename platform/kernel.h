@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kernel services the cabinet code needs, under their platform names: the
 // thread's last error, MS-DOS and file times, 8-bit strings and the ANSI code
 // page, and creating one directory.

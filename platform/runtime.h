@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The language runtime's services that sit above the kernel: the raised error
 // that carries a failure to the caller, text in its 16-bit form and its
 // conversions, and the general date form of a date value.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The setup library's cabinet iteration call and its records, under their
 // platform names and with their 32-bit Windows layouts.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shell on Windows as the front end meets it: COM for a shell call of
 // its own, and the window that the platform's requests to the shell belong
 // to, so that what the shell shows for them (the consent prompt of the

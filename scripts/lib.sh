@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the scripts: what several of them do, written once.
 #
 #   project_version                  the version in CMakeLists.txt's project()

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the Windows scripts: a fresh Wine prefix of our own, its server
 # kept running while we use it, and its end.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cabfile: a command-line front end over CabFile, for scripts, benchmarks
 // and checks, that also reads cabextract's command line.
 //

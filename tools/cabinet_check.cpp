@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `cabfile test` over the cabinet engine (see cabinet_check.h).
 #include "tools/cabinet_check.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `cabfile test`: every entry of a cabinet, and of the cabinets that
 // continue its set, decoded through the cabinet engine with every data
 // block's checksum checked, and the bytes thrown away. Nothing is written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The search for an embedded cabinet (see cabinet_search.h).
 #include "tools/cabinet_search.h"
 

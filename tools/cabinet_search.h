@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding a cabinet inside another file, such as a self-extracting program:
 // the first place whose bytes make a plausible cabinet header, judged by the
 // header's own fields, not the signature alone (programs hold "MSCF" in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Wildcards and host names of cabfile's entries (see entry_names.h).
 #include "tools/entry_names.h"
 

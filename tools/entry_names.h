@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How cabfile matches and names entries: the wildcard patterns of -F and
 // cat, and the names cabextract's command line writes on the host.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The installer's entry point: the one window model, drawn by the Qt front end.
 #include <QApplication>
 

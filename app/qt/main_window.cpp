@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MainWindow: widgets built from the model's control table.
 #include "app/qt/main_window.h"
 

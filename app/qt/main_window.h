@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Qt window drawn from the FrmMain model: one widget per control, placed
 // from its twips, with captions and texts mirrored both ways and clicks
 // handed back to whoever runs the handlers. No behaviour of its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program: message boxes, the web launcher, the error report's box and the
 // event loop of the Qt front end.
 #include "app/qt/program.h"

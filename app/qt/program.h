@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Qt front end for one run of the installer: it answers the model's
 // requests to the person with real message boxes and the desktop's web
 // launcher, and draws the window; the run, the dispatch of handlers and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conversions between the window model's values and Qt's: 16-bit text and
 // the font description. Twips become pixels through the model's own
 // TwipsToPixels (app/control.h), as in the Win32 front end.

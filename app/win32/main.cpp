@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The installer's entry point on Windows: the one window model, drawn by the
 // Win32 front end.
 #include <windows.h>

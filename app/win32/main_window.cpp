@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MainWindow: child windows built from the model's control table, one window
 // procedure that dispatches each message to a small handler.
 #include "app/win32/main_window.h"

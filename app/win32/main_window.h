@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 window drawn from the FrmMain model: one child window per
 // control, placed from its twips at the screen's DPI, with texts mirrored
 // both ways and clicks handed back to whoever runs the handlers. No

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program: message boxes, the web page, the error report's box and the
 // message loop of the Win32 front end.
 #include "app/win32/program.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 front end for one run of the installer: it answers the model's
 // requests to the person with MessageBoxW and the shell, and draws the window
 // and runs its message loop; the run, the dispatch of handlers and the

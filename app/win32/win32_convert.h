@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Conversions between the window model's values and Win32's: 16-bit text and
 // the font description. Twips become pixels through the model's own
 // TwipsToPixels (app/control.h), as in the Qt front end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Splitting a date value for the general date form.
 #include "platform/common/date_value.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A date value split as the general date form shows it. Private to the
 // platform implementations.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The runtime's file error numbers and their texts.
 #include "platform/common/file_errors.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The runtime's raised error for a failed file operation: one text per
 // number of files.h, "Device I/O error" for anything else.
 #pragma once

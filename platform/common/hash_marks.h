@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A set of hashes in open addressing: what a walk remembers by the thousand
 // (folders made, names written) at a few bytes each instead of a node and a
 // copy of every path. A hash only says a text may have been marked: callers

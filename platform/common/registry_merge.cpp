@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report of a registry script that was not merged.
 #include "platform/common/registry_merge.h"
 

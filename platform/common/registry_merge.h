@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report of a registry script that was handed to the system's registry
 // tool but not merged, shared by both platforms: the game's files are in
 // place by then, so the player is told what is missing and the one command

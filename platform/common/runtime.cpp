@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The runtime's raised error, text conversions and case-insensitive
 // comparison, the same on every platform: the code page itself is the
 // kernel's business.

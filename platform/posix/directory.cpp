@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Creating one directory, through the drive map, reduced to the four
 // outcomes that callers decide on.
 #include "platform/drives.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An entry's MS-DOS date and time as a host time (see dos_stamp.h).
 #include "platform/posix/dos_stamp.h"
 

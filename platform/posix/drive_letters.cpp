@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the mount table the way Wine's mount manager does for discs.
 #include "platform/posix/drive_letters.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The drive letters Wine gives a prefix without an entry for them in its
 // dosdevices folder: C: is the prefix's drive_c, as in every prefix Wine
 // makes, and the discs mounted on this machine take the free letters from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inside the Linux platform layer: what writers tell the drive map, so the
 // folder listings it keeps for case-insensitive look-ups stay current; and
 // the scope in which the map keeps what it learnt, with the folder its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drive paths on a Linux host, resolved the way Wine resolves them: each
 // drive letter is an entry of $WINEPREFIX/dosdevices, Z: falls back to "/",
 // a letter without an entry is what Wine implies for it (drive_letters.h),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host files the cabinet engine works through on Linux.
 #include "platform/posix/engine_files.h"
 

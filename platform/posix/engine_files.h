@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host files the cabinet engine works through on Linux: a cabinet file
 // as a byte source, and the spill file for decoded bytes a later entry
 // needs. Shared by the cabinet service and cabfile's own engine walks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File copy, the installer's folder and starting documents on Linux.
 #include "platform/files.h"
 

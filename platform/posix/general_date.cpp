@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The general date form of a date value on Linux: the C library's patterns
 // of the user's time locale, en-US ones for the C and POSIX locales.
 #include "platform/runtime.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Descriptors, whole reads and writes, and host paths (see host_io.h).
 #include "platform/posix/host_io.h"
 

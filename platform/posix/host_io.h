@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inside the Linux platform layer: the host's files at the level of
 // descriptors and host paths, written once for every caller. Reads and writes
 // go on after interruptions and short counts; a failure is its errno.

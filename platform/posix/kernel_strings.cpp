@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 8-bit strings and the ANSI code page. The ANSI code page here is
 // Windows-1252; its five unassigned bytes map to the C1 controls of the same
 // value, as Windows maps them, so every byte survives a round trip. A

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MS-DOS date and time words, file times and calendar fields, by arithmetic:
 // no time zone takes part anywhere.
 #include "platform/kernel.h"

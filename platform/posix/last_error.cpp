@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The thread's last error code, as the kernel keeps it: one slot per thread.
 #include "platform/kernel.h"
 

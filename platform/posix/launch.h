@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Programs the Linux platform starts and waits for: the registry import
 // into the Wine prefix. Private to the platform implementation and its tests.
 #pragma once

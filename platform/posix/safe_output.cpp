@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole files only (see safe_output.h). On Linux the temporary is an
 // O_TMPFILE file: it has no name until linkat gives it the target's, so a
 // killed process leaves nothing, and a new file costs no lock and no look-up

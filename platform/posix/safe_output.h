@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing a file so that only whole files ever appear under their names:
 // the bytes go into an unnamed temporary file in the target's folder, which
 // becomes visible under the target's name only once it is complete. A failed

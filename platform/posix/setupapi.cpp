@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SetupIterateCabinetA on Linux, the sibling of win32/setupapi.cpp: one
 // walk over a cabinet (and the cabinets that continue it) read by the
 // cabinet engine (cabformat/), told to the handler in the setup library's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drive paths on Windows are the system's own paths: no mapping layer. Only
 // a path's full form is worked out, for tools that take paths as typed.
 #include "platform/drives.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File copy, the installer's folder and starting documents on Windows, over
 // the kernel and the shell. Drive paths are the system's own paths.
 #include "platform/files.h"

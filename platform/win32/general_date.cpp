@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The general date form of a date value on Windows: the user's locale's
 // short date and long time, from GetDateFormatW and GetTimeFormatW.
 #include "platform/runtime.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kernel services on Windows: each forwards to the kernel call of the same
 // name, with the seam's records copied to and from the system's.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SetupIterateCabinetA over the real setup library, and the adapter that
 // evens out where a real service departs from the contract in
 // platform/setupapi.h. Wine's service (measured) keeps walking after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shell on Windows: how a document is handed to the system, apart from
 // the shell call itself so that tests can answer for the shell. Internal to
 // the Windows build and its tests; the front end's part is platform/shell.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The wrapped calls of the fault-injection seam (see fault_injection.h).
 #include "tests/app/fault_injection.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A test-only seam in the Linux file layer: the fault-walk test links with
 // -Wl,--wrap for each call below, so the platform library's calls of them
 // come here first. While armed, each call is counted and the n-th fails with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every file-layer call of a whole install failed in turn, through the
 // fault-injection seam, on a small CD of the demo's layout: each failure
 // must end in a clear error, leave only whole files and no temporary, write

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window model against a scripted person: the start-up prompts, the help
 // messages, the link, the layout and focus order, and the current-file label;
 // and the dispatch both front ends share, through one that only records.

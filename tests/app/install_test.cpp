@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The install procedure end to end through the window model, with scripted
 // answers, on the demo CD in a temporary Wine prefix; the registry script is
 // "started" by a stand-in launcher that records its arguments.

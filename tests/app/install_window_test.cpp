@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A whole install through the real window and the real Wine: a click on
 // Install, the real message boxes answered as a person would, the demo CD
 // installed into a temporary Wine prefix (which the registry import creates,

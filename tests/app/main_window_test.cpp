@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Qt window drawn from the model: widget tree and layout, font and
 // window flags, focus and keys, mirroring both ways, the help boxes, the
 // link button, and a screenshot of the window as first shown.

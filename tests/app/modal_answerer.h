@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Answers the application's modal message boxes from a timer, the way a
 // person would, and records what each box showed.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Qt front end's run: the start-up prompts as real message boxes, the
 // report box of an error that leaves a handler and the nonzero end it brings,
 // and the ways the event loop ends (which errors, and how: frm_main_test.cpp).

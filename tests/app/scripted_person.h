@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted person for the window model: answers Yes/No boxes from a
 // script and records every request in order, one readable line each.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cabinet engine on cabinets in memory: header layouts, the blocks of a
 // folder, sets whose folders continue from cabinet to cabinet, and its own
 // decoders against libmspack's.

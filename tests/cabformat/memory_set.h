@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cabinet engine over cabinets in memory, for the suites that drive it directly.
 #pragma once
 

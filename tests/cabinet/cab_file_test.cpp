@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CabFile end to end on real cabinets made with gcab: counting, extracting,
 // reporting and listing entries, its events, its errors and its hook.
 #include "cabinet/cab_file.h"

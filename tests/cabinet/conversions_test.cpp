@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cabinet object's field conversions: dates, 8-bit strings, target paths.
 #include "cabinet/conversions.h"
 #include "platform/runtime.h"

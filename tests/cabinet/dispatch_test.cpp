@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Callback module's handler and CabFile's dispatcher, fed records
 // directly: answers, events and the cases a real cabinet cannot produce.
 #include "cabinet/cab_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The multicast event: order, references, subscriptions (also mid-raise), errors.
 #include "cabinet/event.h"
 

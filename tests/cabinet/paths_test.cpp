@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The path routines: completing and splitting paths, making folder trees.
 #include "cabinet/paths.h"
 #include "platform/runtime.h"

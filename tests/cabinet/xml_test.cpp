@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The listing's element builder and the escaping that keeps any name
 // well-formed.
 #include "cabinet/xml.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The contract of platform/setupapi.h, kept by both services: the Linux one
 // over the cabinet engine (in platform_tests) and Windows' own under Wine
 // (in win32_adapter_tests), on the same hand-made cabinets, through the one

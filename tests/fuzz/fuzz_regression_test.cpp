@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replays through every fuzz target each input in regressions/ (each named
 // after the defect it once set off: the fuzzers' findings, and cabinets our
 // test writer made for faults of our dependencies). Each must end cleanly:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A DLL to plant beside the installer, as an attacker would in a download
    folder. Loaded into a process, it leaves a mark beside itself, NAME.loaded:
    proof that planted code would have run. */

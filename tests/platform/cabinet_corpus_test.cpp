@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cabinet service against a peer, on the shared corpus of real
 // cabinets: every cabinet cabextract extracts without error gives the same
 // entries and the same bytes through SetupIterateCabinetA; every other one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cabinet service when things go wrong: damaged cabinets, full disks,
 // folders it may not write, handlers that throw. A failed entry leaves no
 // half-written file, never destroys an older one, and does not fail the

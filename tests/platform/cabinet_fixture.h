@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixture every cabinet-service test runs in: a Wine prefix whose C:
 // drive is a fresh folder, helpers to place cabinets on it, and a check
 // that no walk left a temporary file behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SetupIterateCabinetA on Linux: the notifications of a walk, the answers
 // that steer it, names in the ANSI code page and entry dates.
 #include "platform/drives.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cabinet sets: a walk follows the next cabinet a header names, asks the
 // handler where it is when it is not beside the last one, and reports each
 // entry once, in the cabinet it begins in.

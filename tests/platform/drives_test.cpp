@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drive paths on a temporary Wine prefix: how they map to host paths and
 // back, case-insensitive look-ups, and creating one directory level.
 #include "platform/drives.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File copy, the installer's folder and starting documents, on a temporary
 // Wine prefix.
 #include "platform/files.h"

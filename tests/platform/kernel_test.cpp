@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernel services: dates, 8-bit strings and the ANSI code page.
 #include "platform/kernel.h"
 

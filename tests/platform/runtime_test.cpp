@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The runtime's text conversions, comparison, date form and raised error.
 #include "platform/runtime.h"
 #include "tests/support/fixtures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The test-only cabinet writer (see cab_writer.h). Its layout constants are
 // its own, written from [MS-CAB], so the reader is not tested against itself.
 #include "tests/support/cab_writer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A test-only cabinet writer, for cabinets gcab cannot make: chosen names
 // (raw bytes, UTF-8 flag), chosen dates and attributes, sets that span
 // several cabinets, folder indices and compression types as given. Data is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A handler for SetupIterateCabinetA that records every notification with
 // every field it carries, and answers as the test says: the one harness of
 // the cabinet contract, for the Linux service's suites and for the contract

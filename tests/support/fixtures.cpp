@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers shared by every suite; what differs between Linux and
 // Windows lives in fixtures_posix.cpp and fixtures_win32.cpp.
 #include "tests/support/fixtures.h"

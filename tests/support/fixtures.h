@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers: temporary folders, Wine-style prefixes with drive letters,
 // files, external commands and cabinets made with gcab.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Linux side of the test helpers: temporary folders, environment
 // variables, Wine-style drive maps as symbolic links, and shell commands.
 #include "tests/support/fixtures.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows side of the test helpers, for test programs that run under
 // Wine. Folders live on the Unix side, reached through Z: (the Unix root);
 // shell commands get them back in Unix form. Drive maps point the running

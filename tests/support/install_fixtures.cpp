@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fixtures for whole installs; see install_fixtures.h.
 #include "tests/support/install_fixtures.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fixtures for whole installs: the demo CD built once per test process, the
 // tree an install of it must give (extracted by cabextract, as a peer would),
 // the registry script beside the running executable, and launcher stand-ins

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compiled into every Windows test program: the mark that it began. Its first
 // constructor creates the file VARNHOLT_START_MARK names (set by
 // scripts/wine-run), so a run that fails without the mark provably never got

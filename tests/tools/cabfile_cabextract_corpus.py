@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """cabfile on cabextract's command line against cabextract itself, on every
 cabinet of the shared corpus: `-q -d OUT CAB` with each tool must give the
 same tree (names byte for byte, and bytes) and the same status, zero or not,

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """cabfile's statuses and streams, its progress line on a terminal, and
 what list, cat, test and extract --filter give on gcab cabinets, damaged
 ones too, and on a cabinet embedded in another file; output that cannot be

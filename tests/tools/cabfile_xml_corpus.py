@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """`cabfile xml` and `cabfile list` on every cabinet of the shared corpus that
 cabextract reads without error: the document must be well-formed (expat
 parses it), and both must list the same entries, sizes and dates, in the

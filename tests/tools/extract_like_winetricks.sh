@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Extracts cabinets the way a winetricks verb does, through the tool named by
 # $CABEXTRACT: the whole of one cabinet, chosen entries of another by -F
 # (lower-cased with -L), a set from its first part, several cabinets in one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Answers the installer's two start-up prompts with Yes and waits for its
 // window, as a person at the screen would: for demos and screenshots, where
 // Wine's X11 driver ignores synthetic key presses. Exit 0 once the window

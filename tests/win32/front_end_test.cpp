@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // VarnholtInstall.exe driven from outside, as a person would: its message
 // boxes (#32770) and its window are found by polling, buttons are pressed
 // with BM_CLICK. Runs under Wine's null display driver.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Planted by the front-end tests under the name of a system program in a
 // folder a search would look in first: when started, it leaves the file
 // "<its own path>.ran" behind to say so, and ends.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows platform layer under Wine: text in several code pages, file
 // copies close to MAX_PATH, and how a document is handed to the system.
 #include "platform/files.h"

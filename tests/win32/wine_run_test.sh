@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # scripts/wine-run starts a program again only when it provably never began:
 # a program that began and failed runs once; a file that holds the start
 # mark's name but never loads runs three times, each retry logged.
