@@ -1011,23 +1011,40 @@ std::shared_ptr<cabinet::CabFile> OpenCab(const CabinetInput& input) {
     return cab;
 }
 
+// A cabinet opened and its entries listed, with the object that listed them.
+struct OpenedCabinet {
+    std::shared_ptr<cabinet::CabFile> cab;
+    std::vector<Listed> entries;
+};
+
+// Opens the cabinet `input` reads and lists it; nothing, with the failure
+// said on standard error, when it cannot be opened or listed. `input` must
+// outlive what this returns.
+std::optional<OpenedCabinet> OpenAndList(const std::string& cabinet, const CabinetInput& input) {
+    if (!input.problem().empty()) {
+        Say(cabinet, input.problem());
+        return std::nullopt;
+    }
+    OpenedCabinet opened{OpenCab(input), {}};
+    try {
+        opened.entries = ListEntries(*opened.cab);
+    } catch (const platform::RaisedError& error) {
+        SayFailed(cabinet, u"", error);
+        return std::nullopt;
+    }
+    return opened;
+}
+
 // `extract` on one cabinet, for either command line; returns the exit status.
 int ExtractCabinet(const std::string& cabinet, const std::string& folder, const std::string& name,
                    const std::string& outputName, const Options& options, bool cabextractLine,
                    std::vector<bool>* filterMatched) {
     const CabinetInput input(cabinet);
-    if (!input.problem().empty()) {
-        Say(cabinet, input.problem());
+    auto opened = OpenAndList(cabinet, input);
+    if (!opened) {
         return kExitRaised;
     }
-    auto cab = OpenCab(input);
-    std::vector<Listed> entries;
-    try {
-        entries = ListEntries(*cab);
-    } catch (const platform::RaisedError& error) {
-        SayFailed(cabinet, u"", error);
-        return kExitRaised;
-    }
+    auto& [cab, entries] = *opened;
     ExtractJob job;
     job.cabinet = cabinet;
     job.folderArgument = folder;
@@ -1242,20 +1259,12 @@ int RunCabextractLine(const std::vector<std::string>& cabinets, const Options& o
     for (const std::string& cabinet : cabinets) {
         if (options.list || options.pipe) {
             const CabinetInput input(cabinet);
-            if (!input.problem().empty()) {
-                Say(cabinet, input.problem());
+            auto opened = OpenAndList(cabinet, input);
+            if (!opened) {
                 status = kExitRaised;
                 continue;
             }
-            auto cab = OpenCab(input);
-            std::vector<Listed> entries;
-            try {
-                entries = ListEntries(*cab);
-            } catch (const platform::RaisedError& error) {
-                SayFailed(cabinet, u"", error);
-                status = kExitRaised;
-                continue;
-            }
+            auto& [cab, entries] = *opened;
             std::vector<std::size_t> places;
             for (std::size_t i = 0; i < entries.size(); ++i) {
                 bool wanted = options.filters.empty();
