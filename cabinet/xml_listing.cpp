@@ -38,4 +38,19 @@ void WriteXmlListing(CabFile& cab, std::u16string_view shownName, const std::fun
     write(platform::TextToUtf8(slice));
 }
 
+std::u16string GetXmlShownAs(CabFile& cab, const std::u16string& name, std::u16string_view shownName) {
+    std::u16string document = cab.GetXML(name);
+    if (cab.CabName() != shownName) {
+        // The head names the cabinet as the class wrote it, through the
+        // ANSI page: the shown name goes the same way.
+        std::u16string readHead, shownHead;
+        AppendXmlHead(readHead, platform::AnsiToText(platform::TextToAnsi(cab.CabName())));
+        AppendXmlHead(shownHead, platform::AnsiToText(platform::TextToAnsi(std::u16string(shownName))));
+        if (document.starts_with(readHead)) {
+            document.replace(0, readHead.size(), shownHead);
+        }
+    }
+    return document;
+}
+
 }  // namespace cabinet

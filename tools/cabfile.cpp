@@ -21,7 +21,6 @@
 // without the engine.
 #include "cabinet/cab_file.h"
 #include "cabinet/errors.h"
-#include "cabinet/xml.h"
 #include "cabinet/xml_listing.h"
 #include "platform/drives.h"
 #include "platform/kernel.h"
@@ -1191,19 +1190,11 @@ int RunCommand(const std::vector<std::string>& args, const Options& options) {
             cabinet::WriteXmlListing(*cab, shownName, [](std::string_view slice) { Out().write(slice); });
             Out().write("\n");
         } else if (command == "xml") {
-            std::u16string document = cab->GetXML(name);
+            // A copy read in place of an embedded cabinet shows the original's name.
+            const std::u16string document = cabinet::GetXmlShownAs(*cab, name, shownName);
             if (document.find(u"<FILE>") == std::u16string::npos) {
                 Say(cabinet, "no entry named '" + args[2] + "'");
                 return kExitRaised;
-            }
-            if (input.drivePath() != shownName) {
-                // A copy was read: its head names the copy, and the original is shown.
-                std::u16string copyHead, shownHead;
-                cabinet::AppendXmlHead(copyHead, platform::AnsiToText(platform::TextToAnsi(input.drivePath())));
-                cabinet::AppendXmlHead(shownHead, platform::AnsiToText(platform::TextToAnsi(shownName)));
-                if (document.starts_with(copyHead)) {
-                    document.replace(0, copyHead.size(), shownHead);
-                }
             }
             Print(document);
             Out().write("\n");
