@@ -15,8 +15,11 @@ namespace cabformat::layout {
 constexpr uint32_t kSignature = 0x4643534D;  // "MSCF", little-endian
 constexpr std::size_t kHeaderSize = 36;
 constexpr std::size_t kHeaderSignature = 0;      // u32
+constexpr std::size_t kHeaderReserved1 = 4;      // u32: 0
 constexpr std::size_t kHeaderCabinetSize = 8;    // u32: cbCabinet, the cabinet's size in bytes
+constexpr std::size_t kHeaderReserved2 = 12;     // u32: 0
 constexpr std::size_t kHeaderFilesOffset = 16;   // u32: coffFiles, the first CFFILE record
+constexpr std::size_t kHeaderReserved3 = 20;     // u32: 0
 constexpr std::size_t kHeaderVersionMinor = 24;  // u8
 constexpr std::size_t kHeaderVersionMajor = 25;  // u8
 constexpr std::size_t kHeaderFolderCount = 26;   // u16

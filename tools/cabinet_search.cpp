@@ -17,7 +17,6 @@ namespace {
 namespace layout = cabformat::layout;
 
 constexpr unsigned char kSignature[] = {'M', 'S', 'C', 'F'};
-constexpr std::size_t kReserved1 = 4, kReserved2 = 12, kReserved3 = 20, kVersionMinor = 24, kVersionMajor = 25;
 constexpr uint16_t kKnownFlags = layout::kFlagPrevCabinet | layout::kFlagNextCabinet | layout::kFlagReservePresent;
 // The smallest file record: its fixed part, a one-byte name and the name's zero.
 constexpr uint64_t kSmallestFileRecord = layout::kFileSize + 2;
@@ -97,8 +96,10 @@ std::optional<CabinetPlace> PlausibleAt(const unsigned char* h, std::size_t avai
     const uint16_t folders = layout::U16(h + layout::kHeaderFolderCount);
     const uint16_t files = layout::U16(h + layout::kHeaderFileCount);
     const uint16_t flags = layout::U16(h + layout::kHeaderFlags);
-    if (layout::U32(h + kReserved1) != 0 || layout::U32(h + kReserved2) != 0 || layout::U32(h + kReserved3) != 0 ||
-        h[kVersionMinor] != 3 || h[kVersionMajor] != 1 || (flags & ~kKnownFlags) != 0 ||
+    if (layout::U32(h + layout::kHeaderReserved1) != 0 || layout::U32(h + layout::kHeaderReserved2) != 0 ||
+        layout::U32(h + layout::kHeaderReserved3) != 0 ||
+        h[layout::kHeaderVersionMinor] != layout::kVersionMinorLatest ||
+        h[layout::kHeaderVersionMajor] != layout::kVersionMajor || (flags & ~kKnownFlags) != 0 ||
         cabinetSize > fileSize - offset || filesOffset < layout::kHeaderSize || filesOffset >= cabinetSize ||
         folders == 0 || files == 0 || uint64_t{files} * kSmallestFileRecord > cabinetSize - filesOffset) {
         return std::nullopt;

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The test-only cabinet writer (see cab_writer.h). Its layout constants are
-// its own, written from [MS-CAB], so the reader is not tested against itself.
+// The test-only cabinet writer (see cab_writer.h). It writes the format as
+// the engine's one description of it gives (cabformat/layout.h); what keeps
+// that description honest is the corpus of cabinets other tools made, which
+// the engine must read as libmspack does.
 #include "tests/support/cab_writer.h"
+
+#include "cabformat/layout.h"
 
 #include <algorithm>
 #include <map>
@@ -12,22 +16,24 @@ namespace testsupport {
 
 namespace {
 
-constexpr char kSignature[] = "MSCF";
-constexpr std::size_t kHeaderBytes = 36;
-constexpr std::size_t kFolderBytes = 8;
-constexpr std::size_t kFileBytes = 16;
-constexpr std::size_t kDataHeaderBytes = 8;
-constexpr std::size_t kFolderCompressionAt = 6;
-constexpr std::size_t kMaxBlockSize = 32768;
-constexpr uint8_t kVersionMinor = 3;
-constexpr uint8_t kVersionMajor = 1;
-constexpr uint16_t kMszip = 1;
-constexpr uint16_t kFlagPrev = 0x0001;
-constexpr uint16_t kFlagNext = 0x0002;
-constexpr uint16_t kFromPrev = 0xFFFD;
-constexpr uint16_t kToNext = 0xFFFE;
-constexpr uint16_t kPrevAndNext = 0xFFFF;
-constexpr std::size_t kFlagsAt = 30;
+namespace layout = cabformat::layout;
+
+constexpr char kSignature[] = "MSCF";  // layout::kSignature's bytes, as text
+constexpr std::size_t kHeaderBytes = layout::kHeaderSize;
+constexpr std::size_t kFolderBytes = layout::kFolderSize;
+constexpr std::size_t kFileBytes = layout::kFileSize;
+constexpr std::size_t kDataHeaderBytes = layout::kDataHeaderSize;
+constexpr std::size_t kFolderCompressionAt = layout::kFolderCompression;
+constexpr std::size_t kMaxBlockSize = layout::kMaxBlockSize;
+constexpr uint8_t kVersionMinor = layout::kVersionMinorLatest;
+constexpr uint8_t kVersionMajor = layout::kVersionMajor;
+constexpr uint16_t kMszip = layout::kCompressionMszip;
+constexpr uint16_t kFlagPrev = layout::kFlagPrevCabinet;
+constexpr uint16_t kFlagNext = layout::kFlagNextCabinet;
+constexpr uint16_t kFromPrev = layout::kContinuedFromPrev;
+constexpr uint16_t kToNext = layout::kContinuedToNext;
+constexpr uint16_t kPrevAndNext = layout::kContinuedPrevAndNext;
+constexpr std::size_t kFlagsAt = layout::kHeaderFlags;
 
 void Put16(std::string& out, uint16_t value) {
     out += static_cast<char>(value & 0xFF);
