@@ -3,7 +3,7 @@
 //
 // On Linux a drive letter resolves the way Wine resolves it: through
 // $WINEPREFIX/dosdevices/<letter>: (~/.wine when WINEPREFIX is unset), with
-// Z: falling back to "/". Both '\' and '/' separate folders. Each existing
+// Z: falling back to "/". Both '\' and '/' separate directories. Each existing
 // component is looked up ignoring case when the exact name is absent.
 #pragma once
 
@@ -21,19 +21,19 @@ namespace platform {
 // (ERROR_INVALID_NAME). Components that do not exist keep the case given.
 std::optional<std::string> DosPathToHostPath(std::string_view DosPath, uint32_t* Error);
 
-// The drive form of a host path (absolute or relative to the current folder),
+// The drive form of a host path (absolute or relative to the current directory),
 // in the ANSI code page: the mapped drive that holds it, else Z:.
 std::string HostPathToDosPath(std::string_view HostPath);
 
 // The Wine prefix in use: $WINEPREFIX, else $HOME/.wine.
 std::string WinePrefix();
 
-// Names inside the folder the drive path `DosFolder` names (in the ANSI
+// Names inside the directory the drive path `DosDirectory` names (in the ANSI
 // code page; empty for none, the default) are looked up exactly as given,
 // not ignoring case: there, "README" and "readme" are two files, as a Linux
-// program expects of a folder of its own. Every other path keeps Wine's
+// program expects of a directory of its own. Every other path keeps Wine's
 // look-up, so the installer's walk into the prefix and the search for the
 // next cabinet of a set go on finding names in another case.
-void LookUpNamesExactlyIn(std::string_view DosFolder);
+void LookUpNamesExactlyIn(std::string_view DosDirectory);
 
 }  // namespace platform

@@ -20,7 +20,7 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
     }
     int made = mkdir(host->c_str(), 0777);
     if (made != 0 && errno == ENOENT && *host == ImpliedSystemDriveRoot()) {
-        // C: of a prefix Wine has not made yet: the prefix's folder comes
+        // C: of a prefix Wine has not made yet: the prefix's directory comes
         // first, as Wine makes it; Wine fills in the rest around what the
         // install puts there when it first runs.
         if (mkdir(WinePrefix().c_str(), 0755) == 0 || errno == EEXIST) {
@@ -30,8 +30,8 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
         }
     }
     if (made == 0) {
-        NoteHostFolderCreated(*host, PathName);
-        NoteFolderWithoutTemporaries(*host);
+        NoteHostDirectoryCreated(*host, PathName);
+        NoteDirectoryWithoutTemporaries(*host);
         return DirectoryOutcome::Created;
     }
     switch (errno) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The drive letters Wine gives a prefix without an entry for them in its
-// dosdevices folder: C: is the prefix's drive_c, as in every prefix Wine
+// dosdevices directory: C: is the prefix's drive_c, as in every prefix Wine
 // makes, and the discs mounted on this machine take the free letters from
 // D: on, in the order of the mount table, as Wine's mount manager assigns
 // them. An entry that exists always wins, and a disc already reached through
@@ -25,7 +25,7 @@ bool IsDiscFileSystem(std::string_view type);
 // /proc/self/mountinfo, in table order, with its octal escapes undone.
 std::vector<std::string> DiscMountPoints(std::string_view mountinfo);
 
-// A letter Wine implies, and the host folder of its root.
+// A letter Wine implies, and the host directory of its root.
 struct ImpliedDrive {
     char letter;  // lower case
     std::string root;
@@ -33,7 +33,7 @@ struct ImpliedDrive {
 };
 
 // The letters implied for a prefix at `prefix` whose dosdevices entries are
-// `entries` (a lower-case letter to the resolved folder its entry leads to,
+// `entries` (a lower-case letter to the resolved directory its entry leads to,
 // empty for an entry that leads nowhere), given the mount table `mountinfo`.
 // C: first when it has no entry, then the discs.
 std::vector<ImpliedDrive> ImpliedDrives(const std::string& prefix, const std::map<char, std::string>& entries,

@@ -61,7 +61,7 @@ bool IsValidComponent(std::string_view component) {
 std::string DosDeviceEntry(char drive) { return WinePrefix() + "/dosdevices/" + std::string(1, drive) + ":"; }
 
 // The prefix's dosdevices entries, a..y: each letter that has one, to the
-// folder it leads to (empty when it leads nowhere, or not to a folder).
+// directory it leads to (empty when it leads nowhere, or not to a directory).
 std::map<char, std::string> DosDeviceEntries() {
     std::map<char, std::string> entries;
     char resolved[PATH_MAX];
@@ -87,7 +87,7 @@ std::vector<ImpliedDrive> CurrentImpliedDrives(const std::map<char, std::string>
     return ImpliedDrives(WinePrefix(), entries, MountTable());
 }
 
-// The host folder of a drive's root, or nothing when the drive is not mapped.
+// The host directory of a drive's root, or nothing when the drive is not mapped.
 std::optional<std::string> DriveRoot(char drive) {
     std::string entry = DosDeviceEntry(drive);
     if (IsHostDirectory(entry)) {
@@ -107,24 +107,24 @@ std::optional<std::string> DriveRoot(char drive) {
     return std::nullopt;
 }
 
-std::string CurrentFolder() {
+std::string CurrentDirectory() {
     char buffer[PATH_MAX];
     return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string("/");
 }
 
-// The host folder of the current drive's root: the drive that holds the
-// current folder, else C:.
+// The host directory of the current drive's root: the drive that holds the
+// current directory, else C:.
 std::optional<std::string> CurrentDriveRoot() {
-    const std::string current = HostPathToDosPath(CurrentFolder());
+    const std::string current = HostPathToDosPath(CurrentDirectory());
     std::optional<std::string> root = DriveRoot(ToLower(current[0]));
     return root ? root : DriveRoot(kDefaultDrive);
 }
 
 // Where a drive path starts, and what follows: "X:rest" starts at drive X's
-// root, "\rest" at the current drive's root, "rest" in the current folder.
+// root, "\rest" at the current drive's root, "rest" in the current directory.
 struct PathStart {
     uint32_t error = NO_ERROR;        // ERROR_PATH_NOT_FOUND: it starts nowhere
-    std::optional<std::string> root;  // the host folder; nothing for the current folder
+    std::optional<std::string> root;  // the host directory; nothing for the current directory
     std::string_view rest;
 };
 
@@ -186,13 +186,13 @@ std::string WithExistingPartResolved(const std::string& absolute) {
             break;
         }
         tail = std::string("/").append(LastComponent(existing)).append(tail);
-        existing = ParentFolder(existing);
+        existing = ParentDirectory(existing);
     }
     const std::string full = std::string(resolved) + tail;
     return full.empty() ? absolute : full;
 }
 
-// A mapped drive and the host folder of its root.
+// A mapped drive and the host directory of its root.
 struct HoldingDrive {
     char letter;
     std::string root;
@@ -221,10 +221,10 @@ HoldingDrive DriveHolding(const std::string& full) {
     return best;
 }
 
-// A folder's names folded to one case, as 32-bit hashes: at most three
-// quarters of the slots used, so that the listing of a folder of 65,535
+// A directory's names folded to one case, as 32-bit hashes: at most three
+// quarters of the slots used, so that the listing of a directory of 65,535
 // entries costs half a megabyte, and one of the ten names a typical
-// installed folder holds 64 bytes. A hash only says a name may be there; the
+// installed directory holds 64 bytes. A hash only says a name may be there; the
 // disk decides: a false match among 2^32 costs one look at the disk.
 using FoldedNameSet = HashMarks<uint32_t>;
 
@@ -233,18 +233,18 @@ uint32_t NameHash(const std::u16string& folded) {
     return static_cast<uint32_t>(wide ^ (wide >> 32));
 }
 
-// A folder a DrivePathScope has resolved: its last name as the drive path
+// A directory a DrivePathScope has resolved: its last name as the drive path
 // spells it and on the host, below its parent's record (or whole paths, for
 // one resolved from its root), and whether the scope made it, so that it
 // held nothing but what the scope has written into it since. A cabinet's
-// thousands of folders then cost their names, not their paths twice over.
-struct ScopeFolder {
-    ScopeFolder(const ScopeFolder* above, std::string_view dos, std::string_view host, char separatorBefore,
-                bool madeHere)
+// thousands of directories then cost their names, not their paths twice over.
+struct ScopeDirectory {
+    ScopeDirectory(const ScopeDirectory* above, std::string_view dos, std::string_view host, char separatorBefore,
+                   bool madeHere)
         : parent(above),
           separator(separatorBefore),
           made(madeHere),
-          sameNames_(host == dos),  // as most folders are: kept once
+          sameNames_(host == dos),  // as most directories are: kept once
           dosLength_(static_cast<uint32_t>(dos.size())),
           names_(dos) {
         if (!sameNames_) {
@@ -252,8 +252,8 @@ struct ScopeFolder {
         }
     }
 
-    // A folder resolved from its drive's root: whole paths, no parent.
-    static ScopeFolder Whole(std::string_view dosPath, std::string_view hostPath, bool made) {
+    // A directory resolved from its drive's root: whole paths, no parent.
+    static ScopeDirectory Whole(std::string_view dosPath, std::string_view hostPath, bool made) {
         return {nullptr, dosPath, hostPath, '\\', made};
     }
 
@@ -277,7 +277,7 @@ struct ScopeFolder {
         return parent == nullptr ? std::string(hostName()) : JoinHostPath(parent->host(), hostName());
     }
 
-    const ScopeFolder* parent;
+    const ScopeDirectory* parent;
     char separator;  // between the parent's drive path and the name
     bool made;
 
@@ -287,14 +287,14 @@ private:
     std::string names_;  // the drive name, then the host name unless it is the same
 };
 
-// The folders a scope has resolved, by a hash of their drive path. A record
+// The directories a scope has resolved, by a hash of their drive path. A record
 // answers only for a path it spells: a path whose hash another holds is kept
-// whole on the side, so a shared hash never leads to another folder. Records
+// whole on the side, so a shared hash never leads to another directory. Records
 // stay where they are until the whole memory is cleared, as children point
 // to their parents.
-class ScopeFolders {
+class ScopeDirectories {
 public:
-    const ScopeFolder* find(std::string_view dosPath) const {
+    const ScopeDirectory* find(std::string_view dosPath) const {
         if (const auto found = byHash_.find(Hash(dosPath)); found != byHash_.end() && found->second.spells(dosPath)) {
             return &found->second;
         }
@@ -302,21 +302,22 @@ public:
         return aside != clashing_.end() ? &aside->second : nullptr;
     }
 
-    // Records `folder` for `dosPath`, in place of a record it had; returns
+    // Records `directory` for `dosPath`, in place of a record it had; returns
     // the record.
-    const ScopeFolder* remember(std::string_view dosPath, ScopeFolder folder) {
+    const ScopeDirectory* remember(std::string_view dosPath, ScopeDirectory directory) {
         const uint64_t hash = Hash(dosPath);
         const auto slot = byHash_.find(hash);
         if (slot == byHash_.end()) {
-            return &byHash_.emplace(hash, std::move(folder)).first->second;
+            return &byHash_.emplace(hash, std::move(directory)).first->second;
         }
-        if (slot->second.spells(dosPath) && folder.parent != &slot->second) {
+        if (slot->second.spells(dosPath) && directory.parent != &slot->second) {
             // In place: records below it stay good, as they hold only their own names.
-            slot->second = std::move(folder);
+            slot->second = std::move(directory);
             return &slot->second;
         }
         return &clashing_
-                    .insert_or_assign(std::string(dosPath), ScopeFolder::Whole(dosPath, folder.host(), folder.made))
+                    .insert_or_assign(std::string(dosPath),
+                                      ScopeDirectory::Whole(dosPath, directory.host(), directory.made))
                     .first->second;
     }
 
@@ -328,37 +329,37 @@ public:
 private:
     static uint64_t Hash(std::string_view dosPath) { return BytesHash64(dosPath); }
 
-    std::unordered_map<uint64_t, ScopeFolder> byHash_;
-    std::unordered_map<std::string, ScopeFolder> clashing_;
+    std::unordered_map<uint64_t, ScopeDirectory> byHash_;
+    std::unordered_map<std::string, ScopeDirectory> clashing_;
 };
 
-// The record of a folder one level below `parent`, named `dosName` in the
+// The record of a directory one level below `parent`, named `dosName` in the
 // drive path `dosPath` and at `host` on the host (which JoinHostPath made
-// from the parent's host folder).
-ScopeFolder Below(const ScopeFolder& parent, std::string_view dosPath, std::string_view dosName,
-                  const std::string& host, bool made) {
+// from the parent's host directory).
+ScopeDirectory Below(const ScopeDirectory& parent, std::string_view dosPath, std::string_view dosName,
+                     const std::string& host, bool made) {
     return {&parent, dosName, LastComponent(host), dosPath[dosPath.size() - dosName.size() - 1], made};
 }
 
 // What a DrivePathScope keeps for its thread.
 struct ScopeMemory {
     uint64_t generation = 0;  // unique to this scope: listings checked in it carry it
-    // Drive paths of folders whose every level exists.
-    ScopeFolders folders;
+    // Drive paths of directories whose every level exists.
+    ScopeDirectories directories;
     // The host paths of everything made in the scope, folded to one case and
-    // hashed: a name looked up in a folder the scope made can only be there
+    // hashed: a name looked up in a directory the scope made can only be there
     // if it was marked here, so only a marked one costs a look at the disk
     // (as does a false match, one in 2^32 / marks). About 8 bytes a file or
-    // folder: a made folder needs no listing of its own.
+    // directory: a made directory needs no listing of its own.
     HashMarks<uint32_t> created;
-    // The host folder written into last, and a descriptor of it once a
+    // The host directory written into last, and a descriptor of it once a
     // second entry in a row goes there.
-    std::string openFolder;
-    std::shared_ptr<const UniqueFd> openFolderFd;
+    std::string openDirectory;
+    std::shared_ptr<const UniqueFd> openDirectoryFd;
 };
 
 // Past this many marks (half a megabyte) the scope forgets what it made, and
-// the folders with it: they are looked up again like any other, on the disk.
+// the directories with it: they are looked up again like any other, on the disk.
 // A cabinet holds at most 65,535 entries.
 constexpr std::size_t kMaxCreatedMarks = 65536 + 8192;
 
@@ -367,13 +368,13 @@ uint32_t FoldedPathHash(const std::string& hostPath) { return NameHash(FoldTextC
 thread_local std::unique_ptr<ScopeMemory> scopeMemory;
 std::atomic<uint64_t> scopeGenerations{0};
 
-// Folder listings by host path, so that a name written anew into a large
-// folder does not cost a read of the whole folder every time. A listing
-// stands while the folder keeps its identity and modification time; names
+// Directory listings by host path, so that a name written anew into a large
+// directory does not cost a read of the whole directory every time. A listing
+// stands while the directory keeps its identity and modification time; names
 // this process creates are added as they are made (NoteHostEntryCreated),
-// which keeps the listing of a folder being filled good. Inside a scope, a
+// which keeps the listing of a directory being filled good. Inside a scope, a
 // listing checked once in it is not checked again.
-struct FolderListing {
+struct DirectoryListing {
     dev_t device = 0;
     ino_t inode = 0;
     timespec modified{};
@@ -384,21 +385,21 @@ struct FolderListing {
     std::unique_ptr<std::map<std::u16string, std::string>> actual;
 };
 
-// Enough for every folder of a large cabinet, whose entries come in any
-// order of folders: past this, the cache starts afresh and every folder is
+// Enough for every directory of a large cabinet, whose entries come in any
+// order of directories: past this, the cache starts afresh and every directory is
 // read again at its next use. A listing of a few dozen names takes about
 // 700 bytes.
-constexpr std::size_t kMaxCachedFolders = 8192;
+constexpr std::size_t kMaxCachedDirectories = 8192;
 
 std::mutex listingsLock;
-std::unordered_map<std::string, FolderListing> listings;
+std::unordered_map<std::string, DirectoryListing> listings;
 
-bool SameState(const FolderListing& listing, const struct stat& info) {
+bool SameState(const DirectoryListing& listing, const struct stat& info) {
     return listing.device == info.st_dev && listing.inode == info.st_ino &&
            listing.modified.tv_sec == info.st_mtim.tv_sec && listing.modified.tv_nsec == info.st_mtim.tv_nsec;
 }
 
-void AddName(FolderListing& listing, const std::string& name) {
+void AddName(DirectoryListing& listing, const std::string& name) {
     std::u16string folded = FoldTextCase(Utf8ToText(name));
     listing.folded.insert(NameHash(folded));
     if (listing.actual) {
@@ -409,48 +410,48 @@ void AddName(FolderListing& listing, const std::string& name) {
     }
 }
 
-// Adds every name in `folder` to `listing`; false when it cannot be read.
-bool ReadNames(const std::string& folder, FolderListing& listing) {
-    DIR* directory = opendir(folder.c_str());
-    if (directory == nullptr) {
+// Adds every name in `directory` to `listing`; false when it cannot be read.
+bool ReadNames(const std::string& directory, DirectoryListing& listing) {
+    DIR* stream = opendir(directory.c_str());
+    if (stream == nullptr) {
         return false;
     }
-    while (const dirent* item = readdir(directory)) {
+    while (const dirent* item = readdir(stream)) {
         AddName(listing, item->d_name);
     }
-    closedir(directory);
+    closedir(stream);
     return true;
 }
 
-// A fresh listing slot for `folder`, making room when the cache is full.
-FolderListing& NewListing(const std::string& folder) {
-    if (listings.size() >= kMaxCachedFolders && listings.find(folder) == listings.end()) {
+// A fresh listing slot for `directory`, making room when the cache is full.
+DirectoryListing& NewListing(const std::string& directory) {
+    if (listings.size() >= kMaxCachedDirectories && listings.find(directory) == listings.end()) {
         listings.clear();
     }
-    FolderListing& listing = listings[folder];
-    listing = FolderListing{};
+    DirectoryListing& listing = listings[directory];
+    listing = DirectoryListing{};
     return listing;
 }
 
-// The listing of `folder` as it is now; nullptr when it cannot be read.
-FolderListing* CurrentListing(const std::string& folder) {
+// The listing of `directory` as it is now; nullptr when it cannot be read.
+DirectoryListing* CurrentListing(const std::string& directory) {
     const ScopeMemory* memory = scopeMemory.get();
-    auto found = listings.find(folder);
+    auto found = listings.find(directory);
     if (memory != nullptr && found != listings.end() && found->second.checkedIn == memory->generation) {
         return &found->second;
     }
     struct stat info {};
-    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         return nullptr;
     }
-    FolderListing* listing = nullptr;
+    DirectoryListing* listing = nullptr;
     if (found != listings.end() && SameState(found->second, info)) {
         listing = &found->second;
     } else {
-        listing = &NewListing(folder);
-        *listing = FolderListing{info.st_dev, info.st_ino, info.st_mtim, 0, {}, nullptr};
-        if (!ReadNames(folder, *listing)) {
-            listings.erase(folder);
+        listing = &NewListing(directory);
+        *listing = DirectoryListing{info.st_dev, info.st_ino, info.st_mtim, 0, {}, nullptr};
+        if (!ReadNames(directory, *listing)) {
+            listings.erase(directory);
             return nullptr;
         }
     }
@@ -458,40 +459,41 @@ FolderListing* CurrentListing(const std::string& folder) {
     return listing;
 }
 
-// The actual name in `folder` of `folded`, the first in sorted order;
+// The actual name in `directory` of `folded`, the first in sorted order;
 // nullptr when there is none.
-const std::string* ActualName(FolderListing& listing, const std::string& folder, const std::u16string& folded) {
+const std::string* ActualName(DirectoryListing& listing, const std::string& directory, const std::u16string& folded) {
     if (!listing.actual) {
         listing.actual = std::make_unique<std::map<std::u16string, std::string>>();
-        ReadNames(folder, listing);
+        ReadNames(directory, listing);
     }
     const auto match = listing.actual->find(folded);
     return match == listing.actual->end() ? nullptr : &match->second;
 }
 
-// The host folder whose names are looked up exactly, as the drive path a
+// The host directory whose names are looked up exactly, as the drive path a
 // walk is given resolves; empty for none. Set by a tool before its walks.
-std::string exactFolder;
+std::string exactDirectory;
 
-bool InExactFolder(const std::string& folder) {
-    return !exactFolder.empty() && folder.starts_with(exactFolder) &&
-           (folder.size() == exactFolder.size() || folder[exactFolder.size()] == '/' || exactFolder == "/");
+bool InExactDirectory(const std::string& directory) {
+    return !exactDirectory.empty() && directory.starts_with(exactDirectory) &&
+           (directory.size() == exactDirectory.size() || directory[exactDirectory.size()] == '/' ||
+            exactDirectory == "/");
 }
 
-// A component looked up in a folder, and whether it is there.
+// A component looked up in a directory, and whether it is there.
 struct Component {
     std::string path;
     bool exists;
 };
 
-// `name` inside `folder`: the exact name when it exists, else the first entry
+// `name` inside `directory`: the exact name when it exists, else the first entry
 // (in sorted order, so the choice is stable) that differs only in case, else
-// the name as given. With `listingFirst` the folder's listing is asked
+// the name as given. With `listingFirst` the directory's listing is asked
 // before the disk, so that inside a scope a name that is not there costs no
 // system call; otherwise the exact name is looked for first.
-Component FindComponent(const std::string& folder, const std::string& name, bool listingFirst) {
-    std::string exact = JoinHostPath(folder, name);
-    if (InExactFolder(folder)) {
+Component FindComponent(const std::string& directory, const std::string& name, bool listingFirst) {
+    std::string exact = JoinHostPath(directory, name);
+    if (InExactDirectory(directory)) {
         const bool exists = Exists(exact);
         return {std::move(exact), exists};
     }
@@ -499,7 +501,7 @@ Component FindComponent(const std::string& folder, const std::string& name, bool
         return {std::move(exact), true};
     }
     std::lock_guard<std::mutex> hold(listingsLock);
-    FolderListing* listing = CurrentListing(folder);
+    DirectoryListing* listing = CurrentListing(directory);
     if (listing == nullptr) {
         const bool exists = listingFirst && Exists(exact);
         return {std::move(exact), exists};
@@ -511,8 +513,8 @@ Component FindComponent(const std::string& folder, const std::string& name, bool
     if (listingFirst && Exists(exact)) {
         return {std::move(exact), true};
     }
-    const std::string* actual = ActualName(*listing, folder, folded);
-    return actual != nullptr ? Component{JoinHostPath(folder, *actual), true} : Component{std::move(exact), false};
+    const std::string* actual = ActualName(*listing, directory, folded);
+    return actual != nullptr ? Component{JoinHostPath(directory, *actual), true} : Component{std::move(exact), false};
 }
 
 // A drive path resolved level by level, and whether every level exists.
@@ -529,7 +531,7 @@ Resolution Resolve(std::string_view dosPath) {
     if (error != NO_ERROR) {
         return {error, {}, false};
     }
-    Resolution resolution{NO_ERROR, start.root ? std::move(*start.root) : CurrentFolder(), true};
+    Resolution resolution{NO_ERROR, start.root ? std::move(*start.root) : CurrentDirectory(), true};
     for (const auto& component : components) {
         Component found = FindComponent(resolution.host, component, false);
         resolution.host = std::move(found.path);
@@ -538,10 +540,10 @@ Resolution Resolve(std::string_view dosPath) {
     return resolution;
 }
 
-// A drive path "X:...\name" as its folder and its last name, where the folder
+// A drive path "X:...\name" as its directory and its last name, where the directory
 // can stand for every name in it: nothing for a path relative to the current
-// drive or folder, and for a last name that is empty, "." or "..".
-std::optional<std::pair<std::string_view, std::string_view>> FolderAndName(std::string_view dosPath) {
+// drive or directory, and for a last name that is empty, "." or "..".
+std::optional<std::pair<std::string_view, std::string_view>> DirectoryAndName(std::string_view dosPath) {
     if (dosPath.size() < 2 || !IsDriveLetter(dosPath[0]) || dosPath[1] != ':') {
         return std::nullopt;
     }
@@ -556,12 +558,12 @@ std::optional<std::pair<std::string_view, std::string_view>> FolderAndName(std::
     return std::pair{dosPath.substr(0, last), name};
 }
 
-// `name` (the host's encoding) inside `folder`: a folder the scope made holds
+// `name` (the host's encoding) inside `directory`: a directory the scope made holds
 // only what the scope marked, so a name not marked is not there, at no cost;
-// any other asks the folder's listing before the disk.
-Component LookUpInScope(const ScopeMemory& memory, const ScopeFolder& folder, const std::string& name) {
-    const std::string host = folder.host();
-    if (!folder.made) {
+// any other asks the directory's listing before the disk.
+Component LookUpInScope(const ScopeMemory& memory, const ScopeDirectory& directory, const std::string& name) {
+    const std::string host = directory.host();
+    if (!directory.made) {
         return FindComponent(host, name, true);
     }
     std::string exact = JoinHostPath(host, name);
@@ -571,20 +573,20 @@ Component LookUpInScope(const ScopeMemory& memory, const ScopeFolder& folder, co
     return FindComponent(host, name, false);
 }
 
-// The folder of the drive path `folderPath` inside a scope: from the scope's
+// The directory of the drive path `directoryPath` inside a scope: from the scope's
 // memory, else from its parent's (itself found the same way) and one more
 // level, and remembered when every level exists (a level still to be made may
 // yet turn up in another case). A path that is not a plain chain of names
 // under a drive ("X:", "X:\a\.\b") is resolved whole from its root.
 // nullptr when a level is missing: `unremembered` then holds where it would be.
-const ScopeFolder* FolderInScope(ScopeMemory& memory, std::string_view folderPath, std::string& unremembered,
-                                 uint32_t& error) {
-    if (const ScopeFolder* known = memory.folders.find(folderPath)) {
+const ScopeDirectory* DirectoryInScope(ScopeMemory& memory, std::string_view directoryPath, std::string& unremembered,
+                                       uint32_t& error) {
+    if (const ScopeDirectory* known = memory.directories.find(directoryPath)) {
         return known;
     }
-    const auto split = FolderAndName(folderPath);
+    const auto split = DirectoryAndName(directoryPath);
     if (!split || split->second == "." || split->second == "..") {
-        Resolution whole = Resolve(folderPath);
+        Resolution whole = Resolve(directoryPath);
         if (whole.error != NO_ERROR) {
             error = whole.error;
             return nullptr;
@@ -593,14 +595,14 @@ const ScopeFolder* FolderInScope(ScopeMemory& memory, std::string_view folderPat
             unremembered = std::move(whole.host);
             return nullptr;
         }
-        return memory.folders.remember(folderPath, ScopeFolder::Whole(folderPath, whole.host, false));
+        return memory.directories.remember(directoryPath, ScopeDirectory::Whole(directoryPath, whole.host, false));
     }
     if (!IsValidComponent(split->second)) {
         error = ERROR_INVALID_NAME;
         return nullptr;
     }
     const std::string name = TextToUtf8(AnsiToText(split->second));
-    const ScopeFolder* parent = FolderInScope(memory, split->first, unremembered, error);
+    const ScopeDirectory* parent = DirectoryInScope(memory, split->first, unremembered, error);
     if (parent == nullptr) {
         if (error == NO_ERROR) {
             unremembered = JoinHostPath(unremembered, name);
@@ -612,17 +614,17 @@ const ScopeFolder* FolderInScope(ScopeMemory& memory, std::string_view folderPat
         unremembered = std::move(found.path);
         return nullptr;
     }
-    return memory.folders.remember(folderPath, Below(*parent, folderPath, split->second, found.path, false));
+    return memory.directories.remember(directoryPath, Below(*parent, directoryPath, split->second, found.path, false));
 }
 
-// DosPathToHostPath inside a scope, for "X:...\name": the folder from the
-// scope's memory, the last name from what the scope made or the folder's
+// DosPathToHostPath inside a scope, for "X:...\name": the directory from the
+// scope's memory, the last name from what the scope made or the directory's
 // listing.
-std::optional<std::string> ResolveInScope(ScopeMemory& memory, std::string_view folderPath, std::string_view name,
+std::optional<std::string> ResolveInScope(ScopeMemory& memory, std::string_view directoryPath, std::string_view name,
                                           uint32_t& error) {
     std::string unremembered;
-    const ScopeFolder* folder = FolderInScope(memory, folderPath, unremembered, error);
-    if (folder == nullptr && error != NO_ERROR) {
+    const ScopeDirectory* directory = DirectoryInScope(memory, directoryPath, unremembered, error);
+    if (directory == nullptr && error != NO_ERROR) {
         return std::nullopt;
     }
     if (!IsValidComponent(name)) {
@@ -630,8 +632,8 @@ std::optional<std::string> ResolveInScope(ScopeMemory& memory, std::string_view 
         return std::nullopt;
     }
     const std::string host = TextToUtf8(AnsiToText(name));
-    // Nothing is in a folder that is not there.
-    return folder == nullptr ? JoinHostPath(unremembered, host) : LookUpInScope(memory, *folder, host).path;
+    // Nothing is in a directory that is not there.
+    return directory == nullptr ? JoinHostPath(unremembered, host) : LookUpInScope(memory, *directory, host).path;
 }
 
 }  // namespace
@@ -643,13 +645,13 @@ std::optional<std::string> ImpliedSystemDriveRoot() {
     return WinePrefix() + "/drive_c";
 }
 
-void LookUpNamesExactlyIn(std::string_view DosFolder) {
+void LookUpNamesExactlyIn(std::string_view DosDirectory) {
     // As the walks will resolve paths below it, through the drive's root.
-    std::string host = DosFolder.empty() ? std::string() : Resolve(DosFolder).host;
+    std::string host = DosDirectory.empty() ? std::string() : Resolve(DosDirectory).host;
     while (host.size() > 1 && host.back() == '/') {
         host.pop_back();
     }
-    exactFolder = std::move(host);
+    exactDirectory = std::move(host);
 }
 
 std::string WinePrefix() {
@@ -663,7 +665,7 @@ std::string WinePrefix() {
 std::optional<std::string> DosPathToHostPath(std::string_view DosPath, uint32_t* Error) {
     uint32_t error = NO_ERROR;
     std::optional<std::string> host;
-    const auto split = scopeMemory != nullptr ? FolderAndName(DosPath) : std::nullopt;
+    const auto split = scopeMemory != nullptr ? DirectoryAndName(DosPath) : std::nullopt;
     if (split) {
         host = ResolveInScope(*scopeMemory, split->first, split->second, error);
     } else if (Resolution resolution = Resolve(DosPath); resolution.error == NO_ERROR) {
@@ -680,7 +682,7 @@ std::optional<std::string> DosPathToHostPath(std::string_view DosPath, uint32_t*
 std::string HostPathToDosPath(std::string_view HostPath) {
     std::string absolute(HostPath);
     if (absolute.empty() || absolute[0] != '/') {
-        absolute = CurrentFolder() + "/" + absolute;
+        absolute = CurrentDirectory() + "/" + absolute;
     }
     const std::string full = WithExistingPartResolved(absolute);
     const HoldingDrive drive = DriveHolding(full);
@@ -703,23 +705,23 @@ void NoteHostEntryCreated(const std::string& hostPath) {
     if (ScopeMemory* memory = scopeMemory.get()) {
         if (memory->created.size() >= kMaxCreatedMarks) {
             memory->created.clear();
-            memory->folders.clear();
+            memory->directories.clear();
         }
         memory->created.insert(FoldedPathHash(hostPath));
     }
-    const std::string folder = ParentFolder(hostPath);
+    const std::string directory = ParentDirectory(hostPath);
     std::lock_guard<std::mutex> hold(listingsLock);
-    auto found = listings.find(folder);
+    auto found = listings.find(directory);
     if (found == listings.end()) {
         return;
     }
-    FolderListing& listing = found->second;
+    DirectoryListing& listing = found->second;
     const ScopeMemory* memory = scopeMemory.get();
     if (memory == nullptr || listing.checkedIn != memory->generation) {
         // Checked again at its next use: take this process's change into
         // its state, so that only others' changes make it read again.
         struct stat info {};
-        if (stat(folder.c_str(), &info) != 0) {
+        if (stat(directory.c_str(), &info) != 0) {
             listings.erase(found);
             return;
         }
@@ -728,44 +730,44 @@ void NoteHostEntryCreated(const std::string& hostPath) {
     AddName(listing, LastComponent(hostPath));
 }
 
-void NoteHostFolderCreated(const std::string& hostPath, std::string_view dosPath) {
+void NoteHostDirectoryCreated(const std::string& hostPath, std::string_view dosPath) {
     NoteHostEntryCreated(hostPath);
     if (ScopeMemory* memory = scopeMemory.get()) {
         // Every level of it exists now, made or found by the resolution that
         // gave `hostPath`, and it holds only what this scope marks from now
         // on: the same drive path resolves there, and names in it are looked
         // up in the marks, as long as the scope lasts. Only the form an
-        // entry's folder takes is worth keeping.
-        if (const auto split = FolderAndName(dosPath)) {
-            const ScopeFolder* parent = memory->folders.find(split->first);
+        // entry's directory takes is worth keeping.
+        if (const auto split = DirectoryAndName(dosPath)) {
+            const ScopeDirectory* parent = memory->directories.find(split->first);
             const bool below = parent != nullptr && JoinHostPath(parent->host(), LastComponent(hostPath)) == hostPath;
-            memory->folders.remember(dosPath, below ? Below(*parent, dosPath, split->second, hostPath, true)
-                                                    : ScopeFolder::Whole(dosPath, hostPath, true));
+            memory->directories.remember(dosPath, below ? Below(*parent, dosPath, split->second, hostPath, true)
+                                                        : ScopeDirectory::Whole(dosPath, hostPath, true));
         }
-        // A listing kept from before describes a folder that is gone.
+        // A listing kept from before describes a directory that is gone.
         std::lock_guard<std::mutex> hold(listingsLock);
         listings.erase(hostPath);
     }
 }
 
-std::shared_ptr<const UniqueFd> ScopeFolderDescriptor(const std::string& hostFolder) {
+std::shared_ptr<const UniqueFd> ScopeDirectoryDescriptor(const std::string& hostDirectory) {
     ScopeMemory* memory = scopeMemory.get();
     if (memory == nullptr) {
         return nullptr;
     }
-    if (memory->openFolder != hostFolder) {
-        // Only a run of entries in one folder repays the open and the close:
-        // a cabinet that spreads its entries over folders would pay both
+    if (memory->openDirectory != hostDirectory) {
+        // Only a run of entries in one directory repays the open and the close:
+        // a cabinet that spreads its entries over directories would pay both
         // for every entry.
-        memory->openFolder = hostFolder;
-        memory->openFolderFd.reset();
+        memory->openDirectory = hostDirectory;
+        memory->openDirectoryFd.reset();
         return nullptr;
     }
-    if (!memory->openFolderFd) {
-        UniqueFd fd(::open(hostFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        memory->openFolderFd = fd.valid() ? std::make_shared<const UniqueFd>(std::move(fd)) : nullptr;
+    if (!memory->openDirectoryFd) {
+        UniqueFd fd(::open(hostDirectory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        memory->openDirectoryFd = fd.valid() ? std::make_shared<const UniqueFd>(std::move(fd)) : nullptr;
     }
-    return memory->openFolderFd;
+    return memory->openDirectoryFd;
 }
 
 DrivePathScope::DrivePathScope() : outermost_(scopeMemory == nullptr) {

@@ -293,8 +293,8 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
     const UniqueFd input(open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (!input.valid()) {
         const int error = errno;
-        RaiseFileError(error == ENOENT && IsHostDirectory(ParentFolder(from)) ? kErrFileNotFound
-                                                                              : NumberForErrno(error));
+        RaiseFileError(error == ENOENT && IsHostDirectory(ParentDirectory(from)) ? kErrFileNotFound
+                                                                                 : NumberForErrno(error));
     }
     struct stat sourceInfo {};
     if (fstat(input.get(), &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode)) {
@@ -340,7 +340,7 @@ std::u16string InstallerFolder() {
         RaiseFileError(kErrPathNotFound);
     }
     const std::string executable(buffer, static_cast<std::size_t>(length));
-    return AnsiToText(HostPathToDosPath(ParentFolder(executable)));
+    return AnsiToText(HostPathToDosPath(ParentDirectory(executable)));
 }
 
 void StartDocument(const std::u16string& path) {

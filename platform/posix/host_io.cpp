@@ -52,7 +52,7 @@ int WriteAll(int fd, const void* data, std::size_t size) {
     return 0;
 }
 
-std::string ParentFolder(const std::string& hostPath) {
+std::string ParentDirectory(const std::string& hostPath) {
     const std::size_t slash = hostPath.find_last_of('/');
     if (slash == std::string::npos) {
         return ".";
@@ -62,11 +62,11 @@ std::string ParentFolder(const std::string& hostPath) {
 
 std::string LastComponent(const std::string& hostPath) { return hostPath.substr(hostPath.find_last_of('/') + 1); }
 
-std::string JoinHostPath(std::string_view folder, std::string_view name) {
+std::string JoinHostPath(std::string_view directory, std::string_view name) {
     std::string joined;
-    joined.reserve(folder.size() + 1 + name.size());
-    joined.append(folder);
-    if (!folder.ends_with('/')) {
+    joined.reserve(directory.size() + 1 + name.size());
+    joined.append(directory);
+    if (!directory.ends_with('/')) {
         joined += '/';
     }
     return joined.append(name);

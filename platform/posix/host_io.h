@@ -53,17 +53,17 @@ inline ssize_t ReadFull(int fd, void* into, std::size_t size) { return ReadAtLea
 // Writes all `size` bytes to `fd`. Returns 0 or the errno of the failure.
 int WriteAll(int fd, const void* data, std::size_t size);
 
-// The folder a host path names its entry in: all before the last '/', "/"
+// The directory a host path names its entry in: all before the last '/', "/"
 // for an entry of the root, "." for a bare name.
-std::string ParentFolder(const std::string& hostPath);
+std::string ParentDirectory(const std::string& hostPath);
 
 // The last component of a host path: all after its last '/'.
 std::string LastComponent(const std::string& hostPath);
 
-// `name` inside `folder`, with one '/' between them.
-std::string JoinHostPath(std::string_view folder, std::string_view name);
+// `name` inside `directory`, with one '/' between them.
+std::string JoinHostPath(std::string_view directory, std::string_view name);
 
-// Whether `hostPath` is a folder, links followed.
+// Whether `hostPath` is a directory, links followed.
 bool IsHostDirectory(const std::string& hostPath);
 
 }  // namespace platform

@@ -33,12 +33,12 @@ constexpr mode_t kNewFileMode = 0666;
 constexpr char kTemporaryPrefix[] = ".vh";
 constexpr char kTemporarySuffix[] = ".part";
 constexpr std::size_t kTemporaryHexDigits = 16;
-// Folders remembered as swept; past this many the memory starts afresh (a
-// second sweep of a folder costs a scan, nothing more). Cabinets write their
-// entries in any order of folders, so the memory must hold every folder of a
+// Directories remembered as swept; past this many the memory starts afresh (a
+// second sweep of a directory costs a scan, nothing more). Cabinets write their
+// entries in any order of directories, so the memory must hold every directory of a
 // large cabinet: with fewer, nearly every entry of one that spreads 100,000
-// files over 4,669 folders paid a scan of its folder.
-constexpr std::size_t kSweptFoldersKept = 8192;
+// files over 4,669 directories paid a scan of its directory.
+constexpr std::size_t kSweptDirectoriesKept = 8192;
 
 // A name no other writer picks: the process, a counter and the clock, mixed.
 std::string TemporaryName() {
@@ -57,14 +57,14 @@ std::string TemporaryName() {
     return name;
 }
 
-// Makes the temporary under a fresh name in `folder`: `place` makes it
+// Makes the temporary under a fresh name in `directory`: `place` makes it
 // under the name it is given and returns 0, or the errno of its failure
 // (EEXIST: the name is taken, so another is tried). On success `named` is
 // the name. Returns 0 or the errno of the last failure.
 template <typename Place>
-int PlaceUnderFreshName(const std::string& folder, std::string& named, Place place) {
+int PlaceUnderFreshName(const std::string& directory, std::string& named, Place place) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::string candidate = JoinHostPath(folder, TemporaryName());
+        std::string candidate = JoinHostPath(directory, TemporaryName());
         const int error = place(candidate);
         if (error != EEXIST) {
             if (error == 0) {
@@ -76,33 +76,33 @@ int PlaceUnderFreshName(const std::string& folder, std::string& named, Place pla
     return EEXIST;
 }
 
-// Hashes of the folders swept or known clean, not their paths: a large
-// cabinet has thousands. Two folders sharing a hash cost the second one its
+// Hashes of the directories swept or known clean, not their paths: a large
+// cabinet has thousands. Two directories sharing a hash cost the second one its
 // sweep, which only tidies up after another run.
 std::mutex sweptLock;
 HashMarks<uint64_t> swept;
 
-// Notes `folder` as swept; false when it was already.
-bool MarkSwept(const std::string& folder) {
-    const uint64_t hash = std::hash<std::string>{}(folder);
+// Notes `directory` as swept; false when it was already.
+bool MarkSwept(const std::string& directory) {
+    const uint64_t hash = std::hash<std::string>{}(directory);
     std::lock_guard<std::mutex> hold(sweptLock);
     if (swept.mayHold(hash)) {
         return false;
     }
-    if (swept.size() >= kSweptFoldersKept) {
+    if (swept.size() >= kSweptDirectoriesKept) {
         swept.clear();
     }
     swept.insert(hash);
     return true;
 }
 
-// Removes the temporaries in `folder` that no live writer holds locked:
+// Removes the temporaries in `directory` that no live writer holds locked:
 // those of a run that was killed (or lost power) before it finished.
-void RemoveStaleTemporaries(const std::string& folder) {
-    if (!MarkSwept(folder)) {
+void RemoveStaleTemporaries(const std::string& directory) {
+    if (!MarkSwept(directory)) {
         return;
     }
-    DIR* listing = opendir(folder.c_str());
+    DIR* listing = opendir(directory.c_str());
     if (listing == nullptr) {
         return;
     }
@@ -126,7 +126,7 @@ void RemoveStaleTemporaries(const std::string& folder) {
 std::atomic<bool> emptyPathRefused{false};
 
 // Gives the unnamed file open at `fd` the name `name`, relative to the
-// folder open at `at` (AT_FDCWD: relative to the current folder, or a whole
+// directory open at `at` (AT_FDCWD: relative to the current directory, or a whole
 // path); fails with EEXIST when that name is taken.
 int LinkUnnamed(int fd, int at, const std::string& name) {
     if (!emptyPathRefused.load(std::memory_order_relaxed)) {
@@ -136,7 +136,7 @@ int LinkUnnamed(int fd, int at, const std::string& name) {
         if (errno != ENOENT && errno != EPERM) {
             return errno;
         }
-        // Refused, or the folder is gone: /proc tells which.
+        // Refused, or the directory is gone: /proc tells which.
     }
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     if (linkat(AT_FDCWD, self.c_str(), at, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
@@ -148,7 +148,7 @@ int LinkUnnamed(int fd, int at, const std::string& name) {
 
 }  // namespace
 
-void NoteFolderWithoutTemporaries(const std::string& hostFolder) { MarkSwept(hostFolder); }
+void NoteDirectoryWithoutTemporaries(const std::string& hostDirectory) { MarkSwept(hostDirectory); }
 
 bool IsSafeOutputTemporaryName(const std::string& name) {
     const std::size_t prefix = sizeof kTemporaryPrefix - 1;
@@ -166,7 +166,7 @@ bool IsSafeOutputTemporaryName(const std::string& name) {
     return true;
 }
 
-SafeOutput::SafeOutput(std::string hostTarget) : target_(std::move(hostTarget)), folder_(ParentFolder(target_)) {}
+SafeOutput::SafeOutput(std::string hostTarget) : target_(std::move(hostTarget)), directory_(ParentDirectory(target_)) {}
 
 SafeOutput::~SafeOutput() {
     if (!committed_) {
@@ -183,10 +183,11 @@ void SafeOutput::discard() noexcept {
 }
 
 int SafeOutput::create() {
-    RemoveStaleTemporaries(folder_);
-    openFolder_ = ScopeFolderDescriptor(folder_);
-    const int unnamed = openFolder_ ? ::openat(openFolder_->get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode)
-                                    : ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+    RemoveStaleTemporaries(directory_);
+    openDirectory_ = ScopeDirectoryDescriptor(directory_);
+    const int unnamed = openDirectory_
+                            ? ::openat(openDirectory_->get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode)
+                            : ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
     if (unnamed >= 0) {
         fd_.reset(unnamed);
         return 0;
@@ -195,7 +196,7 @@ int SafeOutput::create() {
     if (errno != EOPNOTSUPP && errno != EISDIR) {
         return errno;
     }
-    return PlaceUnderFreshName(folder_, named_, [this](const std::string& candidate) {
+    return PlaceUnderFreshName(directory_, named_, [this](const std::string& candidate) {
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
         if (fd < 0) {
             return errno;
@@ -233,15 +234,15 @@ int SafeOutput::commit(const std::optional<Times>& times, bool durable) {
 // Puts the complete temporary in place of the target.
 int SafeOutput::publish() {
     if (named_.empty()) {
-        const int linked = openFolder_ ? LinkUnnamed(fd_.get(), openFolder_->get(), LastComponent(target_))
-                                       : LinkUnnamed(fd_.get(), AT_FDCWD, target_);
+        const int linked = openDirectory_ ? LinkUnnamed(fd_.get(), openDirectory_->get(), LastComponent(target_))
+                                          : LinkUnnamed(fd_.get(), AT_FDCWD, target_);
         if (linked != EEXIST) {
             return linked;  // placed at once, with no moment of a second name
         }
         // An older target: only a rename replaces it in one step, and a
         // rename needs a name to move, locked before it is given.
         flock(fd_.get(), LOCK_EX);
-        const int named = PlaceUnderFreshName(folder_, named_, [this](const std::string& candidate) {
+        const int named = PlaceUnderFreshName(directory_, named_, [this](const std::string& candidate) {
             return LinkUnnamed(fd_.get(), AT_FDCWD, candidate);
         });
         if (named != 0) {

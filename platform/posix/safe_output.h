@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Writing a file so that only whole files ever appear under their names:
-// the bytes go into an unnamed temporary file in the target's folder, which
+// the bytes go into an unnamed temporary file in the target's directory, which
 // becomes visible under the target's name only once it is complete. A failed
 // or interrupted write leaves nothing behind and never touches an older file.
 #pragma once
@@ -18,9 +18,9 @@ namespace platform {
 // (".vh" + 16 hex digits + ".part").
 bool IsSafeOutputTemporaryName(const std::string& name);
 
-// A folder this process has just made: it holds no temporaries of an
+// A directory this process has just made: it holds no temporaries of an
 // earlier run, so the first file written there skips the sweep for them.
-void NoteFolderWithoutTemporaries(const std::string& hostFolder);
+void NoteDirectoryWithoutTemporaries(const std::string& hostDirectory);
 
 class SafeOutput {
 public:
@@ -31,9 +31,9 @@ public:
     SafeOutput(const SafeOutput&) = delete;
     SafeOutput& operator=(const SafeOutput&) = delete;
 
-    // Creates the empty temporary file in the target's folder, first removing
-    // the temporaries an interrupted earlier run left in that folder (once
-    // per folder and process). Returns 0 or the errno of the failure.
+    // Creates the empty temporary file in the target's directory, first removing
+    // the temporaries an interrupted earlier run left in that directory (once
+    // per directory and process). Returns 0 or the errno of the failure.
     int create();
     int fd() const { return fd_.get(); }
 
@@ -53,9 +53,9 @@ private:
     void discard() noexcept;
 
     std::string target_;
-    std::string folder_;
-    std::string named_;                           // the temporary's name, while it has one
-    std::shared_ptr<const UniqueFd> openFolder_;  // the folder, from a DrivePathScope
+    std::string directory_;
+    std::string named_;                              // the temporary's name, while it has one
+    std::shared_ptr<const UniqueFd> openDirectory_;  // the directory, from a DrivePathScope
     UniqueFd fd_;
     bool committed_ = false;
 };

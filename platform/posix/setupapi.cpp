@@ -68,7 +68,7 @@ std::unique_ptr<HostFile> OpenCabinet(const std::string& hostPath) {
         const int error = errno;
         if (error == ENOENT) {
             // What Windows tells apart for a missing file.
-            throw WalkFailure{IsHostDirectory(ParentFolder(hostPath)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND};
+            throw WalkFailure{IsHostDirectory(ParentDirectory(hostPath)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND};
         }
         throw WalkFailure{Win32FromErrno(error, IoOperation::Open)};
     }
@@ -122,7 +122,7 @@ private:
     // refusal is then the reason to tell.
     uint32_t CreateFailure(int error) const {
         if (error == ENOENT) {
-            for (std::string folder = ParentFolder(hostTarget_);; folder = ParentFolder(folder)) {
+            for (std::string folder = ParentDirectory(hostTarget_);; folder = ParentDirectory(folder)) {
                 struct stat info {};
                 if (::stat(folder.c_str(), &info) == 0) {
                     if (S_ISDIR(info.st_mode) && ::access(folder.c_str(), W_OK | X_OK) != 0 && errno == EACCES) {
@@ -239,7 +239,7 @@ public:
 
     // Asked for while an entry is written: where $TMPDIR cannot hold the
     // spill, the file system of that entry's folder is tried.
-    std::unique_ptr<cabformat::SpillStore> spillStore() override { return MakeSpillFile(ParentFolder(hostTarget_)); }
+    std::unique_ptr<cabformat::SpillStore> spillStore() override { return MakeSpillFile(ParentDirectory(hostTarget_)); }
 
 private:
     uint32_t notify(uint32_t notification, uintptr_t param1, uintptr_t param2) {
