@@ -23,19 +23,19 @@ namespace Callback {
 std::shared_ptr<CabFile> ActiveCabFile();
 void SetActiveCabFile(std::shared_ptr<CabFile> cabFile);
 
-// Folders a walk has made or found, held as 64-bit hashes of their text: a
-// large cabinet's thousands of folders then cost 16 bytes each instead of
-// their paths, and at most kMaxFolders are kept before it starts afresh, so
-// the memory stays flat however many folders a cabinet holds. Two folders
-// whose texts share a hash (about one chance in 10^10 for a cabinet's
-// folders) would leave the second unmade, and its first entry would then
+// Directories a walk has made or found, held as 64-bit hashes of their text:
+// a large cabinet's thousands of directories then cost 16 bytes each instead
+// of their paths, and at most kMaxDirectories are kept before it starts
+// afresh, so the memory stays flat however many directories a cabinet's
+// entries name. Two whose texts share a hash (about one chance in 10^10 for
+// a cabinet's) would leave the second unmade, and its first entry would then
 // fail to be written and say so; nothing is written anywhere else.
-class FolderMarks {
+class DirectoryMarks {
 public:
-    static constexpr std::size_t kMaxFolders = 16384;
+    static constexpr std::size_t kMaxDirectories = 16384;
 
-    bool contains(std::u16string_view folder) const { return marks_.mayHold(platform::TextHash64(folder)); }
-    void insert(std::u16string_view folder);
+    bool contains(std::u16string_view directory) const { return marks_.mayHold(platform::TextHash64(directory)); }
+    void insert(std::u16string_view directory);
 
 private:
     platform::HashMarks<uint64_t> marks_;
@@ -64,12 +64,12 @@ private:
 // object that started the walk, what the walk is for, an error a handler
 // raised, parked here because it must not unwind through the service's
 // frames (the object raises it again once the service has returned), and
-// the folders the walk has made or found there, which it need not try again.
+// the directories the walk has made or found, which it need not try again.
 struct WalkContext {
     CabFile* cabFile = nullptr;
     IterationMode mode{};
     std::exception_ptr parkedError;
-    FolderMarks confirmedFolders;
+    DirectoryMarks confirmedDirectories;
     EntryDates dates;
 };
 

@@ -150,7 +150,7 @@ uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
     paths::SplitPath(target, folder, file);
     // A folder made or found in this walk is not tried again: entries come
     // by the thousand into a few folders.
-    if (walk_ == nullptr || !walk_->confirmedFolders.contains(folder)) {
+    if (walk_ == nullptr || !walk_->confirmedDirectories.contains(folder)) {
         std::u16string made = folder;
         if (!paths::MakeDirectoryTree(made)) {
             // Skipping the entry would let the extraction, and an install
@@ -161,7 +161,7 @@ uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
             throw platform::RaisedError(code, u"CabFile", Win32ErrorText(code));
         }
         if (walk_ != nullptr) {
-            walk_->confirmedFolders.insert(folder);
+            walk_->confirmedDirectories.insert(folder);
         }
     }
     conversions::StringToAnsiBuffer(info.FullTargetName, target);

@@ -26,6 +26,6 @@ std::string HostPathToDosPath(std::string_view HostPath) {
 
 // The system's folders ignore case or keep it as they are set up to; there
 // is nothing to switch.
-void LookUpNamesExactlyIn(std::string_view /*DosFolder*/) {}
+void LookUpNamesExactlyIn(std::string_view /*DosDirectory*/) {}
 
 }  // namespace platform

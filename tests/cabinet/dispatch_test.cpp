@@ -122,9 +122,9 @@ TEST_F(Dispatch, ARaisedErrorIsParkedInItsWalksRecordAndTheWalkEnded) {
 
 // The folders a walk remembers: every one it was told of, no other, and
 // still right after the memory started afresh at its bound.
-TEST(FolderMarks, HoldExactlyTheFoldersMarkedAcrossTheBound) {
-    Callback::FolderMarks marks;
-    const std::size_t count = Callback::FolderMarks::kMaxFolders + 100;
+TEST(DirectoryMarks, HoldExactlyTheFoldersMarkedAcrossTheBound) {
+    Callback::DirectoryMarks marks;
+    const std::size_t count = Callback::DirectoryMarks::kMaxDirectories + 100;
     auto name = [](std::size_t i) { return u"C:\\Out\\" + platform::Utf8ToText(std::to_string(i)); };
     for (std::size_t i = 0; i < count; ++i) {
         ASSERT_FALSE(marks.contains(name(i))) << i;
