@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <fstream>
+#include <sstream>
 
 namespace platform {
 
@@ -44,6 +46,13 @@ std::string Unescaped(std::string_view field) {
 }
 
 }  // namespace
+
+std::string ReadMountTable() {
+    std::ifstream table("/proc/self/mountinfo");
+    std::ostringstream text;
+    text << table.rdbuf();
+    return text.str();
+}
 
 bool IsDiscFileSystem(std::string_view type) {
     // fuseiso names itself "fuseiso" or, through fuse's -o subtype, by its

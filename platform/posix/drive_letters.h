@@ -21,6 +21,9 @@ namespace platform {
 // mounter.
 bool IsDiscFileSystem(std::string_view type);
 
+// This process's mount table: the text of /proc/self/mountinfo.
+std::string ReadMountTable();
+
 // The mount points of the discs in a mount table in the format of
 // /proc/self/mountinfo, in table order, with its octal escapes undone.
 std::vector<std::string> DiscMountPoints(std::string_view mountinfo);

@@ -19,11 +19,9 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -75,16 +73,9 @@ std::map<char, std::string> DosDeviceEntries() {
     return entries;
 }
 
-std::string MountTable() {
-    std::ifstream table("/proc/self/mountinfo");
-    std::ostringstream text;
-    text << table.rdbuf();
-    return text.str();
-}
-
 // The letters Wine implies for this prefix's missing entries.
 std::vector<ImpliedDrive> CurrentImpliedDrives(const std::map<char, std::string>& entries) {
-    return ImpliedDrives(WinePrefix(), entries, MountTable());
+    return ImpliedDrives(WinePrefix(), entries, ReadMountTable());
 }
 
 // The host directory of a drive's root, or nothing when the drive is not mapped.

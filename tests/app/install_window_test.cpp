@@ -18,9 +18,7 @@
 #include "platform/posix/drive_letters.h"
 #include "tests/support/install_fixtures.h"
 
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 using app::FrmMain;
 using app::qt::Program;
@@ -69,13 +67,6 @@ private:
     testsupport::fs::path point_;
     testsupport::CommandResult made_;
 };
-
-std::string MountTable() {
-    std::ifstream table("/proc/self/mountinfo");
-    std::ostringstream text;
-    text << table.rdbuf();
-    return text.str();
-}
 
 }  // namespace
 
@@ -130,7 +121,7 @@ void TestInstallWindow::installsTheDemoCdAndEnds() {
         newPrefix.emplace("WINEPREFIX", prefixRoot.string());
         iso.emplace(home->path());
         QVERIFY2(iso->mounted(), iso->output().c_str());
-        const auto discs = platform::DiscMountPoints(MountTable());
+        const auto discs = platform::DiscMountPoints(platform::ReadMountTable());
         if (discs.empty() || discs.front() != iso->point().string()) {
             QSKIP("another disc mounted on this machine takes D: before the image");
         }

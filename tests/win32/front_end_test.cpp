@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <functional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -45,6 +46,17 @@ std::string TextOf(HWND window) {
     text.resize(
         static_cast<std::size_t>(SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
     return Narrow(text);
+}
+
+// The child windows of `window` whose text is `text`, in their order.
+std::vector<HWND> ChildrenWithText(HWND window, const std::string& text) {
+    std::vector<HWND> found;
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (TextOf(child) == text) {
+            found.push_back(child);
+        }
+    }
+    return found;
 }
 
 HWND FocusOf(HWND window) {
@@ -372,12 +384,7 @@ TEST(FrontEnd, InstallsTheDemoCdIntoThePrefixAndMergesTheRegistryScript) {
         installer.Answer(IDYES);
         const HWND window = installer.MainWindow();
         ASSERT_NE(window, nullptr);
-        std::vector<HWND> buttons;
-        for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-            if (TextOf(child) == "Install") {
-                buttons.push_back(child);
-            }
-        }
+        const std::vector<HWND> buttons = ChildrenWithText(window, "Install");
         ASSERT_EQ(buttons.size(), 1u);
         PostMessageW(buttons[0], BM_CLICK, 0, 0);
         EXPECT_EQ(installer.Answer(IDYES), "Are you sure you want to install Varnholt to C:\\Ostmere\\Varnholt\\?");
@@ -483,13 +490,9 @@ TEST(FrontEnd, ASlowImportKeepsTheWindowPaintedAndTakesNoInput) {
     installer.Answer(IDYES);
     const HWND window = installer.MainWindow();
     ASSERT_NE(window, nullptr);
-    HWND install = nullptr;
-    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (TextOf(child) == "Install") {
-            install = child;
-        }
-    }
-    ASSERT_NE(install, nullptr);
+    const std::vector<HWND> buttons = ChildrenWithText(window, "Install");
+    ASSERT_FALSE(buttons.empty());
+    const HWND install = buttons.back();
     PostMessageW(install, BM_CLICK, 0, 0);
     installer.Answer(IDYES);
     installer.Answer(IDOK);
@@ -536,16 +539,11 @@ TEST(FrontEnd, AFailedInstallShowsTheRuntimeReportAndEnds) {
     installer.Answer(IDYES);
     const HWND window = installer.MainWindow();
     ASSERT_NE(window, nullptr);
-    HWND cdBox = nullptr;
-    HWND install = nullptr;
-    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (TextOf(child) == "D") {
-            cdBox = child;
-        } else if (TextOf(child) == "Install") {
-            install = child;
-        }
-    }
-    ASSERT_TRUE(cdBox != nullptr && install != nullptr);
+    const std::vector<HWND> cdBoxes = ChildrenWithText(window, "D");
+    const std::vector<HWND> buttons = ChildrenWithText(window, "Install");
+    ASSERT_TRUE(!cdBoxes.empty() && !buttons.empty());
+    const HWND cdBox = cdBoxes.back();
+    const HWND install = buttons.back();
     SendMessageW(cdBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Q"));
     PostMessageW(install, BM_CLICK, 0, 0);
     installer.Answer(IDYES);
