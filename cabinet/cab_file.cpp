@@ -60,7 +60,7 @@ void CabFile::CheckCabName() const {
 
 void CabFile::Walk(IterationMode mode) {
     std::string cabinet = platform::TextToAnsi(cabName_);
-    Callback::WalkContext walk{this, mode, nullptr, {}, {}};
+    Callback::WalkContext walk{this, mode, nullptr, {}};
     const int32_t completed = RunningWalk(walk_, walk).Run(cabinet);
     const uint32_t code = platform::GetLastError();
     // The name went to the platform in its 8-bit form; keep what came back.

@@ -69,11 +69,4 @@ std::u16string_view EntryDates::text(double date) {
     return text_;
 }
 
-void DirectoryMarks::insert(std::u16string_view directory) {
-    if (marks_.size() >= kMaxDirectories) {
-        marks_.clear();
-    }
-    marks_.insert(platform::TextHash64(directory));
-}
-
 }  // namespace cabinet::Callback

@@ -3,8 +3,6 @@
 // started the walk.
 #pragma once
 
-#include "platform/common/hash_marks.h"
-
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -22,24 +20,6 @@ namespace Callback {
 // never cleared, so the object lives at least until the next walk begins.
 std::shared_ptr<CabFile> ActiveCabFile();
 void SetActiveCabFile(std::shared_ptr<CabFile> cabFile);
-
-// Directories a walk has made or found, held as 64-bit hashes of their text:
-// a large cabinet's thousands of directories then cost 16 bytes each instead
-// of their paths, and at most kMaxDirectories are kept before it starts
-// afresh, so the memory stays flat however many directories a cabinet's
-// entries name. Two whose texts share a hash (about one chance in 10^10 for
-// a cabinet's) would leave the second unmade, and its first entry would then
-// fail to be written and say so; nothing is written anywhere else.
-class DirectoryMarks {
-public:
-    static constexpr std::size_t kMaxDirectories = 16384;
-
-    bool contains(std::u16string_view directory) const { return marks_.mayHold(platform::TextHash64(directory)); }
-    void insert(std::u16string_view directory);
-
-private:
-    platform::HashMarks<uint64_t> marks_;
-};
 
 // An entry's date value and its general-date text, each worked out once per
 // value in a walk: a cabinet's entries share a handful of DOS stamps, and
@@ -64,12 +44,11 @@ private:
 // object that started the walk, what the walk is for, an error a handler
 // raised, parked here because it must not unwind through the service's
 // frames (the object raises it again once the service has returned), and
-// the directories the walk has made or found, which it need not try again.
+// the dates its entries share.
 struct WalkContext {
     CabFile* cabFile = nullptr;
     IterationMode mode{};
     std::exception_ptr parkedError;
-    DirectoryMarks confirmedDirectories;
     EntryDates dates;
 };
 

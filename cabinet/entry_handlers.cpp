@@ -9,6 +9,7 @@
 #include "cabinet/xml.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
+#include "platform/walk.h"
 
 namespace cabinet {
 
@@ -148,9 +149,9 @@ uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
     std::u16string folder;
     std::u16string file;
     paths::SplitPath(target, folder, file);
-    // A folder made or found in this walk is not tried again: entries come
-    // by the thousand into a few folders.
-    if (walk_ == nullptr || !walk_->confirmedDirectories.contains(folder)) {
+    // A directory made or found in this walk is not tried again: entries
+    // come by the thousand into a few directories.
+    if (!platform::WalkHasDirectory(folder)) {
         std::u16string made = folder;
         if (!paths::MakeDirectoryTree(made)) {
             // Skipping the entry would let the extraction, and an install
@@ -160,9 +161,7 @@ uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
             const auto code = static_cast<int32_t>(platform::GetLastError());
             throw platform::RaisedError(code, u"CabFile", Win32ErrorText(code));
         }
-        if (walk_ != nullptr) {
-            walk_->confirmedDirectories.insert(folder);
-        }
+        platform::NoteWalkDirectory(folder);
     }
     conversions::StringToAnsiBuffer(info.FullTargetName, target);
     return platform::FILEOP_DOIT;

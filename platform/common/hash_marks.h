@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // A set of hashes in open addressing: what a walk remembers by the thousand
-// (folders made, names written) at a few bytes each instead of a node and a
+// (directories made, names written) at a few bytes each instead of a node and a
 // copy of every path. A hash only says a text may have been marked: callers
 // use it where a false "marked" costs a look at the disk or a clear error,
 // never a wrong file.
@@ -13,6 +13,13 @@
 #include <vector>
 
 namespace platform {
+
+// The one bound on what a walk remembers of the disk: the directories it
+// made, found, listed and swept and the entries it wrote count together, and
+// past this many the walk forgets all of it at once and asks the disk again.
+// A cabinet holds at most 65,535 entries; the bound keeps a walk's marks of
+// what it made within 128 Ki slots of 4 bytes.
+inline constexpr std::size_t kWalkMemoryMarks = 98304;
 
 template <typename Hash>
 class HashMarks {
@@ -56,7 +63,7 @@ public:
 
 private:
     static constexpr Hash kEmpty = 0;
-    static constexpr std::size_t kFirstSize = 4;  // most folders hold a few names
+    static constexpr std::size_t kFirstSize = 4;  // most directories hold a few names
 
     static Hash Stored(Hash hash) { return hash == kEmpty ? 1 : hash; }
 

@@ -3,8 +3,9 @@
 // outcomes that callers decide on.
 #include "platform/drives.h"
 #include "platform/kernel.h"
-#include "platform/posix/drive_listings.h"
-#include "platform/posix/safe_output.h"
+#include "platform/posix/drive_letters.h"
+#include "platform/posix/drive_paths.h"
+#include "platform/posix/walk_memory.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -13,7 +14,8 @@ namespace platform {
 
 DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
     uint32_t error = NO_ERROR;
-    const auto host = DosPathToHostPath(PathName != nullptr ? PathName : "", &error);
+    WalkMemory* walk = WalkMemory::ForThisThread();
+    const auto host = ResolveOnDisk(PathName != nullptr ? PathName : "", walk, &error);
     if (!host) {
         SetLastError(error);
         return error == ERROR_PATH_NOT_FOUND ? DirectoryOutcome::ParentMissing : DirectoryOutcome::Other;
@@ -30,8 +32,9 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
         }
     }
     if (made == 0) {
-        NoteHostDirectoryCreated(*host, PathName);
-        NoteDirectoryWithoutTemporaries(*host);
+        if (walk != nullptr) {
+            walk->noteDirectoryMade(*host, PathName);
+        }
         return DirectoryOutcome::Created;
     }
     switch (errno) {

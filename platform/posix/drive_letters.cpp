@@ -1,11 +1,22 @@
 // SPDX-License-Identifier: MIT
-// Reading the mount table the way Wine's mount manager does for discs.
+// Drive letters on a Linux host as Wine gives them: each is an entry of
+// $WINEPREFIX/dosdevices, Z: falls back to "/", and a letter without an entry
+// is what Wine implies for it, C: the prefix's drive_c and the discs of the
+// mount table read the way Wine's mount manager reads it.
 #include "platform/posix/drive_letters.h"
+
+#include "platform/drives.h"
+#include "platform/posix/host_io.h"
+#include "platform/runtime.h"
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -13,6 +24,118 @@ namespace {
 
 constexpr char kFirstDiscLetter = 'd';
 constexpr char kFallbackLetter = 'z';  // Z: is "/" in every prefix, never a disc
+constexpr char kSystemLetter = 'c';
+
+bool Exists(const std::string& hostPath) {
+    struct stat info {};
+    return lstat(hostPath.c_str(), &info) == 0;
+}
+
+std::string DosDeviceEntry(char drive) { return WinePrefix() + "/dosdevices/" + std::string(1, drive) + ":"; }
+
+// The prefix's dosdevices entries, a..y: each letter that has one, to the
+// directory it leads to (empty when it leads nowhere, or not to a directory).
+std::map<char, std::string> DosDeviceEntries() {
+    std::map<char, std::string> entries;
+    char resolved[PATH_MAX];
+    for (char drive = 'a'; drive < kFallbackLetter; ++drive) {
+        const std::string entry = DosDeviceEntry(drive);
+        if (!Exists(entry)) {
+            continue;
+        }
+        entries[drive] = realpath(entry.c_str(), resolved) != nullptr && IsHostDirectory(resolved) ? resolved : "";
+    }
+    return entries;
+}
+
+// The letters Wine implies for this prefix's missing entries.
+std::vector<ImpliedDrive> CurrentImpliedDrives(const std::map<char, std::string>& entries) {
+    return ImpliedDrives(WinePrefix(), entries, ReadMountTable());
+}
+
+}  // namespace
+
+std::optional<std::string> DriveRoot(char drive) {
+    std::string entry = DosDeviceEntry(drive);
+    if (IsHostDirectory(entry)) {
+        return entry;
+    }
+    if (drive == kFallbackLetter) {
+        return std::string("/");
+    }
+    if (Exists(entry)) {
+        return std::nullopt;  // an entry that leads nowhere is still the drive's entry
+    }
+    for (ImpliedDrive& implied : CurrentImpliedDrives(DosDeviceEntries())) {
+        if (implied.letter == drive) {
+            return std::move(implied.root);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string CurrentDirectory() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string("/");
+}
+
+std::optional<std::string> CurrentDriveRoot() {
+    const std::string current = HostPathToDosPath(CurrentDirectory());
+    const char letter = current[0] >= 'A' && current[0] <= 'Z' ? static_cast<char>(current[0] - 'A' + 'a') : current[0];
+    std::optional<std::string> root = DriveRoot(letter);
+    return root ? root : DriveRoot(kSystemLetter);
+}
+
+namespace {
+
+// `absolute` with its longest existing ancestor resolved, so that links
+// (dosdevices entries among them) compare by their targets; the rest is kept
+// as written.
+std::string WithExistingPartResolved(const std::string& absolute) {
+    std::string existing = absolute;
+    std::string tail;
+    char resolved[PATH_MAX];
+    while (realpath(existing.c_str(), resolved) == nullptr) {
+        if (existing == "/") {
+            resolved[0] = '\0';
+            break;
+        }
+        tail = std::string("/").append(LastComponent(existing)).append(tail);
+        existing = ParentDirectory(existing);
+    }
+    const std::string full = std::string(resolved) + tail;
+    return full.empty() ? absolute : full;
+}
+
+// A mapped drive and the host directory of its root.
+struct HoldingDrive {
+    char letter;
+    std::string root;
+};
+
+// The mapped drive whose root holds `full` (resolved), the innermost where
+// several do; Z: at "/" where none does.
+HoldingDrive DriveHolding(const std::string& full) {
+    HoldingDrive best{kFallbackLetter, "/"};
+    const auto consider = [&](char drive, std::string target) {
+        const bool inside =
+            full == target || (full.rfind(target, 0) == 0 && (target == "/" || full[target.size()] == '/'));
+        if (inside && (best.letter == kFallbackLetter || target.size() > best.root.size())) {
+            best = {drive, std::move(target)};
+        }
+    };
+    const std::map<char, std::string> entries = DosDeviceEntries();
+    for (const auto& [drive, target] : entries) {
+        if (!target.empty()) {
+            consider(drive, target);
+        }
+    }
+    for (const ImpliedDrive& implied : CurrentImpliedDrives(entries)) {
+        consider(implied.letter, WithExistingPartResolved(implied.root));
+    }
+    return best;
+}
+
 
 // The whitespace-separated fields of one mount-table line.
 std::vector<std::string_view> Fields(std::string_view line) {
@@ -113,6 +236,39 @@ std::vector<ImpliedDrive> ImpliedDrives(const std::string& prefix, const std::ma
         ++next;
     }
     return drives;
+}
+
+std::optional<std::string> ImpliedSystemDriveRoot() {
+    if (Exists(DosDeviceEntry(kSystemLetter))) {
+        return std::nullopt;
+    }
+    return WinePrefix() + "/drive_c";
+}
+
+std::string WinePrefix() {
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0') {
+        return prefix;
+    }
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "") + "/.wine";
+}
+
+std::string HostPathToDosPath(std::string_view HostPath) {
+    std::string absolute(HostPath);
+    if (absolute.empty() || absolute[0] != '/') {
+        absolute = CurrentDirectory() + "/" + absolute;
+    }
+    const std::string full = WithExistingPartResolved(absolute);
+    const HoldingDrive drive = DriveHolding(full);
+    const std::string rest = full.substr(drive.root == "/" ? 0 : drive.root.size());
+    std::string dos = std::string(1, static_cast<char>(drive.letter - 'a' + 'A')) + ":";
+    for (char c : TextToAnsi(Utf8ToText(rest))) {
+        dos += c == '/' ? '\\' : c;
+    }
+    if (dos.size() == 2) {
+        dos += '\\';
+    }
+    return dos;
 }
 
 }  // namespace platform

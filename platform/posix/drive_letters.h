@@ -10,6 +10,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,5 +42,24 @@ struct ImpliedDrive {
 // C: first when it has no entry, then the discs.
 std::vector<ImpliedDrive> ImpliedDrives(const std::string& prefix, const std::map<char, std::string>& entries,
                                         std::string_view mountinfo);
+
+// ---- The drives of the prefix in use ----
+
+// The host directory of the root of drive `drive` (a lower-case letter): its
+// dosdevices entry when that leads to a directory, "/" for Z: without one,
+// else the root Wine implies for it; nothing when the drive is not mapped (an
+// entry that leads nowhere is still the drive's entry).
+std::optional<std::string> DriveRoot(char drive);
+
+// The host directory of the current drive's root: the drive that holds the
+// current directory, else C:.
+std::optional<std::string> CurrentDriveRoot();
+
+// The current directory, "/" when it cannot be told.
+std::string CurrentDirectory();
+
+// The host directory of C:'s root when the prefix has no entry for C: (its
+// drive_c, which may not exist yet), else nothing.
+std::optional<std::string> ImpliedSystemDriveRoot();
 
 }  // namespace platform

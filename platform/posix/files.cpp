@@ -9,6 +9,7 @@
 #include "platform/posix/host_io.h"
 #include "platform/posix/launch.h"
 #include "platform/posix/safe_output.h"
+#include "platform/posix/walk_memory.h"
 #include "platform/runtime.h"
 
 #include <algorithm>
@@ -308,7 +309,7 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
     if (IsReadOnlyFile(to)) {
         RaiseFileError(kErrPermissionDenied);
     }
-    SafeOutput output(to);
+    SafeOutput output(to, WalkMemory::ForThisThread());
     if (const int error = output.create(); error != 0) {
         RaiseFileError(NumberForErrno(error));
     }

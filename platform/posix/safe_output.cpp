@@ -9,8 +9,7 @@
 // from the start.
 #include "platform/posix/safe_output.h"
 
-#include "platform/common/hash_marks.h"
-#include "platform/posix/drive_listings.h"
+#include "platform/posix/walk_memory.h"
 
 #include <atomic>
 #include <cerrno>
@@ -18,7 +17,6 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,13 +31,6 @@ constexpr mode_t kNewFileMode = 0666;
 constexpr char kTemporaryPrefix[] = ".vh";
 constexpr char kTemporarySuffix[] = ".part";
 constexpr std::size_t kTemporaryHexDigits = 16;
-// Directories remembered as swept; past this many the memory starts afresh (a
-// second sweep of a directory costs a scan, nothing more). Cabinets write their
-// entries in any order of directories, so the memory must hold every directory of a
-// large cabinet: with fewer, nearly every entry of one that spreads 100,000
-// files over 4,669 directories paid a scan of its directory.
-constexpr std::size_t kSweptDirectoriesKept = 8192;
-
 // A name no other writer picks: the process, a counter and the clock, mixed.
 std::string TemporaryName() {
     static std::atomic<uint64_t> counter{0};
@@ -76,30 +67,11 @@ int PlaceUnderFreshName(const std::string& directory, std::string& named, Place 
     return EEXIST;
 }
 
-// Hashes of the directories swept or known clean, not their paths: a large
-// cabinet has thousands. Two directories sharing a hash cost the second one its
-// sweep, which only tidies up after another run.
-std::mutex sweptLock;
-HashMarks<uint64_t> swept;
-
-// Notes `directory` as swept; false when it was already.
-bool MarkSwept(const std::string& directory) {
-    const uint64_t hash = std::hash<std::string>{}(directory);
-    std::lock_guard<std::mutex> hold(sweptLock);
-    if (swept.mayHold(hash)) {
-        return false;
-    }
-    if (swept.size() >= kSweptDirectoriesKept) {
-        swept.clear();
-    }
-    swept.insert(hash);
-    return true;
-}
-
 // Removes the temporaries in `directory` that no live writer holds locked:
-// those of a run that was killed (or lost power) before it finished.
-void RemoveStaleTemporaries(const std::string& directory) {
-    if (!MarkSwept(directory)) {
+// those of a run that was killed (or lost power) before it finished; once
+// per directory in a walk, at every write outside one.
+void RemoveStaleTemporaries(const std::string& directory, WalkMemory* walk) {
+    if (walk != nullptr && !walk->markSwept(directory)) {
         return;
     }
     DIR* listing = opendir(directory.c_str());
@@ -148,8 +120,6 @@ int LinkUnnamed(int fd, int at, const std::string& name) {
 
 }  // namespace
 
-void NoteDirectoryWithoutTemporaries(const std::string& hostDirectory) { MarkSwept(hostDirectory); }
-
 bool IsSafeOutputTemporaryName(const std::string& name) {
     const std::size_t prefix = sizeof kTemporaryPrefix - 1;
     const std::size_t suffix = sizeof kTemporarySuffix - 1;
@@ -166,7 +136,8 @@ bool IsSafeOutputTemporaryName(const std::string& name) {
     return true;
 }
 
-SafeOutput::SafeOutput(std::string hostTarget) : target_(std::move(hostTarget)), directory_(ParentDirectory(target_)) {}
+SafeOutput::SafeOutput(std::string hostTarget, WalkMemory* walk)
+    : target_(std::move(hostTarget)), directory_(ParentDirectory(target_)), walk_(walk) {}
 
 SafeOutput::~SafeOutput() {
     if (!committed_) {
@@ -183,8 +154,10 @@ void SafeOutput::discard() noexcept {
 }
 
 int SafeOutput::create() {
-    RemoveStaleTemporaries(directory_);
-    openDirectory_ = ScopeDirectoryDescriptor(directory_);
+    RemoveStaleTemporaries(directory_, walk_);
+    if (walk_ != nullptr) {
+        openDirectory_ = walk_->directoryDescriptor(directory_);
+    }
     const int unnamed = openDirectory_
                             ? ::openat(openDirectory_->get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode)
                             : ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
@@ -227,7 +200,9 @@ int SafeOutput::commit(const std::optional<Times>& times, bool durable) {
         ::unlink(target_.c_str());
         return error;
     }
-    NoteHostEntryCreated(target_);
+    if (walk_ != nullptr) {
+        walk_->noteMade(target_);
+    }
     return 0;
 }
 

@@ -18,22 +18,23 @@ namespace platform {
 // (".vh" + 16 hex digits + ".part").
 bool IsSafeOutputTemporaryName(const std::string& name);
 
-// A directory this process has just made: it holds no temporaries of an
-// earlier run, so the first file written there skips the sweep for them.
-void NoteDirectoryWithoutTemporaries(const std::string& hostDirectory);
+class WalkMemory;
 
 class SafeOutput {
 public:
-    // Nothing is created yet; see create().
-    explicit SafeOutput(std::string hostTarget);
+    // Nothing is created yet; see create(). Inside a walk, `walk` is what it
+    // knows of the disk: the sweep for temporaries is done once per directory
+    // in it, a run of entries in one directory shares one descriptor of it,
+    // and the file written is noted as the walk's.
+    explicit SafeOutput(std::string hostTarget, WalkMemory* walk = nullptr);
     // Closes and removes the temporary file unless commit() succeeded.
     ~SafeOutput();
     SafeOutput(const SafeOutput&) = delete;
     SafeOutput& operator=(const SafeOutput&) = delete;
 
     // Creates the empty temporary file in the target's directory, first removing
-    // the temporaries an interrupted earlier run left in that directory (once
-    // per directory and process). Returns 0 or the errno of the failure.
+    // the temporaries an interrupted earlier run left in that directory.
+    // Returns 0 or the errno of the failure.
     int create();
     int fd() const { return fd_.get(); }
 
@@ -55,7 +56,8 @@ private:
     std::string target_;
     std::string directory_;
     std::string named_;                              // the temporary's name, while it has one
-    std::shared_ptr<const UniqueFd> openDirectory_;  // the directory, from a DrivePathScope
+    WalkMemory* walk_;
+    std::shared_ptr<const UniqueFd> openDirectory_;  // the directory, from the walk
     UniqueFd fd_;
     bool committed_ = false;
 };

@@ -18,10 +18,11 @@
 #include "platform/drives.h"
 #include "platform/kernel.h"
 #include "platform/posix/dos_stamp.h"
-#include "platform/posix/drive_listings.h"
+#include "platform/posix/drive_paths.h"
 #include "platform/posix/engine_files.h"
 #include "platform/posix/host_io.h"
 #include "platform/posix/safe_output.h"
+#include "platform/posix/walk_memory.h"
 #include "platform/runtime.h"
 
 #include <cerrno>
@@ -30,6 +31,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -84,7 +86,7 @@ std::unique_ptr<HostFile> OpenCabinet(const std::string& hostPath) {
 // entry's data, written to until the first failure.
 class EntryOutput final : public cabformat::EntrySink {
 public:
-    explicit EntryOutput(const std::string& hostTarget) : hostTarget_(hostTarget), output_(hostTarget) {}
+    EntryOutput(const std::string& hostTarget, WalkMemory& walk) : hostTarget_(hostTarget), output_(hostTarget, &walk) {}
 
     bool open() override {
         createError_ = output_.create();
@@ -168,8 +170,8 @@ std::string WithTrailingSeparator(std::string folder) {
 
 class Walk final : public cabformat::SetHost {
 public:
-    Walk(const char* cabinetFile, PSP_FILE_CALLBACK_A handler, void* context)
-        : cabinetFile_(cabinetFile), handler_(handler), context_(context), set_(*this) {}
+    Walk(const char* cabinetFile, PSP_FILE_CALLBACK_A handler, void* context, WalkMemory& memory)
+        : cabinetFile_(cabinetFile), handler_(handler), context_(context), memory_(memory), set_(*this) {}
 
     // Returns when the walk has run to its end or the handler aborted it;
     // throws WalkFailure, cabformat::Failure or HandlerException.
@@ -305,12 +307,12 @@ private:
     // on (a cabinet the data continues into is missing).
     uint32_t extract(std::size_t index, const FileRecord& file, const std::string& target) {
         uint32_t error = NO_ERROR;
-        const std::optional<std::string> hostTarget = DosPathToHostPath(target, &error);
+        const std::optional<std::string> hostTarget = ResolveOnDisk(target, &memory_, &error);
         if (!hostTarget) {
             return error != NO_ERROR ? error : ERROR_PATH_NOT_FOUND;
         }
         hostTarget_ = *hostTarget;
-        EntryOutput output(*hostTarget);
+        EntryOutput output(*hostTarget, memory_);
         const cabformat::Error extracted = set_.extract(index, file, output);
         return output.finish(extracted, file);
     }
@@ -318,6 +320,7 @@ private:
     std::string cabinetFile_;
     PSP_FILE_CALLBACK_A handler_;
     void* context_;
+    WalkMemory& memory_;  // what the walk knows of the disk
     // Each cabinet's drive folder (with its trailing separator) and path, by part.
     std::vector<std::string> dosFolders_;
     std::vector<std::string> dosPaths_;
@@ -344,8 +347,11 @@ int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FIL
     }
     std::exception_ptr raised;
     try {
-        const DrivePathScope drivePaths;  // the walk's folders are looked up once
-        Walk walk(CabinetFile, MsgHandler, Context);
+        // What the walk learns of the disk, kept for its length; a walk begun
+        // from another's handler shares the outer walk's.
+        WalkMemory* const outer = WalkMemory::ForThisThread();
+        std::optional<WalkMemory> own;
+        Walk walk(CabinetFile, MsgHandler, Context, outer != nullptr ? *outer : own.emplace());
         walk.run();
         return kTrue;
     } catch (const WalkFailure& failure) {

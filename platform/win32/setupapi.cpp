@@ -10,7 +10,9 @@
 // that already keeps the contract.
 #include "platform/setupapi.h"
 
+#include "platform/common/hash_marks.h"
 #include "platform/kernel.h"
+#include "platform/walk.h"
 
 #include <windows.h>
 #include <setupapi.h>
@@ -34,9 +36,16 @@ struct Walk {
     uint16_t dosDate = 0;
     uint16_t dosTime = 0;
     std::string pendingTarget;  // its target, until the service reports it written
+    // What the walk knows of the disk: the system keeps the rest, so only the
+    // directories the handlers have made or found, under the one bound.
+    HashMarks<uint64_t> directories;
 
     bool Stopped() const { return ended || failure != 0 || parked; }
 };
+
+// The walk running on this thread, for the handlers' calls through
+// platform/walk.h, which the contract gives no place to hand it to.
+thread_local Walk* thisThreadsWalk = nullptr;
 
 // The service's answer to a notification while the walk is stopped: skip
 // entries (a service that ignores FILEOP_ABORT still skips), accept the rest.
@@ -186,8 +195,13 @@ int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FIL
     Walk walk;
     walk.handler = MsgHandler;
     walk.context = Context;
+    Walk* const outer = thisThreadsWalk;  // a walk begun from another's handler shares its marks
+    if (outer == nullptr) {
+        thisThreadsWalk = &walk;
+    }
     const BOOL completed = ::SetupIterateCabinetA(CabinetFile, Reserved, ServiceCallback, &walk);
     const DWORD error = ::GetLastError();
+    thisThreadsWalk = outer;
     if (walk.parked) {
         std::rethrow_exception(walk.parked);
     }
@@ -209,6 +223,19 @@ int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FIL
         return 0;
     }
     return 1;
+}
+
+bool WalkHasDirectory(std::u16string_view Directory) {
+    return thisThreadsWalk != nullptr && thisThreadsWalk->directories.mayHold(TextHash64(Directory));
+}
+
+void NoteWalkDirectory(std::u16string_view Directory) {
+    if (Walk* walk = thisThreadsWalk) {
+        if (walk->directories.size() >= kWalkMemoryMarks) {
+            walk->directories.clear();
+        }
+        walk->directories.insert(TextHash64(Directory));
+    }
 }
 
 }  // namespace platform

@@ -32,7 +32,7 @@ protected:
     void SetUp() override { Callback::SetActiveCabFile(cab); }
 
     std::shared_ptr<CabFile> cab = CabFile::Create();
-    Callback::WalkContext walk{cab.get(), IterationMode::ModeExtract, nullptr, {}, {}};
+    Callback::WalkContext walk{cab.get(), IterationMode::ModeExtract, nullptr, {}};
 };
 
 TEST_F(Dispatch, FileExtractedRaisesAfterExtractOnlyWithoutError) {
@@ -88,7 +88,7 @@ TEST_F(Dispatch, AnswersPerModeAndLookUp) {
             }
         } catch (const platform::RaisedError&) {
         }
-        Callback::WalkContext lookUp{looking.get(), c.mode, nullptr, {}, {}};
+        Callback::WalkContext lookUp{looking.get(), c.mode, nullptr, {}};
         auto info = Entry(c.name);
         EXPECT_EQ(Notify(lookUp, platform::SPFILENOTIFY_FILEINCABINET, &info), c.answer);
     }
@@ -96,17 +96,17 @@ TEST_F(Dispatch, AnswersPerModeAndLookUp) {
 
 TEST_F(Dispatch, UnknownModesEndTheWalkAndNoObjectMeansZero) {
     auto info = Entry("a.txt");
-    Callback::WalkContext unknown{cab.get(), static_cast<IterationMode>(7), nullptr, {}, {}};
+    Callback::WalkContext unknown{cab.get(), static_cast<IterationMode>(7), nullptr, {}};
     EXPECT_EQ(Notify(unknown, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_ABORT);
     Callback::WalkContext withoutObject{};
     EXPECT_EQ(Notify(withoutObject, platform::SPFILENOTIFY_FILEINCABINET, &info), 0u);
-    Callback::WalkContext count{cab.get(), IterationMode::ModeCount, nullptr, {}, {}};
+    Callback::WalkContext count{cab.get(), IterationMode::ModeCount, nullptr, {}};
     Callback::SetActiveCabFile(nullptr);
     EXPECT_EQ(Notify(count, platform::SPFILENOTIFY_FILEINCABINET, &info), 0u);
 }
 
 TEST_F(Dispatch, ARaisedErrorIsParkedInItsWalksRecordAndTheWalkEnded) {
-    Callback::WalkContext otherWalk{cab.get(), IterationMode::ModeCount, nullptr, {}, {}};
+    Callback::WalkContext otherWalk{cab.get(), IterationMode::ModeCount, nullptr, {}};
     cab->AfterExtract.Subscribe(
         [](const std::u16string&) { throw platform::RaisedError(61, u"Listener", u"Disk full"); });
     platform::FILEPATHS_A written{"C:\\Out\\a.txt", "D:\\Install\\Game1.cab", 0, 0};
@@ -118,22 +118,6 @@ TEST_F(Dispatch, ARaisedErrorIsParkedInItsWalksRecordAndTheWalkEnded) {
     EXPECT_EQ(Notify(otherWalk, platform::SPFILENOTIFY_FILEINCABINET, &info), platform::FILEOP_SKIP);
     EXPECT_FALSE(otherWalk.parkedError);
     EXPECT_TRUE(walk.parkedError);  // for the operation to raise once the service returns
-}
-
-// The folders a walk remembers: every one it was told of, no other, and
-// still right after the memory started afresh at its bound.
-TEST(DirectoryMarks, HoldExactlyTheFoldersMarkedAcrossTheBound) {
-    Callback::DirectoryMarks marks;
-    const std::size_t count = Callback::DirectoryMarks::kMaxDirectories + 100;
-    auto name = [](std::size_t i) { return u"C:\\Out\\" + platform::Utf8ToText(std::to_string(i)); };
-    for (std::size_t i = 0; i < count; ++i) {
-        ASSERT_FALSE(marks.contains(name(i))) << i;
-        marks.insert(name(i));
-        ASSERT_TRUE(marks.contains(name(i))) << i;
-    }
-    EXPECT_TRUE(marks.contains(name(count - 1)));
-    EXPECT_FALSE(marks.contains(u"C:\\out\\1"));  // the text as written: another case is another folder
-    EXPECT_FALSE(marks.contains(u"C:\\Out\\" + platform::Utf8ToText(std::to_string(count))));
 }
 
 }  // namespace

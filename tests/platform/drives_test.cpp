@@ -1,15 +1,22 @@
 // SPDX-License-Identifier: MIT
-// Drive paths on a temporary Wine prefix: how they map to host paths and
-// back, case-insensitive look-ups, and creating one directory level.
+// Drive paths: their rules over a made-up disk, and on a temporary Wine
+// prefix how they map to host paths and back, case-insensitive look-ups,
+// what a walk remembers, and creating one directory level.
 #include "platform/drives.h"
 #include "platform/kernel.h"
 #include "platform/posix/drive_letters.h"
-#include "platform/posix/drive_listings.h"
+#include "platform/posix/drive_paths.h"
+#include "platform/posix/host_io.h"
+#include "platform/posix/walk_memory.h"
+#include "platform/runtime.h"
+#include "platform/walk.h"
 #include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <map>
+#include <set>
 #include <sys/stat.h>
 
 using namespace platform;
@@ -23,6 +30,89 @@ protected:
     testsupport::WinePrefix prefix;
 };
 
+// A disk made up for the rules: drive roots, a current directory, and the
+// host paths that exist, looked up as the real disk is (exact name first,
+// else the first in sorted order that differs only in case).
+class MadeUpDisk final : public HostDirectories {
+public:
+    std::map<char, std::string> roots{{'c', "/p/drive_c"}, {'d', "/media/cd"}, {'z', "/"}};
+    std::string current = "/p/drive_c/Games";
+    std::set<std::string> paths{"/p/drive_c/Games", "/p/drive_c/Program Files", "/media/cd/Install",
+                                "/media/cd/Install/GAME1.CAB", "/media/cd/Install/game1.cab.bak",
+                                "/media/cd/README", "/media/cd/ReadMe", "/media/cd/readme.txt", "/tmp"};
+
+    std::optional<std::string> driveRoot(char drive) override {
+        const auto found = roots.find(drive);
+        return found == roots.end() ? std::nullopt : std::optional(found->second);
+    }
+    std::optional<std::string> currentDriveRoot() override { return roots.at('c'); }
+    std::string currentDirectory() override { return current; }
+    FoundName find(const std::string& directory, const std::string& name) override {
+        const std::string exact = directory == "/" ? "/" + name : directory + "/" + name;
+        if (paths.contains(exact)) {
+            return {exact, true};
+        }
+        for (const std::string& path : paths) {  // sorted
+            if (path.size() > directory.size() && path.starts_with(directory) && ParentDirectory(path) == directory &&
+                FoldTextCase(Utf8ToText(LastComponent(path))) == FoldTextCase(Utf8ToText(name))) {
+                return {path, true};
+            }
+        }
+        return {exact, false};
+    }
+};
+
+// The rules of a drive path, on Windows and as Wine keeps them, over the
+// made-up disk: where it starts, how it is normalised, how names are found,
+// and what cannot be a drive path.
+TEST(DrivePathRules, ResolveAsWindowsAndWineDo) {
+    struct Case {
+        const char* what;
+        std::string dos;
+        std::string host;  // empty: fails with `error`
+        bool everyLevelExists = false;
+        uint32_t error = NO_ERROR;
+    };
+    const Case cases[] = {
+        {"backslashes", "C:\\Ostmere\\Varnholt\\", "/p/drive_c/Ostmere/Varnholt"},
+        {"forward slashes and a lower-case letter", "c:/Games/b.txt", "/p/drive_c/Games/b.txt"},
+        {"drive root", "C:\\", "/p/drive_c", true},
+        {"a drive without a separator is its root", "D:", "/media/cd", true},
+        {"doubled separators collapse", "C:\\Games\\\\b", "/p/drive_c/Games/b"},
+        {"dot and dot-dot", "C:\\Games\\.\\x\\..", "/p/drive_c/Games", true},
+        {"dot-dot never leaves the drive", "C:\\..\\..\\etc\\passwd", "/p/drive_c/etc/passwd"},
+        {"names found in another case", "D:\\install\\game1.cab", "/media/cd/Install/GAME1.CAB", true},
+        {"an exact name wins over another case", "D:\\ReadMe", "/media/cd/ReadMe", true},
+        {"else the first in sorted order", "D:\\readme", "/media/cd/README", true},
+        {"a name is matched whole, not by its start", "D:\\Install\\game1", "/media/cd/Install/game1"},
+        {"missing names keep their case", "D:\\Install\\New\\X.dat", "/media/cd/Install/New/X.dat"},
+        {"spaces are part of a name", "C:\\PROGRAM FILES", "/p/drive_c/Program Files", true},
+        {"ANSI bytes become UTF-8", "C:\\caf\xe9", "/p/drive_c/caf\xc3\xa9"},
+        {"Z: is the host's root", "Z:\\TMP", "/tmp", true},
+        {"a rooted path is on the current drive", "\\Games\\x", "/p/drive_c/Games/x"},
+        {"a relative path is in the current directory", "sub\\x", "/p/drive_c/Games/sub/x"},
+        {"unmapped drive", "Q:\\x", "", false, ERROR_PATH_NOT_FOUND},
+        {"empty path", "", "", false, ERROR_PATH_NOT_FOUND},
+        {"network path", "\\\\server\\share\\x", "", false, ERROR_PATH_NOT_FOUND},
+        {"network path with forward slashes", "//server/share", "", false, ERROR_PATH_NOT_FOUND},
+        {"doubled colon", "D::\\Install\\Game1.cab", "", false, ERROR_INVALID_NAME},
+        {"a colon inside a name", "C:\\a:b", "", false, ERROR_INVALID_NAME},
+        {"wildcard", "C:\\a*b", "", false, ERROR_INVALID_NAME},
+        {"substituted character", "C:\\?mega", "", false, ERROR_INVALID_NAME},
+        {"control character", "C:\\a\tb", "", false, ERROR_INVALID_NAME},
+        {"pipe, quote and angle brackets", "C:\\a|b\"<>", "", false, ERROR_INVALID_NAME},
+    };
+    MadeUpDisk disk;
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.what);
+        const Resolution resolution = ResolveDrivePath(item.dos, disk);
+        EXPECT_EQ(resolution.error, item.error);
+        EXPECT_EQ(resolution.host, item.host);
+        EXPECT_EQ(resolution.everyLevelExists, item.everyLevelExists);
+    }
+}
+
+// The same rules over the real disk, through a prefix's dosdevices.
 TEST_F(DrivesTest, ResolvesDrivePathsThroughTheDosDevices) {
     prefix.mapDrive('d', prefix.root() / "cd");
     testsupport::WriteFile(prefix.root() / "cd" / "Install" / "GAME1.CAB", "x");
@@ -34,48 +124,19 @@ TEST_F(DrivesTest, ResolvesDrivePathsThroughTheDosDevices) {
         std::string host;
     };
     const Case cases[] = {
-        {"backslashes", "C:\\Ostmere\\Varnholt\\", c + "/Ostmere/Varnholt"},
-        {"forward slashes and a lower-case letter", "c:/a/b.txt", c + "/a/b.txt"},
         {"drive root", "C:\\", c},
-        {"doubled separators collapse", "C:\\a\\\\b", c + "/a/b"},
-        {"dot and dot-dot", "C:\\a\\.\\b\\..\\c", c + "/a/c"},
-        {"dot-dot never leaves the drive", "C:\\..\\..\\etc\\passwd", c + "/etc/passwd"},
         {"case-insensitive lookup of existing names", "D:\\install\\game1.cab", d + "/Install/GAME1.CAB"},
         {"missing names keep their case", "D:\\Install\\New\\X.dat", d + "/Install/New/X.dat"},
-        {"ANSI bytes become UTF-8", "C:\\caf\xe9", c + "/caf\xc3\xa9"},
         {"Z: falls back to the root", "Z:\\tmp", "/tmp"},
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.what);
         uint32_t error = kSentinel;
-        const auto host = DosPathToHostPath(item.dos, &error);
-        ASSERT_TRUE(host.has_value());
-        EXPECT_EQ(*host, item.host);
+        EXPECT_EQ(DosPathToHostPath(item.dos, &error).value_or("none"), item.host);
     }
-}
-
-TEST_F(DrivesTest, ReportsMissingDrivesAndBadNames) {
-    prefix.mapDrive('d', prefix.root() / "cd");
-    struct Case {
-        const char* what;
-        std::string dos;
-        uint32_t error;
-    };
-    const Case cases[] = {
-        {"unmapped drive", "Q:\\x", ERROR_PATH_NOT_FOUND},
-        {"empty path", "", ERROR_PATH_NOT_FOUND},
-        {"network path", "\\\\server\\share\\x", ERROR_PATH_NOT_FOUND},
-        {"doubled colon", "D::\\Install\\Game1.cab", ERROR_INVALID_NAME},
-        {"wildcard", "C:\\a*b", ERROR_INVALID_NAME},
-        {"substituted character", "C:\\?mega", ERROR_INVALID_NAME},
-        {"control character", "C:\\a\tb", ERROR_INVALID_NAME},
-    };
-    for (const auto& item : cases) {
-        SCOPED_TRACE(item.what);
-        uint32_t error = kSentinel;
-        EXPECT_FALSE(DosPathToHostPath(item.dos, &error).has_value());
-        EXPECT_EQ(error, item.error);
-    }
+    uint32_t error = kSentinel;
+    EXPECT_FALSE(DosPathToHostPath("Q:\\x", &error).has_value());
+    EXPECT_EQ(error, ERROR_PATH_NOT_FOUND);
 }
 
 TEST_F(DrivesTest, HostPathsTakeTheDriveThatHoldsThem) {
@@ -135,12 +196,12 @@ TEST_F(DrivesTest, InsideAnExactFolderOnlyTheNameGivenIsFound) {
     EXPECT_EQ(*DosPathToHostPath("C:\\out\\sub\\readme", &error), c + "/out/Sub/README");
 }
 
-TEST_F(DrivesTest, InsideAScopeLookUpsFollowWhatThisProcessMakes) {
+TEST_F(DrivesTest, InsideAWalkLookUpsFollowWhatTheWalkMakes) {
     const std::string c = (prefix.root() / "dosdevices" / "c:").string();
     std::filesystem::create_directories(prefix.driveC() / "out");
     uint32_t error = 0;
     {
-        const DrivePathScope walk;
+        WalkMemory walk;
         // A folder not made yet is not remembered, so the folder made next,
         // in another case, is where the same drive path leads.
         EXPECT_EQ(*DosPathToHostPath("C:\\out\\A\\x.txt", &error), c + "/out/A/x.txt");
@@ -151,25 +212,43 @@ TEST_F(DrivesTest, InsideAScopeLookUpsFollowWhatThisProcessMakes) {
         // A name written into a made folder is found again in any case, by
         // any spelling of the folder.
         testsupport::WriteFile(prefix.driveC() / "out" / "a" / "Sub" / "y.txt", "x");
-        NoteHostEntryCreated(c + "/out/a/Sub/y.txt");
+        walk.noteMade(c + "/out/a/Sub/y.txt");
         EXPECT_EQ(*DosPathToHostPath("C:\\out\\a\\Sub\\Y.TXT", &error), c + "/out/a/Sub/y.txt");
         EXPECT_EQ(*DosPathToHostPath("C:\\OUT\\A\\sub\\y.Txt", &error), c + "/out/a/Sub/y.txt");
         // Other separators and "." or ".." lead to the same folder.
         EXPECT_EQ(*DosPathToHostPath("C:/out/a/Sub/Y.TXT", &error), c + "/out/a/Sub/y.txt");
         EXPECT_EQ(*DosPathToHostPath("C:\\out\\.\\a\\x\\..\\Sub\\Y.TXT", &error), c + "/out/a/Sub/y.txt");
-        // Past its bound the scope forgets what it made, and finds it on the disk.
-        for (int i = 0; i < 80000; ++i) {
-            NoteHostEntryCreated(c + "/elsewhere/" + std::to_string(i));
+        // Past its bound the walk forgets what it made, and finds it on the disk.
+        for (std::size_t i = 0; i <= kWalkMemoryMarks; ++i) {
+            walk.noteMade(c + "/elsewhere/" + std::to_string(i));
         }
         EXPECT_EQ(*DosPathToHostPath("C:\\OUT\\A\\Sub\\Y.TXT", &error), c + "/out/a/Sub/y.txt");  // as made
 
-        // What another program adds to a folder the scope has looked at is
-        // not seen while the scope lasts...
+        // What another program adds to a directory the walk has looked at is
+        // not seen while the walk lasts...
         testsupport::WriteFile(prefix.driveC() / "out" / "a" / "NEW.TXT", "x");
         EXPECT_EQ(*DosPathToHostPath("C:\\out\\a\\new.txt", &error), c + "/out/a/new.txt");
     }
     // ...and is once it has ended.
     EXPECT_EQ(*DosPathToHostPath("C:\\out\\a\\new.txt", &error), c + "/out/a/NEW.TXT");
+}
+
+// The directories a walk's handlers note: every one they were told of, no
+// other, and still right after the memory started afresh at its bound;
+// nothing outside a walk.
+TEST(WalkMemory, HoldsExactlyTheDirectoriesNotedAcrossTheBound) {
+    auto name = [](std::size_t i) { return u"C:\\Out\\" + Utf8ToText(std::to_string(i)); };
+    NoteWalkDirectory(name(0));
+    EXPECT_FALSE(WalkHasDirectory(name(0)));
+    const WalkMemory walk;
+    const std::size_t count = kWalkMemoryMarks + 100;
+    for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_FALSE(WalkHasDirectory(name(i))) << i;
+        NoteWalkDirectory(name(i));
+        ASSERT_TRUE(WalkHasDirectory(name(i))) << i;
+    }
+    EXPECT_FALSE(WalkHasDirectory(u"C:\\out\\1"));  // the text as written: another case is another directory
+    EXPECT_FALSE(WalkHasDirectory(u"C:\\Out\\" + Utf8ToText(std::to_string(count))));
 }
 
 TEST_F(DrivesTest, CreatingOneLevelReportsFourOutcomes) {
