@@ -3,16 +3,13 @@
 #include "cabinet/conversions.h"
 
 #include "cabinet/paths.h"
+#include "platform/calendar.h"
 #include "platform/runtime.h"
 
 namespace cabinet::conversions {
 
 namespace {
 
-constexpr double kSecondsPerDay = 86400.0;
-constexpr uint64_t kTicksPerDay = 864'000'000'000;
-// Days from 1601-01-01 (day 0 of file times) to 1899-12-30 (day 0 of date values).
-constexpr int64_t kDaysFrom1601ToDateZero = 109'205;
 
 }  // namespace
 
@@ -30,9 +27,9 @@ double SystemTimeToDate(const platform::SYSTEMTIME& fields) {
     platform::FILETIME dayStart{0, 0};
     platform::SystemTimeToFileTime(&midnight, &dayStart);
     const uint64_t ticks = (static_cast<uint64_t>(dayStart.dwHighDateTime) << 32) | dayStart.dwLowDateTime;
-    const int64_t days = static_cast<int64_t>(ticks / kTicksPerDay) - kDaysFrom1601ToDateZero;
+    const int64_t days = static_cast<int64_t>(ticks / platform::kTicksPerDay) - platform::kDaysFrom1601ToDateZero;
     const double seconds = fields.wHour * 3600.0 + fields.wMinute * 60.0 + fields.wSecond;
-    return static_cast<double>(days) + seconds / kSecondsPerDay;
+    return static_cast<double>(days) + seconds / static_cast<double>(platform::kSecondsPerDay);
 }
 
 std::u16string AnsiPointerToString(const char* address) {

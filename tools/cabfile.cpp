@@ -22,6 +22,7 @@
 #include "cabinet/cab_file.h"
 #include "cabinet/errors.h"
 #include "cabinet/xml_listing.h"
+#include "platform/calendar.h"
 #include "platform/drives.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
@@ -287,13 +288,12 @@ private:
 // One entry a line, as cabextract -l shows them: the size, the stored date
 // and time (day.month.year), and the full name with '/' between folders.
 void PrintListLine(const std::u16string& name, double date, int32_t size, const std::u16string& path) {
-    constexpr double kSecondsPerDay = 86400;
-    constexpr int kDaysFrom1899To1970 = 25569;  // date value of 1970-01-01
+    constexpr auto kSecondsPerDay = static_cast<int>(platform::kSecondsPerDay);
     const double day = std::floor(date);
-    const auto seconds = static_cast<int>(std::lround((date - day) * kSecondsPerDay));  // 86400 at most
-    const std::chrono::year_month_day calendar{
-        std::chrono::sys_days{std::chrono::days{static_cast<int>(day) - kDaysFrom1899To1970 + seconds / 86400}}};
-    const int time = seconds % 86400;
+    const auto seconds = static_cast<int>(std::lround((date - day) * kSecondsPerDay));  // a whole day at most
+    const std::chrono::year_month_day calendar{std::chrono::sys_days{std::chrono::days{
+        static_cast<int>(day) - static_cast<int>(platform::kDaysFromDateZeroTo1970) + seconds / kSecondsPerDay}}};
+    const int time = seconds % kSecondsPerDay;
     std::u16string full = path + name;
     std::replace(full.begin(), full.end(), u'\\', u'/');
     char columns[64];

@@ -3,11 +3,11 @@
 // platform implementations.
 #pragma once
 
+#include "platform/calendar.h"
+
 #include <cstdint>
 
 namespace platform {
-
-constexpr int64_t kSecondsPerDay = 86'400;
 
 struct DateValueParts {
     int64_t days;         // whole days since 1899-12-30, negative before it

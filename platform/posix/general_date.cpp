@@ -18,9 +18,6 @@ namespace platform {
 
 namespace {
 
-// Days from 1899-12-30 (day 0 of date values) to 1970-01-01.
-constexpr int64_t kDateValueDaysTo1970 = 25'569;
-
 // The locale that governs dates, looked up as the C library does for "".
 const char* TimeLocaleName() {
     for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
@@ -125,7 +122,7 @@ std::u16string FormatGeneralDate(double dateValue) {
     const auto [days, secondOfDay, withDate, withTime] = SplitDateValue(dateValue);
 
     std::tm parts{};
-    const time_t seconds = static_cast<time_t>((days - kDateValueDaysTo1970) * kSecondsPerDay + secondOfDay);
+    const time_t seconds = static_cast<time_t>((days - kDaysFromDateZeroTo1970) * kSecondsPerDay + secondOfDay);
     gmtime_r(&seconds, &parts);
     const int64_t year = static_cast<int64_t>(parts.tm_year) + 1900;
 

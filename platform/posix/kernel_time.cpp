@@ -3,17 +3,15 @@
 // no time zone takes part anywhere.
 #include "platform/kernel.h"
 
+#include "platform/calendar.h"
+
 #include "platform/posix/dos_stamp.h"
 
 namespace platform {
 
 namespace {
 
-constexpr uint64_t kTicksPerSecond = 10'000'000;
 constexpr uint64_t kTicksPerMillisecond = 10'000;
-constexpr int64_t kSecondsPerDay = 86'400;
-// Days from 1601-01-01 (the file time epoch) to 1970-01-01.
-constexpr int64_t kDaysFrom1601To1970 = 134'774;
 
 bool IsLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 

@@ -14,9 +14,6 @@ namespace platform {
 
 namespace {
 
-// Days from 1601-01-01 (the file time epoch) to 1899-12-30 (day 0 of date values).
-constexpr int64_t kDaysFrom1601ToDay0 = 109'205;
-constexpr int64_t kTicksPerSecond = 10'000'000;
 
 using Formatter = int(WINAPI*)(LCID, DWORD, const ::SYSTEMTIME*, LPCWSTR, LPWSTR, int);
 
@@ -36,7 +33,7 @@ std::u16string Formatted(Formatter format, DWORD flags, const ::SYSTEMTIME& mome
 std::u16string FormatGeneralDate(double dateValue) {
     const auto [days, secondOfDay, withDate, withTime] = SplitDateValue(dateValue);
 
-    const int64_t ticks = ((days + kDaysFrom1601ToDay0) * kSecondsPerDay + secondOfDay) * kTicksPerSecond;
+    const int64_t ticks = ((days + kDaysFrom1601ToDateZero) * kSecondsPerDay + secondOfDay) * kTicksPerSecond;
     const ::FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32)};
     ::SYSTEMTIME moment{};
     if (ticks < 0 || !::FileTimeToSystemTime(&time, &moment)) {
