@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The install procedure behind the Install button, and the one place that
-// knows the CD: its folder, the cabinets, the loose files and the registry
+// knows the CD: its directory, the cabinets, the loose files and the registry
 // script beside the installer.
 #include "app/frm_main.h"
 
@@ -20,7 +20,7 @@ constexpr std::array<std::u16string_view, 3> kCabinetSuffixes = {
     u":\\Install\\Game8.cab",
 };
 
-constexpr std::u16string_view kCdFolderSuffix = u":\\Install\\";
+constexpr std::u16string_view kCdDirectorySuffix = u":\\Install\\";
 
 constexpr std::array<std::u16string_view, 8> kLooseFiles = {
     u"Netsond.dll",  u"Notes.ico",  u"Readme.doc", u"Readme.txt",
@@ -69,10 +69,10 @@ void FrmMain::CmdInstall_Click() {
         cab()->Extract(u"", TxtPath.Text(), u"");
     }
     for (const std::u16string_view name : kLooseFiles) {
-        platform::FileCopy(TxtCD.Text() + std::u16string(kCdFolderSuffix) + std::u16string(name),
+        platform::FileCopy(TxtCD.Text() + std::u16string(kCdDirectorySuffix) + std::u16string(name),
                            TxtPath.Text() + std::u16string(name));
     }
-    platform::StartDocument(platform::InstallerFolder() + std::u16string(kRegistryScript));
+    platform::StartDocument(platform::InstallerDirectory() + std::u16string(kRegistryScript));
 
     Ui().MsgBox(u"Varnholt installation complete! Run " + TxtPath.Text() +
                     u" to start the game. No shortcuts have been created.",

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // CabFile: access to one cabinet at a time. Counts its entries, extracts all
-// of them or one into a folder, reports entries through an event and lists
+// of them or one into a directory, reports entries through an event and lists
 // them as XML. Every operation is one walk of the cabinet by the setup
 // library; every failure leaves an operation as a raised error.
 #pragma once
@@ -47,7 +47,7 @@ public:
 
     // Extracts every entry (empty FileToExtract) or each entry whose full
     // name equals FileToExtract ignoring case, into OutputPath (else the
-    // cabinet's folder) under OutputFile (else the entry's own name).
+    // cabinet's directory) under OutputFile (else the entry's own name).
     bool Extract(const std::u16string& FileToExtract, const std::u16string& OutputPath,
                  const std::u16string& OutputFile);
 
@@ -67,7 +67,7 @@ public:
     std::u16string GetXML(const std::u16string& FileToInvestigate);
 
     // FileName (last part), DateTime (stored, not converted), Size, Path
-    // (folder part with its trailing '\', or empty).
+    // (directory part with its trailing '\', or empty).
     Event<const std::u16string&, double, int32_t, const std::u16string&> FileFound;
     // FileName (full name in the cabinet), Cancel (by reference, false on entry).
     Event<const std::u16string&, bool&> BeforeExtract;

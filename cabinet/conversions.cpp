@@ -8,10 +8,7 @@
 
 namespace cabinet::conversions {
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 double FileTimeToDate(const platform::FILETIME& fileTime) {
     platform::SYSTEMTIME fields{};
@@ -60,14 +57,14 @@ void StringToAnsiBuffer(char (&buffer)[platform::MAX_PATH], const std::u16string
 
 std::u16string BuildTargetPath(const std::u16string& cabName, const std::u16string& extractPath,
                                const std::u16string& extractFile, const std::u16string& nameInCabinet) {
-    std::u16string folder = extractPath;
-    if (folder.empty()) {
-        // The folder that holds the cabinet.
+    std::u16string directory = extractPath;
+    if (directory.empty()) {
+        // The directory that holds the cabinet.
         std::u16string cabinetFile;
-        paths::SplitPath(cabName, folder, cabinetFile);
+        paths::SplitPath(cabName, directory, cabinetFile);
     }
     const std::u16string& file = extractFile.empty() ? nameInCabinet : extractFile;
-    return paths::AddBackslash(folder) + file;
+    return paths::AddBackslash(directory) + file;
 }
 
 }  // namespace cabinet::conversions

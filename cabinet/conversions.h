@@ -35,8 +35,8 @@ std::u16string AnsiPointerToString(const char* address);
 void StringToAnsiBuffer(char (&buffer)[platform::MAX_PATH], const std::u16string& text);
 
 // Where an entry named `nameInCabinet` is written: `extractPath` (else the
-// folder of `cabName`) with a '\' appended when missing, followed by
-// `extractFile` (else the entry's name with its folders).
+// directory of `cabName`) with a '\' appended when missing, followed by
+// `extractFile` (else the entry's name with its directories).
 std::u16string BuildTargetPath(const std::u16string& cabName, const std::u16string& extractPath,
                                const std::u16string& extractFile, const std::u16string& nameInCabinet);
 

@@ -27,7 +27,7 @@ public:
     EntryName& operator=(const EntryName&) = delete;
 
     // Up to and including the last '\\', or empty; and the rest.
-    std::u16string_view folder() const { return std::u16string_view(full).substr(0, cut_); }
+    std::u16string_view directory() const { return std::u16string_view(full).substr(0, cut_); }
     std::u16string_view last() const { return std::u16string_view(full).substr(cut_); }
 
     const std::u16string full;
@@ -38,10 +38,10 @@ private:
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
-// A stored name that would lead out of the output folder: rooted, holding a
+// A stored name that would lead out of the output directory: rooted, holding a
 // drive or stream colon, or with a component made only of dots and spaces
 // ("..", ". ."), under either separator, since the file system takes both.
-bool LeavesOutputFolder(const std::u16string& name) {
+bool LeavesOutputDirectory(const std::u16string& name) {
     if (name.empty()) {
         return false;
     }
@@ -114,7 +114,7 @@ uint32_t CabFile::InfoCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
         Callback::EntryDates unwalked;  // a handler called outside a walk
         Callback::EntryDates& dates = walk_ != nullptr ? walk_->dates : unwalked;
         FileFound.Raise(std::u16string(entry.last()), dates.value(info.DosDate, info.DosTime),
-                        static_cast<int32_t>(info.FileSize), std::u16string(entry.folder()));
+                        static_cast<int32_t>(info.FileSize), std::u16string(entry.directory()));
     }
     return AnswerAfterLookUp(matched);
 }
@@ -126,7 +126,7 @@ uint32_t CabFile::XmlCallBack(const platform::FILE_IN_CABINET_INFO_A& info) {
         Callback::EntryDates unwalked;
         Callback::EntryDates& dates = walk_ != nullptr ? walk_->dates : unwalked;
         AppendFileElement(xmlText_, entry.full, entry.last(), dates.text(dates.value(info.DosDate, info.DosTime)),
-                          static_cast<int32_t>(info.FileSize), entry.folder());
+                          static_cast<int32_t>(info.FileSize), entry.directory());
     }
     return AnswerAfterLookUp(matched);
 }
@@ -141,27 +141,27 @@ uint32_t CabFile::ExtractCallBack(platform::FILE_IN_CABINET_INFO_A& info) {
     if (cancel) {
         return platform::FILEOP_SKIP;
     }
-    if (extractFile_.empty() && LeavesOutputFolder(fullName)) {
+    if (extractFile_.empty() && LeavesOutputDirectory(fullName)) {
         const auto code = static_cast<int32_t>(platform::ERROR_INVALID_NAME);
         throw platform::RaisedError(code, u"CabFile", Win32ErrorText(code));
     }
     const std::u16string target = BuildTargetPath(fullName);
-    std::u16string folder;
+    std::u16string directory;
     std::u16string file;
-    paths::SplitPath(target, folder, file);
+    paths::SplitPath(target, directory, file);
     // A directory made or found in this walk is not tried again: entries
     // come by the thousand into a few directories.
-    if (!platform::WalkHasDirectory(folder)) {
-        std::u16string made = folder;
+    if (!platform::WalkHasDirectory(directory)) {
+        std::u16string made = directory;
         if (!paths::MakeDirectoryTree(made)) {
             // Skipping the entry would let the extraction, and an install
             // built on it, report success with files missing (a full disk, a
-            // drive that is not there): raise what kept the folder from being
+            // drive that is not there): raise what kept the directory from being
             // made.
             const auto code = static_cast<int32_t>(platform::GetLastError());
             throw platform::RaisedError(code, u"CabFile", Win32ErrorText(code));
         }
-        platform::NoteWalkDirectory(folder);
+        platform::NoteWalkDirectory(directory);
     }
     conversions::StringToAnsiBuffer(info.FullTargetName, target);
     return platform::FILEOP_DOIT;

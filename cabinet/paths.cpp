@@ -13,20 +13,20 @@ namespace {
 
 constexpr char16_t kSeparator = u'\\';
 
-platform::DirectoryOutcome CreateLevel(const std::u16string& folder) {
-    return platform::CreateDirectoryLevel(platform::TextToAnsi(folder).c_str());
+platform::DirectoryOutcome CreateLevel(const std::u16string& directory) {
+    return platform::CreateDirectoryLevel(platform::TextToAnsi(directory).c_str());
 }
 
 bool IsThere(platform::DirectoryOutcome outcome) {
     return outcome == platform::DirectoryOutcome::Created || outcome == platform::DirectoryOutcome::Exists;
 }
 
-std::vector<std::u16string> SplitComponents(const std::u16string& folder) {
+std::vector<std::u16string> SplitComponents(const std::u16string& directory) {
     std::vector<std::u16string> components;
     std::size_t start = 0;
     for (;;) {
-        const std::size_t end = folder.find(kSeparator, start);
-        components.push_back(folder.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start));
+        const std::size_t end = directory.find(kSeparator, start);
+        components.push_back(directory.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start));
         if (end == std::u16string::npos) {
             return components;
         }
@@ -43,29 +43,29 @@ std::u16string AddBackslash(const std::u16string& text) {
     return text + kSeparator;
 }
 
-void SplitPath(const std::u16string& path, std::u16string& folder, std::u16string& fileName) {
+void SplitPath(const std::u16string& path, std::u16string& directory, std::u16string& fileName) {
     const std::size_t last = path.rfind(kSeparator);
     if (last == std::u16string::npos) {
-        folder.clear();
+        directory.clear();
         fileName = path;
         return;
     }
     // Copy before assigning: the caller may pass `path` as one of the outputs.
     std::u16string head = path.substr(0, last + 1);
     std::u16string tail = path.substr(last + 1);
-    folder = std::move(head);
+    directory = std::move(head);
     fileName = std::move(tail);
 }
 
-bool MakeDirectoryTree(std::u16string& folder) {
+bool MakeDirectoryTree(std::u16string& directory) {
     using platform::DirectoryOutcome;
-    if (folder.empty()) {
+    if (directory.empty()) {
         return false;
     }
-    if (folder.back() == kSeparator) {
-        folder.pop_back();
+    if (directory.back() == kSeparator) {
+        directory.pop_back();
     }
-    const DirectoryOutcome first = CreateLevel(folder);
+    const DirectoryOutcome first = CreateLevel(directory);
     if (IsThere(first)) {
         return true;
     }
@@ -76,7 +76,7 @@ bool MakeDirectoryTree(std::u16string& folder) {
     // Search upwards for the deepest level that exists or can be made. The
     // prefix is built with a leading '\' that is dropped again, so rooted
     // ("\a") and network ("\\server\share") paths keep their leading '\'s.
-    const std::vector<std::u16string> components = SplitComponents(folder);
+    const std::vector<std::u16string> components = SplitComponents(directory);
     const auto count = static_cast<int>(components.size());
     std::u16string prefix;
     int found = -1;

@@ -108,7 +108,7 @@ void AppendXmlHead(std::u16string& out, std::u16string_view cabinetName) {
 }
 
 void AppendFileElement(std::u16string& out, std::u16string_view fullName, std::u16string_view lastName,
-                       std::u16string_view date, int32_t size, std::u16string_view folder) {
+                       std::u16string_view date, int32_t size, std::u16string_view directory) {
     out += u"<FILE>";
     AppendTextElement(out, u"FULLNAME", fullName);
     AppendTextElement(out, u"NAME", lastName);
@@ -118,7 +118,7 @@ void AppendFileElement(std::u16string& out, std::u16string_view fullName, std::u
     out += u"<SIZE>";
     out.append(&digits[0], end);
     out += u"</SIZE>";
-    AppendTextElement(out, u"PATH", folder);
+    AppendTextElement(out, u"PATH", directory);
     out += u"</FILE>\r\n";
 }
 

@@ -40,7 +40,7 @@ void AppendTextElement(std::u16string& out, std::u16string_view tag, std::u16str
 void AppendXmlHead(std::u16string& out, std::u16string_view cabinetName);
 // `date` is the entry's date in general-date form (EntryDates::text).
 void AppendFileElement(std::u16string& out, std::u16string_view fullName, std::u16string_view lastName,
-                       std::u16string_view date, int32_t size, std::u16string_view folder);
+                       std::u16string_view date, int32_t size, std::u16string_view directory);
 inline constexpr char16_t kXmlTail[] = u"</FILES></CABFILE>";
 
 }  // namespace cabinet

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // File operations of the runtime that the install procedure uses: copying a
-// file, the installer's own folder, and starting a document. Failures are
+// file, the installer's own directory, and starting a document. Failures are
 // raised errors with the runtime's numbers and texts.
 #pragma once
 
@@ -20,14 +20,14 @@ constexpr int32_t kErrPathNotFound = 76;      // "Path not found"
 // Copies `source` to `destination` (drive paths), replacing an existing
 // destination file. The copy is written beside the destination and renamed
 // into place once complete, so a failed copy never leaves a half-written
-// file where a good one stood (on Windows, a folder too long for even a short
+// file where a good one stood (on Windows, a directory too long for even a short
 // temporary name beside the destination is written to directly, rather than
 // failing). The copy keeps the source's modification time.
 void FileCopy(const std::u16string& source, const std::u16string& destination);
 
-// The folder that holds the running program, in drive form, without a
+// The directory that holds the running program, in drive form, without a
 // trailing '\' except at a drive's root ("C:\").
-std::u16string InstallerFolder();
+std::u16string InstallerDirectory();
 
 // Starts the document `path` (a drive path). A registry script (".reg") is
 // merged into the registry view that 32-bit programs read, the game's view:

@@ -106,8 +106,8 @@ int32_t WideCharToMultiByte(uint32_t CodePage, uint32_t Flags, const char16_t* W
 // page. The outcome is all a caller learns; the last error is set as well.
 enum class DirectoryOutcome {
     Created,        // the directory was made
-    Exists,         // the name exists already (file or folder), or cannot be accessed
-    ParentMissing,  // a folder on the way does not exist
+    Exists,         // the name exists already (file or directory), or cannot be accessed
+    ParentMissing,  // a directory on the way does not exist
     Other,          // any other failure (no such drive, bad name, ...)
 };
 DirectoryOutcome CreateDirectoryLevel(const char* PathName);

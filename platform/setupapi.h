@@ -30,7 +30,7 @@ constexpr std::size_t MAX_PATH = 260;
 #pragma pack(push, 1)
 
 struct FILE_IN_CABINET_INFO_A {
-    const char* NameInCabinet;      // entry name, folders separated by '\', ANSI code page
+    const char* NameInCabinet;      // entry name, directories separated by '\', ANSI code page
     uint32_t FileSize;              // uncompressed size in bytes
     uint32_t Win32Error;            // not read: FILEOP_ABORT always ends the walk as completed
     uint16_t DosDate;               // MS-DOS date word as stored
@@ -47,7 +47,7 @@ struct FILEPATHS_A {
 };
 
 struct CABINET_INFO_A {
-    const char* CabinetPath;  // the cabinet's folder, with its trailing '\'
+    const char* CabinetPath;  // the cabinet's directory, with its trailing '\'
     const char* CabinetFile;  // the cabinet's file name
     const char* DiskName;     // the disk name stored in the header, or ""
     uint16_t SetId;
@@ -69,15 +69,15 @@ using PSP_FILE_CALLBACK_A = uint32_t (*)(void* Context, uint32_t Notification, u
 //  - SPFILENOTIFY_CABINETINFO once for each cabinet opened;
 //  - SPFILENOTIFY_FILEINCABINET for each entry that begins in a cabinet, in
 //    the cabinet's order. FILEOP_SKIP leaves it alone; FILEOP_DOIT writes it
-//    to FullTargetName (whose folders must exist) and then sends
+//    to FullTargetName (whose directories must exist) and then sends
 //    SPFILENOTIFY_FILEEXTRACTED; FILEOP_ABORT ends the walk, which then
 //    counts as completed;
 //  - SPFILENOTIFY_FILEEXTRACTED with Win32Error 0 when the entry was written
 //    whole, otherwise the failure's code. A nonzero answer ends the walk and
 //    the call fails with that code as last error;
 //  - SPFILENOTIFY_NEEDNEWCABINET when the next cabinet of a set is not in the
-//    current cabinet's folder. Answer NO_ERROR with the Param2 buffer empty
-//    (same folder) or holding a folder to search; any other answer ends the
+//    current cabinet's directory. Answer NO_ERROR with the Param2 buffer empty
+//    (same directory) or holding a directory to search; any other answer ends the
 //    walk with that code.
 // Returns nonzero when the walk ran to its end (or was ended by FILEOP_ABORT);
 // returns 0 with a nonzero Win32 code as the thread's last error otherwise.

@@ -10,10 +10,10 @@ namespace {
 
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 
-// Installers are started from download folders, where anyone may have left a
+// Installers are started from download directories, where anyone may have left a
 // DLL named like one Windows loads on demand (a theme, an input method). From
-// here on such late loads come from the system folder only, never from the
-// program's folder or the current one. SetDefaultDllDirectories is looked up
+// here on such late loads come from the system directory only, never from the
+// program's directory or the current one. SetDefaultDllDirectories is looked up
 // rather than imported: Windows releases without it would refuse to start
 // the program at all.
 void RestrictDllSearch() {
@@ -25,7 +25,7 @@ void RestrictDllSearch() {
     if (setDefaultDllDirectories != nullptr) {
         setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
-    // Also takes the current folder out of the older search order.
+    // Also takes the current directory out of the older search order.
     ::SetDllDirectoryW(L"");
 }
 

@@ -136,7 +136,6 @@ HoldingDrive DriveHolding(const std::string& full) {
     return best;
 }
 
-
 // The whitespace-separated fields of one mount-table line.
 std::vector<std::string_view> Fields(std::string_view line) {
     std::vector<std::string_view> fields;

@@ -60,8 +60,8 @@ public:
             return {std::move(exact), true};
         }
         DirectoryListing unkept;
-        DirectoryListing* listing = walk_ != nullptr ? walk_->listing(directory)
-                                                     : (ReadNames(directory, unkept) ? &unkept : nullptr);
+        DirectoryListing* listing =
+            walk_ != nullptr ? walk_->listing(directory) : (ReadNames(directory, unkept) ? &unkept : nullptr);
         if (listing == nullptr) {
             const bool exists = listingFirst && Exists(exact);
             return {std::move(exact), exists};
@@ -74,7 +74,8 @@ public:
             return {std::move(exact), true};
         }
         const std::string* actual = ActualName(*listing, directory, folded);
-        return actual != nullptr ? FoundName{JoinHostPath(directory, *actual), true} : FoundName{std::move(exact), false};
+        return actual != nullptr ? FoundName{JoinHostPath(directory, *actual), true}
+                                 : FoundName{std::move(exact), false};
     }
 
 private:

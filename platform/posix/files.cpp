@@ -334,7 +334,7 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
     }
 }
 
-std::u16string InstallerFolder() {
+std::u16string InstallerDirectory() {
     char buffer[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (length <= 0) {

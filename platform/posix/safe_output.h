@@ -55,7 +55,7 @@ private:
 
     std::string target_;
     std::string directory_;
-    std::string named_;                              // the temporary's name, while it has one
+    std::string named_;  // the temporary's name, while it has one
     WalkMemory* walk_;
     std::shared_ptr<const UniqueFd> openDirectory_;  // the directory, from the walk
     UniqueFd fd_;

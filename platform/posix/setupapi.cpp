@@ -86,7 +86,8 @@ std::unique_ptr<HostFile> OpenCabinet(const std::string& hostPath) {
 // entry's data, written to until the first failure.
 class EntryOutput final : public cabformat::EntrySink {
 public:
-    EntryOutput(const std::string& hostTarget, WalkMemory& walk) : hostTarget_(hostTarget), output_(hostTarget, &walk) {}
+    EntryOutput(const std::string& hostTarget, WalkMemory& walk)
+        : hostTarget_(hostTarget), output_(hostTarget, &walk) {}
 
     bool open() override {
         createError_ = output_.create();

@@ -70,7 +70,8 @@ WalkMemory::~WalkMemory() {
 WalkMemory* WalkMemory::ForThisThread() { return thisThreadsWalk; }
 
 const ResolvedDirectory* WalkMemory::directory(std::string_view dosPath) const {
-    if (const auto found = byHash_.find(DosPathHash(dosPath)); found != byHash_.end() && found->second.spells(dosPath)) {
+    if (const auto found = byHash_.find(DosPathHash(dosPath));
+        found != byHash_.end() && found->second.spells(dosPath)) {
         return &found->second;
     }
     const auto aside = clashing_.find(std::string(dosPath));

@@ -41,8 +41,8 @@ namespace platform {
 // of directories then cost their names, not their paths twice over.
 class ResolvedDirectory {
 public:
-    ResolvedDirectory(const ResolvedDirectory* above, std::string_view dos, std::string_view host,
-                      char separatorBefore, bool madeHere);
+    ResolvedDirectory(const ResolvedDirectory* above, std::string_view dos, std::string_view host, char separatorBefore,
+                      bool madeHere);
 
     // A directory resolved from its drive's root: whole paths, no parent.
     static ResolvedDirectory Whole(std::string_view dosPath, std::string_view hostPath, bool made) {

@@ -24,7 +24,7 @@ std::string HostPathToDosPath(std::string_view HostPath) {
     return full;
 }
 
-// The system's folders ignore case or keep it as they are set up to; there
+// The system's directories ignore case or keep it as they are set up to; there
 // is nothing to switch.
 void LookUpNamesExactlyIn(std::string_view /*DosDirectory*/) {}
 

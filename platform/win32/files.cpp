@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// File copy, the installer's folder and starting documents on Windows, over
+// File copy, the installer's directory and starting documents on Windows, over
 // the kernel and the shell. Drive paths are the system's own paths.
 #include "platform/files.h"
 
@@ -22,8 +22,8 @@ namespace platform {
 namespace {
 
 constexpr char16_t kRuntimeSource[] = u"VarnholtInstall";
-// The longest folder GetTempFileName takes: its name must fit beside it.
-constexpr std::size_t kTemporaryFolderLimit = MAX_PATH - 14;
+// The longest directory GetTempFileName takes: its name must fit beside it.
+constexpr std::size_t kTemporaryDirectoryLimit = MAX_PATH - 14;
 
 int32_t NumberForError(DWORD error) {
     switch (error) {
@@ -53,16 +53,16 @@ bool IsDirectory(const std::string& path) {
 // game's, and its copy is read whole into memory.
 constexpr LONGLONG kLargestScript = 64LL * 1024 * 1024;
 
-// A short, unique file in the destination's folder ("vhXXXX.tmp") for the
+// A short, unique file in the destination's directory ("vhXXXX.tmp") for the
 // copy to be written to first; "" where none can be made there, above all
-// in a folder too long for one, where the copy goes to the destination
+// in a directory too long for one, where the copy goes to the destination
 // directly. The destination's own name is never lengthened, so a
 // destination close to MAX_PATH does not fail for the temporary's sake.
 std::string TemporaryBeside(const std::string& destination) {
     const std::size_t separator = destination.find_last_of("\\/");
-    const std::string folder = separator == std::string::npos ? "." : destination.substr(0, separator + 1);
+    const std::string directory = separator == std::string::npos ? "." : destination.substr(0, separator + 1);
     char temporary[MAX_PATH];
-    if (folder.size() > kTemporaryFolderLimit || ::GetTempFileNameA(folder.c_str(), "vh", 0, temporary) == 0) {
+    if (directory.size() > kTemporaryDirectoryLimit || ::GetTempFileNameA(directory.c_str(), "vh", 0, temporary) == 0) {
         return {};
     }
     return temporary;
@@ -287,7 +287,7 @@ std::optional<std::string> ReadWhole(const std::wstring& path, DWORD& error) {
     return bytes;
 }
 
-// A copy of a registry script in the user's temporary folder while the
+// A copy of a registry script in the user's temporary directory while the
 // object lives: an elevated program runs in another logon session, which
 // does not see this one's mapped or SUBST drives. Any program of the player
 // may write there, so the copy is held open, shared for reading only (no
@@ -297,13 +297,13 @@ class TemporaryCopy {
 public:
     explicit TemporaryCopy(const std::wstring& document) {
         const std::optional<std::string> script = ReadWhole(document, error_);
-        wchar_t folder[MAX_PATH + 1];
+        wchar_t directory[MAX_PATH + 1];
         wchar_t reserved[MAX_PATH];
         if (!script) {
             return;
         }
-        const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
-        if (length == 0 || length > MAX_PATH || ::GetTempFileNameW(folder, L"vh", 0, reserved) == 0) {
+        const DWORD length = ::GetTempPathW(MAX_PATH + 1, directory);
+        if (length == 0 || length > MAX_PATH || ::GetTempFileNameW(directory, L"vh", 0, reserved) == 0) {
             error_ = ::GetLastError();
             return;
         }
@@ -436,7 +436,7 @@ void MergeIntoThirtyTwoBitView(const std::wstring& document, const win32::System
         script = L"\"" + copy->path() + L"\"";
     }
     const win32::ShellAnswer answer =
-        shell({system.writingMachineKeysNeedsConsent ? L"runas" : L"", system.systemFolder + L"\\reg.exe",
+        shell({system.writingMachineKeysNeedsConsent ? L"runas" : L"", system.systemDirectory + L"\\reg.exe",
                L"import " + script + L" /reg:32", SW_HIDE, true, owner});
     if (!answer.started) {
         const DWORD code = FailureCode(answer);
@@ -449,13 +449,13 @@ void MergeIntoThirtyTwoBitView(const std::wstring& document, const win32::System
     RaiseUnlessMerged(answer, command);
 }
 
-std::wstring SystemFolder(UINT(WINAPI* get)(LPWSTR, UINT)) {
-    wchar_t folder[MAX_PATH];
-    const UINT length = get(folder, MAX_PATH);
+std::wstring SystemDirectory(UINT(WINAPI* get)(LPWSTR, UINT)) {
+    wchar_t directory[MAX_PATH];
+    const UINT length = get(directory, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         RaiseSystemError(length == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE);
     }
-    return std::wstring(folder, length);
+    return std::wstring(directory, length);
 }
 
 }  // namespace
@@ -514,8 +514,8 @@ SystemFacts RunningSystem() {
     // System32 into SysWOW64, whose reg.exe is the 32-bit one: either takes
     // /reg:32. %windir% itself is not redirected; the system's own is asked
     // for, since a Terminal Services user's GetWindowsDirectory is private.
-    system.systemFolder = SystemFolder(&::GetSystemDirectoryW);
-    system.windowsFolder = SystemFolder(&::GetSystemWindowsDirectoryW);
+    system.systemDirectory = SystemDirectory(&::GetSystemDirectoryW);
+    system.windowsDirectory = SystemDirectory(&::GetSystemWindowsDirectoryW);
     return system;
 }
 
@@ -536,7 +536,7 @@ void StartExistingDocument(const std::wstring& document, const SystemFacts& syst
     // a second one.
     if (!answer.started && HasNoAssociation(answer) && IsRegistryScript(document)) {
         answer = shell(
-            {L"", system.windowsFolder + L"\\regedit.exe", L"\"" + document + L"\"", SW_SHOWNORMAL, false, owner});
+            {L"", system.windowsDirectory + L"\\regedit.exe", L"\"" + document + L"\"", SW_SHOWNORMAL, false, owner});
     }
     if (!answer.started) {
         RaiseSystemError(FailureCode(answer));
@@ -571,7 +571,7 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
     }
 }
 
-std::u16string InstallerFolder() {
+std::u16string InstallerDirectory() {
     std::u16string path(MAX_PATH, u'\0');
     for (;;) {
         const DWORD length =
@@ -595,7 +595,7 @@ std::u16string InstallerFolder() {
 }
 
 void StartDocument(const std::u16string& path) {
-    // Wide calls: the installer's folder may hold characters the ANSI code
+    // Wide calls: the installer's directory may hold characters the ANSI code
     // page cannot.
     const std::wstring document(path.begin(), path.end());
     const DWORD attributes = ::GetFileAttributesW(document.c_str());

@@ -14,7 +14,6 @@ namespace platform {
 
 namespace {
 
-
 using Formatter = int(WINAPI*)(LCID, DWORD, const ::SYSTEMTIME*, LPCWSTR, LPWSTR, int);
 
 std::u16string Formatted(Formatter format, DWORD flags, const ::SYSTEMTIME& moment) {

@@ -78,8 +78,8 @@ void SetStoredTime(const char* path, uint16_t dosDate, uint16_t dosTime) {
     }
 }
 
-// Why the file `path` cannot be written (a read-only file, a folder of that
-// name, a file another program holds, a folder that refuses new files), or
+// Why the file `path` cannot be written (a read-only file, a directory of that
+// name, a file another program holds, a directory that refuses new files), or
 // NO_ERROR when it can. Changes nothing on the disk.
 DWORD WhyNotWritable(const std::string& path) {
     HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -94,9 +94,9 @@ DWORD WhyNotWritable(const std::string& path) {
     return NO_ERROR;
 }
 
-// Whether the folder that holds `path` exists (a missing cabinet in a
-// missing folder is "path not found", as for every other file).
-bool FolderExists(const char* path) {
+// Whether the directory that holds `path` exists (a missing cabinet in a
+// missing directory is "path not found", as for every other file).
+bool DirectoryExists(const char* path) {
     const std::string text = path != nullptr ? path : "";
     const std::size_t separator = text.find_last_of("\\/");
     if (separator == std::string::npos) {
@@ -217,9 +217,9 @@ int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FIL
         if (cause == NO_ERROR && !walk.pendingTarget.empty()) {
             cause = WhyNotWritable(walk.pendingTarget);
         }
-        ::SetLastError(cause == NO_ERROR                                             ? ERROR_INVALID_DATA
-                       : cause == ERROR_FILE_NOT_FOUND && !FolderExists(CabinetFile) ? ERROR_PATH_NOT_FOUND
-                                                                                     : cause);
+        ::SetLastError(cause == NO_ERROR                                                ? ERROR_INVALID_DATA
+                       : cause == ERROR_FILE_NOT_FOUND && !DirectoryExists(CabinetFile) ? ERROR_PATH_NOT_FOUND
+                                                                                        : cause);
         return 0;
     }
     return 1;

@@ -73,8 +73,8 @@ struct SystemFacts {
     bool sixtyFourBit = false;
     // Writing HKLM's 32-bit view needs the administrator's consent (UAC).
     bool writingMachineKeysNeedsConsent = false;
-    std::wstring systemFolder;   // GetSystemDirectoryW
-    std::wstring windowsFolder;  // GetSystemWindowsDirectoryW
+    std::wstring systemDirectory;   // GetSystemDirectoryW
+    std::wstring windowsDirectory;  // GetSystemWindowsDirectoryW
 };
 
 // The facts of the running system.
@@ -85,7 +85,7 @@ SystemFacts RunningSystem();
 // - a registry script on 64-bit Windows: the system's registry tool,
 //   `reg.exe import "document" /reg:32`, with no window, asking for consent
 //   only where writing HKLM needs it (then from a copy in the temporary
-//   folder, which the elevated tool can read where a mapped drive is not
+//   directory, which the elevated tool can read where a mapped drive is not
 //   visible to it, removed afterwards). The tool shows nothing, so it is
 //   waited for: one that cannot start, is refused consent, ends with a
 //   nonzero code, outlasts the bound or cannot be waited for is raised
@@ -94,7 +94,7 @@ SystemFacts RunningSystem();
 //   exit, 6 without a process to wait for), which says when the settings
 //   may be partly merged (exit code 1: reg import writes keys before it
 //   fails; a tool stopped) or may still be (a tool that could not be
-//   stopped). The copy in the temporary folder is held open, shared for
+//   stopped). The copy in the temporary directory is held open, shared for
 //   reading only, and checked against the script, from before the start
 //   until the wait ends, so no other program can change it in between;
 // - anything else, and a registry script on 32-bit Windows: the program

@@ -37,9 +37,15 @@ class MadeUpDisk final : public HostDirectories {
 public:
     std::map<char, std::string> roots{{'c', "/p/drive_c"}, {'d', "/media/cd"}, {'z', "/"}};
     std::string current = "/p/drive_c/Games";
-    std::set<std::string> paths{"/p/drive_c/Games", "/p/drive_c/Program Files", "/media/cd/Install",
-                                "/media/cd/Install/GAME1.CAB", "/media/cd/Install/game1.cab.bak",
-                                "/media/cd/README", "/media/cd/ReadMe", "/media/cd/readme.txt", "/tmp"};
+    std::set<std::string> paths{"/p/drive_c/Games",
+                                "/p/drive_c/Program Files",
+                                "/media/cd/Install",
+                                "/media/cd/Install/GAME1.CAB",
+                                "/media/cd/Install/game1.cab.bak",
+                                "/media/cd/README",
+                                "/media/cd/ReadMe",
+                                "/media/cd/readme.txt",
+                                "/tmp"};
 
     std::optional<std::string> driveRoot(char drive) override {
         const auto found = roots.find(drive);

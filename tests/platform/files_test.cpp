@@ -140,9 +140,9 @@ TEST_F(FilesTest, CopyOntoAFullDiskFailsWithDiskFullAndKeepsTheOldFile) {
     EXPECT_TRUE(LeftoverTemporaries(prefix.root() / "small").empty());
 }
 
-TEST_F(FilesTest, TheInstallerFolderIsTheExecutablesInDriveForm) {
+TEST_F(FilesTest, TheInstallerDirectoryIsTheExecutablesInDriveForm) {
     const fs::path executable = fs::read_symlink("/proc/self/exe");
-    const std::u16string folder = InstallerFolder();
+    const std::u16string folder = InstallerDirectory();
     EXPECT_EQ(TextToUtf8(folder), HostPathToDosPath(executable.parent_path().string()));
     EXPECT_NE(folder.back(), u'\\');
 }

@@ -375,8 +375,8 @@ TEST(DocumentStart, TheRunningSystemIsSixtyFourBitAndItsFoldersAreFull) {
     const SystemFacts system = platform::win32::RunningSystem();
     EXPECT_TRUE(system.sixtyFourBit);
     EXPECT_FALSE(system.writingMachineKeysNeedsConsent);  // Wine has no UAC
-    EXPECT_EQ(GetFileAttributesW((system.systemFolder + L"\\reg.exe").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-    EXPECT_EQ(GetFileAttributesW((system.windowsFolder + L"\\regedit.exe").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(GetFileAttributesW((system.systemDirectory + L"\\reg.exe").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(GetFileAttributesW((system.windowsDirectory + L"\\regedit.exe").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
 }  // namespace
