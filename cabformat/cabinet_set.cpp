@@ -71,7 +71,7 @@ struct CabinetSet::FolderPlan {
     }
 };
 
-void CabinetSet::append(std::unique_ptr<Cabinet> part) {
+void CabinetSet::append(std::unique_ptr<Part> part) {
     if (parts_.empty()) {
         part->firstFolderBegunBefore = part->header.hasPrev() && part->header.continuesFromPrev();
     } else {
@@ -94,14 +94,14 @@ void CabinetSet::append(std::unique_ptr<Cabinet> part) {
         }
     }
     parts_.push_back(std::move(part));
-    host_.cabinetOpened(*parts_.back());
+    host_.partOpened(*parts_.back());
 }
 
 bool CabinetSet::offered(std::size_t index, const FileRecord& file) const {
     if (index == 0 || !file.continuedFromPrev()) {
         return true;
     }
-    const Cabinet& part = *parts_[index];
+    const Part& part = *parts_[index];
     return !std::binary_search(part.continuations.begin(), part.continuations.end(),
                                part.header.files.positionOf(file));
 }
@@ -111,7 +111,7 @@ void CabinetSet::openFirst(std::unique_ptr<ByteSource> source, std::string name)
     if (!read.error.ok()) {
         throw Failure{read.error};
     }
-    auto part = std::make_unique<Cabinet>();
+    auto part = std::make_unique<Part>();
     part->name = std::move(name);
     part->source = std::move(source);
     part->header = std::move(read.header);
@@ -120,13 +120,13 @@ void CabinetSet::openFirst(std::unique_ptr<ByteSource> source, std::string name)
 }
 
 void CabinetSet::openNext() {
-    const Cabinet& current = *parts_.back();
+    const Part& current = *parts_.back();
     const CabinetHeader& header = current.header;
     if (!header.hasNext()) {
         throw Failure{{Errc::Damaged}};  // data runs on, but no cabinet is named to hold it
     }
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        std::unique_ptr<ByteSource> source = host_.nextCabinet(current, attempt);
+        std::unique_ptr<ByteSource> source = host_.nextPart(current, attempt);
         if (!source) {
             continue;
         }
@@ -140,7 +140,7 @@ void CabinetSet::openNext() {
             throw Failure{{Errc::Damaged}};
         }
         if (read.header.setId == header.setId && read.header.cabinetIndex == header.cabinetIndex + 1) {
-            auto next = std::make_unique<Cabinet>();
+            auto next = std::make_unique<Part>();
             next->name = header.nextName;
             next->diskName = header.nextDisk;
             next->source = std::move(source);
@@ -153,7 +153,7 @@ void CabinetSet::openNext() {
 }
 
 void CabinetSet::checkContinuation(std::size_t index) {
-    Cabinet& right = *parts_[index];
+    Part& right = *parts_[index];
     if (right.checkedWithPrev) {
         return;
     }
@@ -216,7 +216,7 @@ std::optional<FolderSpan> CabinetSet::spanOf(std::size_t index, const FileRecord
 FolderData CabinetSet::dataOf(const FolderSpan& span) const {
     FolderData data;
     for (std::size_t index = span.firstPart; index <= span.lastPart; ++index) {
-        const Cabinet& part = *parts_[index];
+        const Part& part = *parts_[index];
         const FolderRecord& folder = part.header.folders[index == span.firstPart ? span.firstFolder : 0];
         if (index == span.firstPart) {
             data.compression = folder.compression;

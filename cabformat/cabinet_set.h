@@ -32,8 +32,8 @@ namespace cabformat {
 class LibmspackFolders;
 class ReadAhead;
 
-// One cabinet of the set.
-struct Cabinet {
+// One part of the set: a cabinet as the set holds it.
+struct Part {
     std::string name;      // as the caller named the first, or the previous cabinet's header names it
     std::string diskName;  // as the previous cabinet's header names it; "" for the first
     std::unique_ptr<ByteSource> source;
@@ -79,9 +79,9 @@ public:
     // asked for the `attempt`th time (from 0 to CabinetSet::kAttempts - 1):
     // its bytes, or nullptr when there is none to try this time. A cabinet
     // of another set or another place in this one counts as none.
-    virtual std::unique_ptr<ByteSource> nextCabinet(const Cabinet& current, int attempt) = 0;
+    virtual std::unique_ptr<ByteSource> nextPart(const Part& current, int attempt) = 0;
     // A cabinet joined the set, the first one included.
-    virtual void cabinetOpened(const Cabinet& cabinet) = 0;
+    virtual void partOpened(const Part& cabinet) = 0;
     // Room for decoded bytes the walk passes on its way to an entry and a
     // later entry needs, asked for once, when first needed; nullptr when
     // there is none: a folder is then decoded again from its start for an
@@ -135,7 +135,7 @@ public:
     void openNext();
 
     std::size_t size() const { return parts_.size(); }
-    const Cabinet& part(std::size_t index) const { return *parts_[index]; }
+    const Part& part(std::size_t index) const { return *parts_[index]; }
     // The walk is done with the entries of part `index`: its file records go.
     void releaseFiles(std::size_t index) { parts_[index]->header.files.release(); }
 
@@ -221,10 +221,10 @@ private:
     // Checks that part `index` continues the folder the part before it
     // ends with as that part says. Throws Failure.
     void checkContinuation(std::size_t index);
-    void append(std::unique_ptr<Cabinet> part);
+    void append(std::unique_ptr<Part> part);
 
     SetHost& host_;
-    std::vector<std::unique_ptr<Cabinet>> parts_;
+    std::vector<std::unique_ptr<Part>> parts_;
     // The folder the decoder thread is on, and where the walk is in its data.
     std::unique_ptr<ReadAhead> readAhead_;
     std::optional<FolderSpan> decoding_;

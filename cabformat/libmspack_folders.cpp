@@ -45,7 +45,7 @@ struct LibmspackFolders::State {
         State* owner;
     };
 
-    explicit State(const std::vector<std::unique_ptr<Cabinet>>& cabinets) : parts(cabinets) {
+    explicit State(const std::vector<std::unique_ptr<Part>>& cabinets) : parts(cabinets) {
         table.system = {&Open, &Close, &Read, &Write, &Seek, &Tell, &Message, &Alloc, &Free, &Copy, nullptr};
         table.owner = this;
         decompressor = mspack_create_cab_decompressor(&table.system);
@@ -114,7 +114,7 @@ struct LibmspackFolders::State {
     }
     static Handle* HandleOf(mspack_file* file) noexcept { return reinterpret_cast<Handle*>(file); }
 
-    const std::vector<std::unique_ptr<Cabinet>>& parts;
+    const std::vector<std::unique_ptr<Part>>& parts;
     Table table{};
     mscab_decompressor* decompressor = nullptr;
     std::deque<Opened> opened;  // by part index; grows without moving what libmspack points into
@@ -271,7 +271,7 @@ void LibmspackFolders::State::join(std::size_t index) {
     }
 }
 
-LibmspackFolders::LibmspackFolders(const std::vector<std::unique_ptr<Cabinet>>& parts)
+LibmspackFolders::LibmspackFolders(const std::vector<std::unique_ptr<Part>>& parts)
     : state_(std::make_unique<State>(parts)) {}
 
 LibmspackFolders::~LibmspackFolders() = default;

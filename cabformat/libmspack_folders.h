@@ -23,7 +23,7 @@ class LibmspackFolders {
 public:
     // Reads the cabinets of `parts`, which outlives this object. Throws
     // Failure (NoMemory) when libmspack cannot start.
-    explicit LibmspackFolders(const std::vector<std::unique_ptr<Cabinet>>& parts);
+    explicit LibmspackFolders(const std::vector<std::unique_ptr<Part>>& parts);
     ~LibmspackFolders();
     LibmspackFolders(const LibmspackFolders&) = delete;
     LibmspackFolders& operator=(const LibmspackFolders&) = delete;

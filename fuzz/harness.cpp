@@ -94,10 +94,10 @@ class SameBytesHost final : public cabformat::SetHost {
 public:
     SameBytesHost(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
-    std::unique_ptr<cabformat::ByteSource> nextCabinet(const cabformat::Cabinet&, int attempt) override {
+    std::unique_ptr<cabformat::ByteSource> nextPart(const cabformat::Part&, int attempt) override {
         return attempt == 0 ? std::make_unique<cabformat::MemorySource>(data_, size_) : nullptr;
     }
-    void cabinetOpened(const cabformat::Cabinet&) override {}
+    void partOpened(const cabformat::Part&) override {}
 
 private:
     const uint8_t* data_;

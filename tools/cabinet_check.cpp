@@ -134,7 +134,7 @@ public:
     }
     cabformat::CabinetSet& set() { return set_; }
 
-    std::unique_ptr<cabformat::ByteSource> nextCabinet(const cabformat::Cabinet& current, int attempt) override {
+    std::unique_ptr<cabformat::ByteSource> nextPart(const cabformat::Part& current, int attempt) override {
         if (attempt > 0) {
             return nullptr;  // nobody to ask for another place
         }
@@ -145,7 +145,7 @@ public:
         folder_ = found.parent_path();
         return OpenCabinet(found);
     }
-    void cabinetOpened(const cabformat::Cabinet&) override {}
+    void partOpened(const cabformat::Part&) override {}
     // Out-of-order records are read back from here, not decoded again.
     std::unique_ptr<cabformat::SpillStore> spillStore() override { return platform::MakeSpillFile(); }
 

@@ -196,7 +196,7 @@ public:
         set_.visitCabinets([this](std::size_t index) { return walkEntries(index); });
     }
 
-    std::unique_ptr<cabformat::ByteSource> nextCabinet(const cabformat::Cabinet& current, int attempt) override {
+    std::unique_ptr<cabformat::ByteSource> nextPart(const cabformat::Part& current, int attempt) override {
         const cabformat::CabinetHeader& header = current.header;
         if (attempt == 0) {
             searchFolder_ = dosFolders_.back();
@@ -227,7 +227,7 @@ public:
         return OpenCabinet(*hostPath);
     }
 
-    void cabinetOpened(const cabformat::Cabinet& part) override {
+    void partOpened(const cabformat::Part& part) override {
         // A set that names one of its own cabinets again would walk for ever.
         const auto& identity = dynamic_cast<const HostFile&>(*part.source).identity();
         if (!seen_.insert(identity).second) {
@@ -256,7 +256,7 @@ private:
     // The entries that begin in part `index`, in order. Returns false when
     // the handler aborted the walk.
     bool walkEntries(std::size_t index) {
-        const cabformat::Cabinet& part = set_.part(index);
+        const cabformat::Part& part = set_.part(index);
         const std::string dosPath = dosPaths_[index];  // a copy: opening the next cabinet adds to dosPaths_
         for (const FileRecord& file : part.header.files) {
             if (!set_.offered(index, file)) {

@@ -20,10 +20,10 @@ struct MemorySet final : cabformat::SetHost {
     std::unique_ptr<cabformat::ByteSource> source(const std::string& name) const {
         return std::make_unique<cabformat::MemorySource>(cabinets.at(name).data(), cabinets.at(name).size());
     }
-    std::unique_ptr<cabformat::ByteSource> nextCabinet(const cabformat::Cabinet& current, int attempt) override {
+    std::unique_ptr<cabformat::ByteSource> nextPart(const cabformat::Part& current, int attempt) override {
         return attempt == 0 && cabinets.count(current.header.nextName) != 0 ? source(current.header.nextName) : nullptr;
     }
-    void cabinetOpened(const cabformat::Cabinet&) override {}
+    void partOpened(const cabformat::Part&) override {}
     std::unique_ptr<cabformat::SpillStore> spillStore() override {
         struct InMemory final : cabformat::SpillStore {
             int append(const unsigned char* bytes, std::size_t size) override {
