@@ -286,7 +286,7 @@ private:
 };
 
 // One entry a line, as cabextract -l shows them: the size, the stored date
-// and time (day.month.year), and the full name with '/' between folders.
+// and time (day.month.year), and the full name with '/' between directories.
 void PrintListLine(const std::u16string& name, double date, int32_t size, const std::u16string& path) {
     constexpr auto kSecondsPerDay = static_cast<int>(platform::kSecondsPerDay);
     const double day = std::floor(date);
@@ -305,18 +305,18 @@ void PrintListLine(const std::u16string& name, double date, int32_t size, const 
     Out().write("\n");
 }
 
-// The folder of private copies, while there is one: emptied and removed
+// The directory of private copies, while there is one: emptied and removed
 // by the signal handler as well, so that SIGINT, SIGTERM, SIGHUP and
 // SIGPIPE leave nothing behind. Only async-signal-safe calls touch it there.
-char g_scratchFolder[4096];
+char g_scratchDirectory[4096];
 
 #ifndef _WIN32
-void RemoveScratchFolder() noexcept {
-    if (g_scratchFolder[0] == '\0') {
+void RemoveScratchDirectory() noexcept {
+    if (g_scratchDirectory[0] == '\0') {
         return;
     }
-    const int folder = ::open(g_scratchFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
+    const int directory = ::open(g_scratchDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
         // struct linux_dirent64, which glibc does not declare.
         struct Entry {
             uint64_t inode;
@@ -327,23 +327,23 @@ void RemoveScratchFolder() noexcept {
         };
         alignas(Entry) char entries[4096];
         long got = 0;
-        while ((got = ::syscall(SYS_getdents64, folder, entries, sizeof entries)) > 0) {
+        while ((got = ::syscall(SYS_getdents64, directory, entries, sizeof entries)) > 0) {
             for (long at = 0; at < got;) {
                 const auto* entry = reinterpret_cast<const Entry*>(entries + at);
                 if (std::strcmp(entry->name, ".") != 0 && std::strcmp(entry->name, "..") != 0) {
-                    ::unlinkat(folder, entry->name, 0);
+                    ::unlinkat(directory, entry->name, 0);
                 }
                 at += entry->length;
             }
         }
-        ::close(folder);
+        ::close(directory);
     }
-    ::rmdir(g_scratchFolder);
-    g_scratchFolder[0] = '\0';
+    ::rmdir(g_scratchDirectory);
+    g_scratchDirectory[0] = '\0';
 }
 
 extern "C" void EndOnSignal(int signal) {
-    RemoveScratchFolder();
+    RemoveScratchDirectory();
     ::raise(signal);  // its own disposition again (SA_RESETHAND): the conventional end
 }
 
@@ -363,30 +363,30 @@ void CatchEndingSignals() {
 }
 
 // A file without a name, gone with its descriptor however the process
-// ends: in the temporary folder, else in memory. -1 when none can be made.
+// ends: in the temporary directory, else in memory. -1 when none can be made.
 int UnnamedFile() {
-    const char* folder = std::getenv("TMPDIR");
-    const int fd = ::open(folder != nullptr && *folder != '\0' ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC,
-                          S_IRUSR | S_IWUSR);
+    const char* directory = std::getenv("TMPDIR");
+    const int fd = ::open(directory != nullptr && *directory != '\0' ? directory : "/tmp",
+                          O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR);
     return fd >= 0 ? fd : ::memfd_create("cabfile-cabinet", MFD_CLOEXEC);
 }
 #else
-void RemoveScratchFolder() noexcept {
+void RemoveScratchDirectory() noexcept {
     std::error_code ignored;
-    std::filesystem::remove_all(g_scratchFolder, ignored);
-    g_scratchFolder[0] = '\0';
+    std::filesystem::remove_all(g_scratchDirectory, ignored);
+    g_scratchDirectory[0] = '\0';
 }
 void CatchEndingSignals() {}
 int UnnamedFile() { return -1; }  // private copies are named here
 #endif
 
-// A folder of our own, readable by us alone, under the host's temporary
-// folder; removed with all it holds when the object goes, or when a signal
+// A directory of our own, readable by us alone, under the host's temporary
+// directory; removed with all it holds when the object goes, or when a signal
 // ends the process. Empty path() and the reason in error() when it could
 // not be made.
-class TemporaryFolder {
+class TemporaryDirectory {
 public:
-    TemporaryFolder() {
+    TemporaryDirectory() {
         namespace fs = std::filesystem;
         const fs::path base = fs::temp_directory_path(error_);
         std::random_device random;
@@ -394,23 +394,23 @@ public:
             char name[32];
             std::snprintf(name, sizeof name, "cabfile.%08x", static_cast<unsigned>(random()));
             const std::string path = (base / name).string();
-            if (path.size() >= sizeof g_scratchFolder) {
+            if (path.size() >= sizeof g_scratchDirectory) {
                 error_ = std::make_error_code(std::errc::filename_too_long);
                 break;
             }
             // Known to the signal handler before it exists, and nothing is
             // written into it before its permissions are ours alone.
-            std::memcpy(g_scratchFolder, path.c_str(), path.size() + 1);
+            std::memcpy(g_scratchDirectory, path.c_str(), path.size() + 1);
             if (fs::create_directory(path, error_)) {
                 path_ = path;
                 fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace, error_);
                 break;
             }
-            g_scratchFolder[0] = '\0';
+            g_scratchDirectory[0] = '\0';
         }
         if (error_ || path_.empty()) {
             if (!path_.empty()) {
-                RemoveScratchFolder();
+                RemoveScratchDirectory();
             }
             path_.clear();
             if (!error_) {
@@ -418,13 +418,13 @@ public:
             }
         }
     }
-    ~TemporaryFolder() {
+    ~TemporaryDirectory() {
         if (!path_.empty()) {
-            RemoveScratchFolder();
+            RemoveScratchDirectory();
         }
     }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
 
     const std::string& path() const { return path_; }
     std::error_code error() const { return error_; }
@@ -469,7 +469,7 @@ int CopyStretch(std::istream& from, uint64_t offset, uint64_t size,
 // the command reads a private copy of just that cabinet: an unnamed file,
 // which nothing can leave behind. A cabinet whose set goes on is copied
 // with the later parts found beside it (each a cabinet, or holding one,
-// under the name the part before gives) into a private folder instead, for
+// under the name the part before gives) into a private directory instead, for
 // CabFile to find them by name, removed when the command ends however it
 // ends. A file that is a cabinet, or holds none, is read as it is, and
 // CabFile reports on it as ever.
@@ -552,7 +552,7 @@ public:
 private:
     std::u16string drivePath_;
     int copy_ = -1;  // the unnamed copy
-    std::optional<TemporaryFolder> copies_;
+    std::optional<TemporaryDirectory> copies_;
     std::string problem_;
 };
 
@@ -611,7 +611,7 @@ std::string Shown(std::u16string_view name) {
 }
 
 // What failed, as the tool says it on standard error: what it was working
-// on (the cabinet, or the output folder), the entry where there is one, the
+// on (the cabinet, or the output directory), the entry where there is one, the
 // system's words and their number: "cabfile: doc.cab: 'a\2': Invalid data (13)".
 void SayFailed(const std::string& what, std::u16string_view entry, int32_t number, std::u16string_view words) {
     Out().flush();
@@ -634,7 +634,7 @@ void Say(const std::string& cabinet, const std::string& words) {
 }
 
 // An entry as a walk offers it: its full name as CabFile gives it ('\'
-// between folders) and its size. A walk offers the same entries in the same
+// between directories) and its size. A walk offers the same entries in the same
 // order every time, so an entry is known by its place.
 struct Listed {
     std::u16string name;
@@ -685,10 +685,10 @@ void SayHostFailed(const std::string& what, int error, platform::IoOperation ope
 }
 #endif
 
-// Makes the output folder and the folders on the way, as cabextract -d
+// Makes the output directory and the directories on the way, as cabextract -d
 // does, and checks that entries can be written there; its host path in
 // `host`. False, having said why, when they cannot.
-bool PrepareOutputFolder(const std::string& argument, std::string& host) {
+bool PrepareOutputDirectory(const std::string& argument, std::string& host) {
     host = HostPathOf(argument);
 #ifndef _WIN32
     std::error_code error;
@@ -714,14 +714,14 @@ bool PrepareOutputFolder(const std::string& argument, std::string& host) {
 }
 
 // The name an entry whose own name the walk cannot write is written
-// under, in the output folder, until it is moved to its own.
+// under, in the output directory, until it is moved to its own.
 constexpr char16_t kStandInName[] = u".cabfile-entry.partial";
 
 // What an extraction is asked to do.
 struct ExtractJob {
     std::string cabinet;                 // as given, for what the tool says
-    std::string folderArgument;          // the output folder as given
-    std::string hostFolder;              // its host path
+    std::string directoryArgument;       // the output directory as given
+    std::string hostDirectory;           // its host path
     std::u16string outputName;           // OUTNAME: every entry taken is written under it
     std::vector<bool> taken;             // by place
     bool keepGoing = false;              // past a damaged entry, to the next
@@ -744,17 +744,17 @@ int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vect
         state[at] = State::Failed;
         ++failed;
     };
-    // Entries written, by their names folded to one case, where a folder
+    // Entries written, by their names folded to one case, where a directory
     // folds names (two that differ only in case would be one file).
     std::unordered_map<std::u16string, std::size_t> landed;
     std::optional<std::size_t> current;  // the entry the walk writes now
     std::size_t offered = 0;
     // An entry taken that ends without being written and without a failed
-    // walk is one whose folder could not be made, which CabFile passes over.
+    // walk is one whose directory could not be made, which CabFile passes over.
     const auto passedOver = [&] {
         if (current && state[*current] == State::Waiting) {
             Say(job.cabinet,
-                "'" + Shown(entries[*current].name) + "': its folder cannot be made in " + job.folderArgument);
+                "'" + Shown(entries[*current].name) + "': its folder cannot be made in " + job.directoryArgument);
             fail(*current);
         }
         current.reset();
@@ -782,7 +782,7 @@ int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vect
             const auto [first, added] = landed.emplace(platform::FoldTextCase(fullName), at);
             if (!added && entries[first->second].name != fullName) {
                 Say(job.cabinet, "'" + Shown(fullName) + "' and '" + Shown(entries[first->second].name) +
-                                     "' differ only in case and would be one file in " + job.folderArgument +
+                                     "' differ only in case and would be one file in " + job.directoryArgument +
                                      "; the first is kept (cabextract's command line writes both)");
                 cancel = true;
                 fail(at);
@@ -808,7 +808,7 @@ int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vect
         if (host && !job.hostNames.empty()) {
             namespace fs = std::filesystem;
             const fs::path from = *host;
-            const fs::path to = fs::path(job.hostFolder) / job.hostNames[at];
+            const fs::path to = fs::path(job.hostDirectory) / job.hostNames[at];
             std::error_code failure;
             if (from != to) {
                 fs::create_directories(to.parent_path(), failure);
@@ -822,27 +822,28 @@ int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vect
                     fail(at);
                     return;
                 }
-                // Folders made under the stored name, left empty by the move.
-                for (fs::path folder = from.parent_path();
-                     folder != to.parent_path() && folder.string().size() > job.hostFolder.size() &&
-                     fs::is_empty(folder, failure) && fs::remove(folder, failure);
-                     folder = folder.parent_path()) {
+                // Directories made under the stored name, left empty by the move.
+                for (fs::path directory = from.parent_path();
+                     directory != to.parent_path() && directory.string().size() > job.hostDirectory.size() &&
+                     fs::is_empty(directory, failure) && fs::remove(directory, failure);
+                     directory = directory.parent_path()) {
                 }
             }
             shownPath = to.string();
         }
 #endif
         if (job.lines) {
-            // As cabextract says it: the folder as given, then the name.
+            // As cabextract says it: the directory as given, then the name.
             const std::string name = job.hostNames.empty() ? shownPath : job.hostNames[at];
-            Out().write("  extracting " + (job.folderArgument == "." ? "" : job.folderArgument + "/") + name + "\n");
+            Out().write("  extracting " + (job.directoryArgument == "." ? "" : job.directoryArgument + "/") + name +
+                        "\n");
         }
         if (line) {
             line->Advance(entries[at].size);
         }
     });
     // Entries whose names the walk cannot write (a character the code page
-    // lacks or Windows forbids, a folder part it refuses, a path past 259
+    // lacks or Windows forbids, a directory part it refuses, a path past 259
     // bytes), where the tool names entries itself: each is written alone
     // under a stand-in name afterwards and then moved to its own.
     std::vector<std::size_t> renamedLater;
@@ -857,7 +858,7 @@ int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vect
         offered = 0;
         current.reset();
         try {
-            cab.Extract(u"", ToDrivePath(job.folderArgument), only ? kStandInName : job.outputName);
+            cab.Extract(u"", ToDrivePath(job.directoryArgument), only ? kStandInName : job.outputName);
             passedOver();
         } catch (const platform::RaisedError& error) {
             if (!current) {
@@ -902,18 +903,18 @@ int ExtractEntries(cabinet::CabFile& cab, const ExtractJob& job, const std::vect
 int Cat(cabinet::CabFile& cab, const std::string& cabinet, const std::vector<Listed>& entries,
         const std::vector<std::size_t>& places) {
 #ifdef _WIN32
-    TemporaryFolder scratch;
+    TemporaryDirectory scratch;
     if (scratch.path().empty()) {
         std::cerr << "cabfile: cannot make a temporary folder: " << scratch.error().message() << "\n";
         return kExitRaised;
     }
-    const std::u16string folder = ToDrivePath(scratch.path());
+    const std::u16string directory = ToDrivePath(scratch.path());
     for (std::size_t i = 0; i < places.size(); ++i) {
         std::size_t offered = 0;
         const auto only =
             cab.BeforeExtract.Subscribe([&](const std::u16string&, bool& cancel) { cancel = offered++ != places[i]; });
         try {
-            cab.Extract(u"", folder, platform::Utf8ToText(std::to_string(i)));
+            cab.Extract(u"", directory, platform::Utf8ToText(std::to_string(i)));
         } catch (const platform::RaisedError& error) {
             cab.BeforeExtract.Unsubscribe(only);
             SayFailed(cabinet, entries[places[i]].name, error);
@@ -1035,7 +1036,7 @@ std::optional<OpenedCabinet> OpenAndList(const std::string& cabinet, const Cabin
 }
 
 // `extract` on one cabinet, for either command line; returns the exit status.
-int ExtractCabinet(const std::string& cabinet, const std::string& folder, const std::string& name,
+int ExtractCabinet(const std::string& cabinet, const std::string& directory, const std::string& name,
                    const std::string& outputName, const Options& options, bool cabextractLine,
                    std::vector<bool>* filterMatched) {
     const CabinetInput input(cabinet);
@@ -1046,7 +1047,7 @@ int ExtractCabinet(const std::string& cabinet, const std::string& folder, const 
     auto& [cab, entries] = *opened;
     ExtractJob job;
     job.cabinet = cabinet;
-    job.folderArgument = folder;
+    job.directoryArgument = directory;
     job.outputName = platform::Utf8ToText(outputName);
     job.keepGoing = options.keepGoing || cabextractLine;
     job.lines = cabextractLine && !options.quiet;
@@ -1084,20 +1085,20 @@ int ExtractCabinet(const std::string& cabinet, const std::string& folder, const 
         }
     }
 #endif
-    if (!PrepareOutputFolder(folder, job.hostFolder)) {
+    if (!PrepareOutputDirectory(directory, job.hostDirectory)) {
         return kExitRaised;
     }
-    // Where the names are the cabinet's own, a folder keeps names that
+    // Where the names are the cabinet's own, a directory keeps names that
     // differ only in case apart, as cabextract writes them.
     const bool ownNames = cabextractLine || options.lowercase || !options.encoding.empty();
 #ifndef _WIN32
     if (ownNames && outputName.empty()) {
-        const std::string dosFolder = platform::TextToAnsi(ToDrivePath(folder));
-        platform::LookUpNamesExactlyIn(dosFolder);
-        // The folder as the walk reaches it (through the drive's root), so
+        const std::string dosDirectory = platform::TextToAnsi(ToDrivePath(directory));
+        platform::LookUpNamesExactlyIn(dosDirectory);
+        // The directory as the walk reaches it (through the drive's root), so
         // that what it writes and where it is moved share one spelling.
         uint32_t error = 0;
-        job.hostFolder = platform::DosPathToHostPath(dosFolder, &error).value_or(job.hostFolder);
+        job.hostDirectory = platform::DosPathToHostPath(dosDirectory, &error).value_or(job.hostDirectory);
         job.caseFolded = false;
         HostNames hostNames(options.lowercase, options.encoding);
         std::unordered_map<std::string, std::size_t> named;  // host name to the first entry taken under it

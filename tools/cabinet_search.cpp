@@ -189,16 +189,16 @@ std::optional<CabinetPlace> LocateCabinet(std::istream& file, uint64_t fileSize)
 }
 
 std::filesystem::path FindBeside(const std::filesystem::path& where, const std::string& name) {
-    const std::filesystem::path folder = where.empty() ? std::filesystem::path(".") : where;
+    const std::filesystem::path directory = where.empty() ? std::filesystem::path(".") : where;
     std::error_code error;
     if (name.empty() || name.find_first_of("/\\") != std::string::npos) {
         return {};  // a name, not a path
     }
-    if (std::filesystem::is_regular_file(folder / name, error)) {
-        return folder / name;
+    if (std::filesystem::is_regular_file(directory / name, error)) {
+        return directory / name;
     }
     const std::u16string wanted = platform::FoldTextCase(platform::AnsiToText(name));
-    for (const auto& item : std::filesystem::directory_iterator(folder, error)) {
+    for (const auto& item : std::filesystem::directory_iterator(directory, error)) {
         if (platform::FoldTextCase(platform::AnsiToText(item.path().filename().string())) == wanted &&
             item.is_regular_file(error)) {
             return item.path();

@@ -27,8 +27,8 @@ struct CabinetPlace {
 // in is plausible either (as when "MSCF" is written twice at the start).
 std::optional<CabinetPlace> LocateCabinet(std::istream& file, uint64_t fileSize);
 
-// The regular file `name` in `folder`: by that name, else by the same name in
+// The regular file `name` in `directory`: by that name, else by the same name in
 // another case (cabinets are named by Windows programs). Empty when none.
-std::filesystem::path FindBeside(const std::filesystem::path& folder, const std::string& name);
+std::filesystem::path FindBeside(const std::filesystem::path& directory, const std::string& name);
 
 }  // namespace cabfile_tool

@@ -11,7 +11,7 @@
 namespace cabfile_tool {
 
 // Wildcards over a whole name, as cabextract -F takes them: '*' any run of
-// characters, folder separators included, '?' any one character, "[...]"
+// characters, directory separators included, '?' any one character, "[...]"
 // one of a class ("[a-c]", "[!ch]" or "[^ch]" for any other); letters in
 // any case, '\' and '/' alike. A '[' without its ']' stands for itself.
 class Wildcard {
@@ -38,9 +38,9 @@ private:
 
 // How cabextract's line names an entry on the host, as cabextract does: a
 // name flagged as UTF-8 as it is (invalid sequences as U+FFFD), any other
-// as its stored bytes, or converted from the code page -e names; folders
+// as its stored bytes, or converted from the code page -e names; directories
 // between '/' ('\' in the cabinet), empty and "." parts dropped, ".." as
-// "xx", so that nothing lands outside the output folder; in lower case
+// "xx", so that nothing lands outside the output directory; in lower case
 // with -L.
 class HostNames {
 public:
@@ -52,7 +52,7 @@ public:
     // False when -e names a code page the system does not know.
     bool usable() const;
 
-    // The path, relative to the output folder, for an entry stored as
+    // The path, relative to the output directory, for an entry stored as
     // `bytes`; `converted` false when -e could not convert them.
     std::string Of(const std::string& bytes, bool utf8, bool& converted) const;
 
