@@ -1104,7 +1104,7 @@ int ExtractCabinet(const std::string& cabinet, const std::string& directory, con
         std::unordered_map<std::string, std::size_t> named;  // host name to the first entry taken under it
         for (std::size_t i = 0; i < entries.size(); ++i) {
             bool converted = true;
-            // Past where the header walk came, the name CabFile gives, as UTF-8.
+            // Past the entries the header scan read, the name CabFile gives, as UTF-8.
             job.hostNames.push_back(i < stored.size()
                                         ? hostNames.Of(stored[i].bytes, stored[i].utf8, converted)
                                         : hostNames.Of(platform::TextToUtf8(entries[i].name), true, converted));

@@ -116,7 +116,7 @@ public:
     void noteHandlerMadeOrFound(std::u16string_view directory);
 
     // A descriptor (O_PATH) of `hostDirectory`, held while the walk writes
-    // into that same directory, so names there are reached without walking
+    // into that same directory, so names there are reached without resolving
     // the path again, and by each holder for as long as it holds it. Nothing
     // for the first entry of a run in a directory, or when it cannot be opened:
     // only a run of entries in one directory repays the open and the close.
