@@ -5,23 +5,36 @@
 #include "platform/files.h"
 #include "platform/runtime.h"
 
+#include <iterator>
+#include <string_view>
+#include <utility>
+
 namespace platform {
 
 namespace {
+
 constexpr char16_t kRuntimeSource[] = u"VarnholtInstall";
-}
+
+// The last row is what every number the table does not hold becomes.
+// clang-format off
+constexpr std::pair<int32_t, std::u16string_view> kFileErrorTexts[] = {
+    {kErrFileNotFound,     u"File not found"},
+    {kErrDiskFull,         u"Disk full"},
+    {kErrPermissionDenied, u"Permission denied"},
+    {kErrPathFileAccess,   u"Path/File access error"},
+    {kErrPathNotFound,     u"Path not found"},
+    {kErrDeviceIo,         u"Device I/O error"},
+};
+// clang-format on
+
+}  // namespace
 
 void RaiseFileError(int32_t number) {
-    const char16_t* text = u"Device I/O error";
-    switch (number) {
-        case kErrFileNotFound: text = u"File not found"; break;
-        case kErrDiskFull: text = u"Disk full"; break;
-        case kErrPermissionDenied: text = u"Permission denied"; break;
-        case kErrPathFileAccess: text = u"Path/File access error"; break;
-        case kErrPathNotFound: text = u"Path not found"; break;
-        default: number = kErrDeviceIo; break;
+    const auto* row = std::begin(kFileErrorTexts);
+    while (row->first != number && row + 1 != std::end(kFileErrorTexts)) {
+        ++row;
     }
-    throw RaisedError(number, kRuntimeSource, text);
+    throw RaisedError(row->first, kRuntimeSource, std::u16string(row->second));
 }
 
 }  // namespace platform
