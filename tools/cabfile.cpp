@@ -30,6 +30,7 @@
 #include "tools/entry_names.h"
 #ifndef _WIN32
 #include "platform/posix/engine_files.h"
+#include "platform/posix/host_errors.h"
 #include "tools/cabinet_check.h"
 #endif
 

@@ -6,7 +6,9 @@
 #include "cabformat/file_slice.h"
 #include "cabformat/layout.h"
 #include "platform/kernel.h"
+#include "platform/posix/engine_errors.h"
 #include "platform/posix/engine_files.h"
+#include "platform/posix/host_errors.h"
 #include "platform/runtime.h"
 #include "tools/cabinet_search.h"
 
@@ -62,22 +64,6 @@ std::unique_ptr<cabformat::ByteSource> OpenCabinet(const std::filesystem::path& 
     }
     return std::make_unique<cabformat::FileSlice>(std::move(file), place->offset,
                                                   place->offset == 0 ? size : place->size);
-}
-
-std::string Described(const cabformat::Error& error) {
-    switch (error.code) {
-        case Errc::Ok: return "";
-        case Errc::Damaged: return "damaged data";
-        case Errc::Truncated: return "the cabinet is cut short";
-        case Errc::Checksum: return "checksum mismatch";
-        case Errc::Unsupported: return "unsupported compression method";
-        case Errc::ReadFailed: return std::string("read failed: ") + std::strerror(error.hostError);
-        case Errc::CabinetMissing: return "the next cabinet of the set is missing";
-        case Errc::WriteFailed: return "write failed";
-        case Errc::NoMemory: return "out of memory";
-        case Errc::Internal: break;
-    }
-    return "internal failure";
 }
 
 // The entry's full name as CabFile sees it: through the ANSI code page, as
@@ -239,7 +225,7 @@ CatResult CatEntries(const std::string& hostPath, const std::vector<std::size_t>
             result.entry = EntryText(file);
             Keep keep(scratch.get());
             if (const cabformat::Error failed = walk.set().extract(index, file, keep); !failed.ok()) {
-                throw CheckFailure{Described(failed), platform::Win32FromEngine(failed)};
+                throw CheckFailure{platform::EngineErrorWords(failed), platform::Win32FromEngine(failed)};
             }
             if (keep.error() != 0) {
                 throw CheckFailure{
@@ -320,7 +306,7 @@ CheckResult CheckCabinet(const std::string& hostPath) {
             }
             result.entry = Shown(file);
             if (const cabformat::Error failed = walk.set().extract(index, file, discard); !failed.ok()) {
-                throw CheckFailure{Described(failed)};
+                throw CheckFailure{platform::EngineErrorWords(failed)};
             }
             result.uncheckedBlocks += file.length != 0 ? UncheckedBlocks(walk.set(), index, file, counted) : 0;
             ++result.entries;
@@ -329,9 +315,9 @@ CheckResult CheckCabinet(const std::string& hostPath) {
     } catch (const CheckFailure& failure) {
         result.problem = failure.problem;
     } catch (const cabformat::Failure& failure) {
-        result.problem = Described(failure.error);
+        result.problem = platform::EngineErrorWords(failure.error);
     } catch (const std::bad_alloc&) {
-        result.problem = Described({Errc::NoMemory});
+        result.problem = platform::EngineErrorWords({Errc::NoMemory});
     } catch (const std::filesystem::filesystem_error& error) {
         result.problem = error.what();
     }

@@ -5,6 +5,7 @@
 #include "platform/kernel.h"
 #include "platform/posix/drive_letters.h"
 #include "platform/posix/drive_paths.h"
+#include "platform/posix/host_errors.h"
 #include "platform/posix/walk_memory.h"
 
 #include <cerrno>
@@ -37,20 +38,15 @@ DirectoryOutcome CreateDirectoryLevel(const char* PathName) {
         }
         return DirectoryOutcome::Created;
     }
-    switch (errno) {
-        case EEXIST: SetLastError(ERROR_ALREADY_EXISTS); return DirectoryOutcome::Exists;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            // The name cannot be reached or made here; as on Windows, that
-            // reads like a name that is taken.
-            SetLastError(ERROR_ACCESS_DENIED);
-            return DirectoryOutcome::Exists;
-        case ENOENT:
-        case ENOTDIR: SetLastError(ERROR_PATH_NOT_FOUND); return DirectoryOutcome::ParentMissing;
-        case ENOSPC:
-        case EDQUOT: SetLastError(ERROR_DISK_FULL); return DirectoryOutcome::Other;
-        default: SetLastError(ERROR_CANNOT_MAKE); return DirectoryOutcome::Other;
+    // The table's column for making a directory holds Windows' answers,
+    // and each answer is one of the outcomes.
+    const uint32_t code = Win32FromErrno(errno, IoOperation::MakeDirectory);
+    SetLastError(code);
+    switch (code) {
+        case ERROR_ALREADY_EXISTS:
+        case ERROR_ACCESS_DENIED: return DirectoryOutcome::Exists;
+        case ERROR_PATH_NOT_FOUND: return DirectoryOutcome::ParentMissing;
+        default: return DirectoryOutcome::Other;
     }
 }
 

@@ -2,8 +2,6 @@
 // The host files the cabinet engine works through on Linux.
 #include "platform/posix/engine_files.h"
 
-#include "platform/kernel.h"
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,9 +15,6 @@
 namespace platform {
 
 namespace {
-
-// Not in kernel.h: the code Windows gives for a name component too long.
-constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 
 class SpillFile final : public cabformat::SpillStore {
 public:
@@ -45,56 +40,6 @@ private:
 
 }  // namespace
 
-// The Win32 code for a host errno value; never NO_ERROR.
-uint32_t Win32FromErrno(int error, IoOperation operation) {
-    switch (error) {
-        case ENOENT:
-            // Opening names an existing file; creating or renaming names a folder.
-            return operation == IoOperation::Open ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-        case ENOTDIR:
-        case ELOOP: return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EISDIR: return ERROR_ACCESS_DENIED;
-        case EROFS: return ERROR_WRITE_PROTECT;
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG: return ERROR_DISK_FULL;
-        case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-        case EBUSY:
-        case ETXTBSY: return ERROR_SHARING_VIOLATION;
-        case EINVAL:
-            // Opening something that is not a regular file (see OpenCabinet).
-            return operation == IoOperation::Open ? ERROR_INVALID_DATA : ERROR_INVALID_PARAMETER;
-        default: break;
-    }
-    switch (operation) {
-        case IoOperation::Open:
-        case IoOperation::Read: return ERROR_READ_FAULT;
-        case IoOperation::Write: return ERROR_WRITE_FAULT;
-        default: return ERROR_GEN_FAILURE;
-    }
-}
-
-// The Win32 code for the engine's failure; never NO_ERROR.
-uint32_t Win32FromEngine(const cabformat::Error& error) {
-    switch (error.code) {
-        case cabformat::Errc::Ok:
-        case cabformat::Errc::Internal: return ERROR_GEN_FAILURE;
-        case cabformat::Errc::Damaged:
-        case cabformat::Errc::Truncated:
-        case cabformat::Errc::Unsupported: return ERROR_INVALID_DATA;
-        case cabformat::Errc::Checksum: return ERROR_CRC;
-        case cabformat::Errc::ReadFailed: return Win32FromErrno(error.hostError, IoOperation::Read);
-        case cabformat::Errc::CabinetMissing: return ERROR_FILE_NOT_FOUND;
-        case cabformat::Errc::WriteFailed: return ERROR_WRITE_FAULT;
-        case cabformat::Errc::NoMemory: return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    return ERROR_GEN_FAILURE;
-}
 int HostFile::readAt(uint64_t offset, unsigned char* into, std::size_t size, std::size_t& got) {
     const ssize_t read = ReadAtLeast(fd_.get(), into, 1, size, static_cast<off_t>(offset));
     got = read < 0 ? 0 : static_cast<std::size_t>(read);

@@ -34,16 +34,6 @@ private:
     std::pair<uint64_t, uint64_t> identity_;
 };
 
-// What the host was doing when it failed; the same errno means different
-// things for a read and a write (EIO) or an open and a create (ENOENT).
-enum class IoOperation { Open, Read, Create, Write, Rename };
-
-// The one table of the engine walks' failures as Win32 codes: for a host
-// errno value met in `operation`, and for the engine's own failure. Never
-// NO_ERROR.
-uint32_t Win32FromErrno(int error, IoOperation operation);
-uint32_t Win32FromEngine(const cabformat::Error& error);
-
 // Decoded bytes kept in memory at most, once no file can hold them.
 constexpr std::size_t kSpillMemoryBound = 256u << 20;
 

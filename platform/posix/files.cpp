@@ -6,6 +6,7 @@
 #include "platform/common/registry_merge.h"
 #include "platform/drives.h"
 #include "platform/kernel.h"
+#include "platform/posix/host_errors.h"
 #include "platform/posix/host_io.h"
 #include "platform/posix/launch.h"
 #include "platform/posix/safe_output.h"
@@ -35,25 +36,6 @@ namespace platform {
 namespace {
 
 constexpr std::size_t kCopyChunk = 1 << 20;
-
-int32_t NumberForErrno(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR: return kErrPathNotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS: return kErrPermissionDenied;
-        case ENOSPC:
-        case EDQUOT: return kErrDiskFull;
-        case EISDIR:
-        case EBUSY:
-        case ETXTBSY:
-        case EEXIST:
-        case ENAMETOOLONG:
-        case ELOOP: return kErrPathFileAccess;
-        default: return kErrDeviceIo;
-    }
-}
 
 // The host path of a drive path, or the raised error for a path that leads
 // nowhere.
@@ -295,7 +277,7 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
     if (!input.valid()) {
         const int error = errno;
         RaiseFileError(error == ENOENT && IsHostDirectory(ParentDirectory(from)) ? kErrFileNotFound
-                                                                                 : NumberForErrno(error));
+                                                                                 : RuntimeNumberFromErrno(error));
     }
     struct stat sourceInfo {};
     if (fstat(input.get(), &sourceInfo) != 0 || S_ISDIR(sourceInfo.st_mode)) {
@@ -311,7 +293,7 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
     }
     SafeOutput output(to, WalkMemory::ForThisThread());
     if (const int error = output.create(); error != 0) {
-        RaiseFileError(NumberForErrno(error));
+        RaiseFileError(RuntimeNumberFromErrno(error));
     }
 
     std::vector<char> buffer(kCopyChunk);
@@ -324,13 +306,13 @@ void FileCopy(const std::u16string& source, const std::u16string& destination) {
             break;
         }
         if (const int error = WriteAll(output.fd(), buffer.data(), static_cast<std::size_t>(got)); error != 0) {
-            RaiseFileError(NumberForErrno(error));
+            RaiseFileError(RuntimeNumberFromErrno(error));
         }
     }
     // The copy keeps the source's times and reaches the disk before it
     // replaces anything.
     if (const int error = output.commit(SafeOutput::Times{sourceInfo.st_atim, sourceInfo.st_mtim}, true); error != 0) {
-        RaiseFileError(NumberForErrno(error));
+        RaiseFileError(RuntimeNumberFromErrno(error));
     }
 }
 
