@@ -7,8 +7,7 @@
 #include "cabformat/layout.h"
 #include "platform/kernel.h"
 #include "platform/posix/engine_errors.h"
-#include "platform/posix/engine_files.h"
-#include "platform/posix/host_errors.h"
+#include "platform/posix/engine_host.h"
 #include "platform/runtime.h"
 #include "tools/cabinet_search.h"
 
@@ -41,29 +40,15 @@ struct CheckFailure {
     uint32_t code = platform::ERROR_INVALID_DATA;
 };
 
-// The cabinet in (or embedded in) the regular file `path`, read in place;
-// throws CheckFailure.
-std::unique_ptr<cabformat::ByteSource> OpenCabinet(const std::filesystem::path& path) {
-    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));  // a pipe cannot block the open
-    if (!fd.valid()) {
-        const int error = errno;
-        throw CheckFailure{"cannot open '" + path.string() + "': " + std::strerror(error),
-                           platform::Win32FromErrno(error, platform::IoOperation::Open)};
+// What the tool says when a cabinet file cannot join a walk.
+std::string Described(const platform::CabinetRefused& refused) {
+    switch (refused.why) {
+        case platform::CabinetRefused::Why::CannotOpen:
+            return "cannot open '" + refused.hostPath + "': " + std::strerror(refused.hostError);
+        case platform::CabinetRefused::Why::NotARegularFile: return "'" + refused.hostPath + "' is not a regular file";
+        case platform::CabinetRefused::Why::AlreadyInTheSet: break;
     }
-    struct stat info {};
-    const bool regular = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
-    const uint64_t size = regular ? static_cast<uint64_t>(info.st_size) : 0;
-    auto file = std::make_unique<platform::HostFile>(std::move(fd), size, info.st_dev, info.st_ino);
-    if (!regular) {
-        throw CheckFailure{"'" + path.string() + "' is not a regular file"};
-    }
-    std::ifstream stream(path, std::ios::binary);
-    const std::optional<CabinetPlace> place = LocateCabinet(stream, size);
-    if (!place) {
-        throw CheckFailure{"'" + path.string() + "' is not a cabinet and holds none"};
-    }
-    return std::make_unique<cabformat::FileSlice>(std::move(file), place->offset,
-                                                  place->offset == 0 ? size : place->size);
+    return "the set names '" + refused.hostPath + "' again, a cabinet it holds already";
 }
 
 // The entry's full name as CabFile sees it: through the ANSI code page, as
@@ -98,10 +83,10 @@ public:
 
 // One walk of a cabinet and the cabinets that continue its set, as the
 // cabinet service walks them, with nobody to ask for a cabinet not found.
-class Walk final : public cabformat::SetHost {
+class Walk final : public platform::EngineHost {
 public:
-    explicit Walk(std::filesystem::path first) : folder_(first.parent_path()), set_(*this) {
-        set_.openFirst(OpenCabinet(first), first.filename().string());
+    explicit Walk(const std::filesystem::path& first) : folder_(first.parent_path()), set_(*this) {
+        set_.openFirst(openFirst(first), first.filename().string());
     }
 
     // Calls `entry` for every record the walk offers, in cabinet order. A
@@ -120,22 +105,31 @@ public:
     }
     cabformat::CabinetSet& set() { return set_; }
 
-    std::unique_ptr<cabformat::ByteSource> nextPart(const cabformat::Part& current, int attempt) override {
-        if (attempt > 0) {
-            return nullptr;  // nobody to ask for another place
-        }
-        const std::filesystem::path found = FindBeside(folder_, current.header.nextName);
+private:
+    // Beside the cabinet before, by the name its header gives in any case;
+    // there is nobody to ask for another place.
+    std::optional<std::string> whereNext(const cabformat::Part& current, int attempt) override {
+        const std::filesystem::path found = attempt == 0 ? FindBeside(folder_, current.header.nextName) : "";
         if (found.empty()) {
-            return nullptr;
+            return std::nullopt;
         }
         folder_ = found.parent_path();
-        return OpenCabinet(found);
+        return found.string();
     }
-    void partOpened(const cabformat::Part&) override {}
-    // Out-of-order records are read back from here, not decoded again.
-    std::unique_ptr<cabformat::SpillStore> spillStore() override { return platform::MakeSpillFile(); }
 
-private:
+    // The cabinet in the file, or embedded in it, read in place; throws CheckFailure.
+    std::unique_ptr<cabformat::ByteSource> cabinetIn(std::unique_ptr<platform::HostFile> file,
+                                                     const std::string& hostPath) override {
+        const uint64_t size = file->size();
+        std::ifstream stream(hostPath, std::ios::binary);
+        const std::optional<CabinetPlace> place = LocateCabinet(stream, size);
+        if (!place) {
+            throw CheckFailure{"'" + hostPath + "' is not a cabinet and holds none"};
+        }
+        return std::make_unique<cabformat::FileSlice>(std::move(file), place->offset,
+                                                      place->offset == 0 ? size : place->size);
+    }
+
     std::filesystem::path folder_;  // of the last cabinet opened
     cabformat::CabinetSet set_;
 };
@@ -266,6 +260,8 @@ CatResult CatEntries(const std::string& hostPath, const std::vector<std::size_t>
         } else {
             result.error = failure.code;
         }
+    } catch (const platform::CabinetRefused& refused) {
+        result.error = refused.code;
     } catch (const cabformat::Failure& failure) {
         result.error = platform::Win32FromEngine(failure.error);
     } catch (const std::bad_alloc&) {
@@ -285,6 +281,7 @@ std::vector<StoredName> StoredNames(const std::string& hostPath) {
                              index == 0 && file.continuedFromPrev() ? walk.set().part(0).header.prevName : ""});
         });
     } catch (const CheckFailure&) {
+    } catch (const platform::CabinetRefused&) {
     } catch (const cabformat::Failure&) {
     } catch (const std::bad_alloc&) {
     } catch (const std::filesystem::filesystem_error&) {
@@ -314,6 +311,8 @@ CheckResult CheckCabinet(const std::string& hostPath) {
         });
     } catch (const CheckFailure& failure) {
         result.problem = failure.problem;
+    } catch (const platform::CabinetRefused& refused) {
+        result.problem = Described(refused);
     } catch (const cabformat::Failure& failure) {
         result.problem = platform::EngineErrorWords(failure.error);
     } catch (const std::bad_alloc&) {

@@ -21,6 +21,7 @@
 #include "platform/posix/drive_paths.h"
 #include "platform/posix/engine_errors.h"
 #include "platform/posix/engine_files.h"
+#include "platform/posix/engine_host.h"
 #include "platform/posix/host_errors.h"
 #include "platform/posix/host_io.h"
 #include "platform/posix/safe_output.h"
@@ -31,10 +32,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <new>
 #include <optional>
-#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,29 +59,6 @@ struct HandlerException {
 };
 
 // ---- Host files ----
-
-// Opens a cabinet file for reading; throws WalkFailure. A folder is access
-// denied, anything else that is not a regular file damaged data (a pipe
-// could block a read forever).
-std::unique_ptr<HostFile> OpenCabinet(const std::string& hostPath) {
-    // O_NONBLOCK so that opening a pipe cannot wait for a writer; regular
-    // files ignore it.
-    UniqueFd fd(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid()) {
-        const int error = errno;
-        if (error == ENOENT) {
-            // What Windows tells apart for a missing file.
-            throw WalkFailure{IsHostDirectory(ParentDirectory(hostPath)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND};
-        }
-        throw WalkFailure{Win32FromErrno(error, IoOperation::Open)};
-    }
-    struct stat info {};
-    if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        throw WalkFailure{Win32FromErrno(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, IoOperation::Open)};
-    }
-    return std::make_unique<HostFile>(std::move(fd), static_cast<uint64_t>(info.st_size),
-                                      static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino));
-}
 
 // The entry's output: a SafeOutput created when the engine has found the
 // entry's data, written to until the first failure.
@@ -171,7 +147,7 @@ std::string WithTrailingSeparator(std::string folder) {
 
 // ---- The walk ----
 
-class Walk final : public cabformat::SetHost {
+class Walk final : public EngineHost {
 public:
     Walk(const char* cabinetFile, PSP_FILE_CALLBACK_A handler, void* context, WalkMemory& memory)
         : cabinetFile_(cabinetFile), handler_(handler), context_(context), memory_(memory), set_(*this) {}
@@ -185,7 +161,7 @@ public:
             throw WalkFailure{error != NO_ERROR ? error : ERROR_PATH_NOT_FOUND};
         }
         auto [folder, file] = SplitDosPath(cabinetFile_);
-        std::unique_ptr<HostFile> source = OpenCabinet(*hostPath);
+        std::unique_ptr<cabformat::ByteSource> source = openFirst(*hostPath);
         candidateFolder_ = std::move(folder);
         set_.openFirst(std::move(source), std::move(file));
         // A walk from the first cabinet of a set goes through the whole set;
@@ -198,7 +174,9 @@ public:
         set_.visitCabinets([this](std::size_t index) { return walkEntries(index); });
     }
 
-    std::unique_ptr<cabformat::ByteSource> nextPart(const cabformat::Part& current, int attempt) override {
+private:
+    // Beside the last cabinet first, then where the handler says.
+    std::optional<std::string> whereNext(const cabformat::Part& current, int attempt) override {
         const cabformat::CabinetHeader& header = current.header;
         if (attempt == 0) {
             searchFolder_ = dosFolders_.back();
@@ -219,22 +197,11 @@ public:
                 searchFolder_ = WithTrailingSeparator(std::string(newPath, length));
             }
         }
-        uint32_t error = NO_ERROR;
-        const std::optional<std::string> hostPath = DosPathToHostPath(searchFolder_ + header.nextName, &error);
-        struct stat info {};
-        if (!hostPath || stat(hostPath->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-            return nullptr;
-        }
         candidateFolder_ = searchFolder_;
-        return OpenCabinet(*hostPath);
+        return DosPathToHostPath(searchFolder_ + header.nextName, nullptr);
     }
 
-    void partOpened(const cabformat::Part& part) override {
-        // A set that names one of its own cabinets again would walk for ever.
-        const auto& identity = dynamic_cast<const HostFile&>(*part.source).identity();
-        if (!seen_.insert(identity).second) {
-            throw WalkFailure{ERROR_INVALID_DATA};
-        }
+    void joined(const cabformat::Part& part) override {
         dosFolders_.push_back(candidateFolder_);
         dosPaths_.push_back(candidateFolder_ + part.name);
         const CABINET_INFO_A info{dosFolders_.back().c_str(), part.name.c_str(), part.diskName.c_str(),
@@ -243,10 +210,9 @@ public:
     }
 
     // Asked for while an entry is written: where $TMPDIR cannot hold the
-    // spill, the file system of that entry's folder is tried.
-    std::unique_ptr<cabformat::SpillStore> spillStore() override { return MakeSpillFile(ParentDirectory(hostTarget_)); }
+    // spill, the file system of that entry's directory is tried.
+    std::string spillNear() const override { return ParentDirectory(hostTarget_); }
 
-private:
     uint32_t notify(uint32_t notification, uintptr_t param1, uintptr_t param2) {
         try {
             return handler_(context_, notification, param1, param2);
@@ -330,7 +296,6 @@ private:
     // Where the next cabinet is looked for, and the folder of the one offered last.
     std::string searchFolder_;
     std::string candidateFolder_;
-    std::set<std::pair<uint64_t, uint64_t>> seen_;
     std::string convertedName_;
     std::string hostTarget_;  // of the entry written last
     cabformat::CabinetSet set_;
@@ -359,6 +324,8 @@ int32_t SetupIterateCabinetA(const char* CabinetFile, uint32_t Reserved, PSP_FIL
         return kTrue;
     } catch (const WalkFailure& failure) {
         return Fail(failure.code);
+    } catch (const CabinetRefused& refused) {
+        return Fail(refused.code);
     } catch (const cabformat::Failure& failure) {
         return Fail(Win32FromEngine(failure.error));
     } catch (const HandlerException& handler) {
