@@ -61,7 +61,7 @@ std::u16string EntryText(const cabformat::FileRecord& file) {
     return platform::AnsiToText(platform::TextToAnsi(platform::Utf8ToText(name)));
 }
 
-// The entry's name as `list` shows it: UTF-8, '/' between folders; and
+// The entry's name as `list` shows it: UTF-8, '/' between directories; and
 // control characters as '?', so that a damaged name cannot drive the
 // terminal the error is shown on.
 std::string Shown(const cabformat::FileRecord& file) {
@@ -85,7 +85,7 @@ public:
 // cabinet service walks them, with nobody to ask for a cabinet not found.
 class Walk final : public platform::EngineHost {
 public:
-    explicit Walk(const std::filesystem::path& first) : folder_(first.parent_path()), set_(*this) {
+    explicit Walk(const std::filesystem::path& first) : directory_(first.parent_path()), set_(*this) {
         set_.openFirst(openFirst(first), first.filename().string());
     }
 
@@ -109,11 +109,11 @@ private:
     // Beside the cabinet before, by the name its header gives in any case;
     // there is nobody to ask for another place.
     std::optional<std::string> whereNext(const cabformat::Part& current, int attempt) override {
-        const std::filesystem::path found = attempt == 0 ? FindBeside(folder_, current.header.nextName) : "";
+        const std::filesystem::path found = attempt == 0 ? FindBeside(directory_, current.header.nextName) : "";
         if (found.empty()) {
             return std::nullopt;
         }
-        folder_ = found.parent_path();
+        directory_ = found.parent_path();
         return found.string();
     }
 
@@ -130,7 +130,7 @@ private:
                                                       place->offset == 0 ? size : place->size);
     }
 
-    std::filesystem::path folder_;  // of the last cabinet opened
+    std::filesystem::path directory_;  // of the last cabinet opened
     cabformat::CabinetSet set_;
 };
 
@@ -177,11 +177,11 @@ private:
 };
 
 // An unnamed file for what `cat` keeps until it is whole: in the temporary
-// folder, else in memory. Nothing of it outlives the process, however it ends.
+// directory, else in memory. Nothing of it outlives the process, however it ends.
 platform::UniqueFd UnnamedScratchFile() {
-    const char* folder = std::getenv("TMPDIR");
-    platform::UniqueFd fd(::open(folder != nullptr && *folder != '\0' ? folder : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC,
-                                 S_IRUSR | S_IWUSR));
+    const char* directory = std::getenv("TMPDIR");
+    platform::UniqueFd fd(::open(directory != nullptr && *directory != '\0' ? directory : "/tmp",
+                                 O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (!fd.valid()) {
         fd.reset(::memfd_create("cabfile-cat", MFD_CLOEXEC));
     }

@@ -51,7 +51,7 @@ CatResult CatEntries(const std::string& hostPath, const std::vector<std::size_t>
 
 // An entry's name as the cabinet stores it.
 struct StoredName {
-    std::string bytes;  // raw, '\' between folders
+    std::string bytes;  // raw, '\' between directories
     bool utf8 = false;  // flagged as UTF-8; otherwise in a code page the cabinet does not say
     // For an entry of the cabinet named that begins in an earlier part of
     // its set: the name of the part before, as its header gives it; else "".

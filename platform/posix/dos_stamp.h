@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Inside the Linux platform layer: the fields of an MS-DOS date and time
-// word pair, the stamp cabinets and FAT folders keep for a file, and the
+// word pair, the stamp cabinets and FAT directories keep for a file, and the
 // host time it names.
 #pragma once
 

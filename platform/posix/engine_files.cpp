@@ -53,11 +53,11 @@ constexpr std::size_t kSpillMoveBuffer = 1 << 20;
 
 std::function<void()> g_spillExhausted;
 
-// An unnamed file in `folder`: O_TMPFILE, else a named one unlinked at once.
-std::unique_ptr<cabformat::SpillStore> SpillFileIn(const std::string& folder) {
-    UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR));
+// An unnamed file in `directory`: O_TMPFILE, else a named one unlinked at once.
+std::unique_ptr<cabformat::SpillStore> SpillFileIn(const std::string& directory) {
+    UniqueFd fd(::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (!fd.valid()) {
-        std::string name = JoinHostPath(folder, "varnholt-spill-XXXXXX");
+        std::string name = JoinHostPath(directory, "varnholt-spill-XXXXXX");
         fd.reset(::mkostemp(name.data(), O_CLOEXEC));
         if (!fd.valid()) {
             return nullptr;
@@ -154,13 +154,13 @@ private:
 
 }  // namespace
 
-std::unique_ptr<cabformat::SpillStore> MakeSpillFile(const std::string& nearFolder) {
-    const char* folder = std::getenv("TMPDIR");
-    const std::string temporary = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+std::unique_ptr<cabformat::SpillStore> MakeSpillFile(const std::string& nearDirectory) {
+    const char* directory = std::getenv("TMPDIR");
+    const std::string temporary = directory != nullptr && *directory != '\0' ? directory : "/tmp";
     std::vector<std::function<std::unique_ptr<cabformat::SpillStore>()>> makers;
     makers.emplace_back([temporary] { return SpillFileIn(temporary); });
-    if (!nearFolder.empty()) {
-        makers.emplace_back([nearFolder] { return SpillFileIn(nearFolder); });
+    if (!nearDirectory.empty()) {
+        makers.emplace_back([nearDirectory] { return SpillFileIn(nearDirectory); });
     }
     makers.emplace_back([] { return std::make_unique<SpillMemory>(); });
     return std::make_unique<SpillChain>(std::move(makers));

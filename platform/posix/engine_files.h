@@ -39,13 +39,13 @@ constexpr std::size_t kSpillMemoryBound = 256u << 20;
 
 // Where the engine keeps decoded bytes a later entry needs, so that records
 // out of the data's order never cost a folder decoded again: an unnamed file
-// in the temporary folder ($TMPDIR, else /tmp); where that cannot be made or
-// fills, one in `nearFolder` (the output's file system; "" for none); then
+// in the temporary directory ($TMPDIR, else /tmp); where that cannot be made or
+// fills, one in `nearDirectory` (the output's file system; "" for none); then
 // memory up to kSpillMemoryBound. What one holds moves on to the next. Only
 // past all three does a write fail, and the engine decode again; the notice
 // given to OnSpillExhausted is then called, once per store. Nothing of any
 // of them outlives its descriptor, however the process ends.
-std::unique_ptr<cabformat::SpillStore> MakeSpillFile(const std::string& nearFolder = "");
+std::unique_ptr<cabformat::SpillStore> MakeSpillFile(const std::string& nearDirectory = "");
 
 // What a program that has somewhere to say it wants done when a spill store
 // gives up (see MakeSpillFile); nothing by default.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// File copy, the installer's folder and starting documents on Linux.
+// File copy, the installer's directory and starting documents on Linux.
 #include "platform/files.h"
 
 #include "platform/common/file_errors.h"
@@ -60,11 +60,11 @@ bool IsReadOnlyFile(const std::string& hostPath) {
 
 std::optional<std::string> FindOnPath(const std::string& program) {
     const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
     std::size_t start = 0;
-    while (start <= folders.size()) {
-        const std::size_t end = std::min(folders.find(':', start), folders.size());
-        std::string candidate = folders.substr(start, end - start);
+    while (start <= directories.size()) {
+        const std::size_t end = std::min(directories.find(':', start), directories.size());
+        std::string candidate = directories.substr(start, end - start);
         candidate = (candidate.empty() ? "." : candidate) + "/" + program;
         if (access(candidate.c_str(), X_OK) == 0 && !IsHostDirectory(candidate)) {
             return candidate;

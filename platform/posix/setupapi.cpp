@@ -97,21 +97,21 @@ public:
     }
 
 private:
-    // A folder on the way that does not exist is missing unless it was
-    // kept from being made: the handler's folder maker, like Windows, takes
-    // a folder it may not make for one that is there, and the system's
+    // A directory on the way that does not exist is missing unless it was
+    // kept from being made: the handler's directory maker, like Windows, takes
+    // a directory it may not make for one that is there, and the system's
     // refusal is then the reason to tell.
     uint32_t CreateFailure(int error) const {
         if (error == ENOENT) {
-            for (std::string folder = ParentDirectory(hostTarget_);; folder = ParentDirectory(folder)) {
+            for (std::string directory = ParentDirectory(hostTarget_);; directory = ParentDirectory(directory)) {
                 struct stat info {};
-                if (::stat(folder.c_str(), &info) == 0) {
-                    if (S_ISDIR(info.st_mode) && ::access(folder.c_str(), W_OK | X_OK) != 0 && errno == EACCES) {
+                if (::stat(directory.c_str(), &info) == 0) {
+                    if (S_ISDIR(info.st_mode) && ::access(directory.c_str(), W_OK | X_OK) != 0 && errno == EACCES) {
                         return ERROR_ACCESS_DENIED;
                     }
                     break;
                 }
-                if (folder == "/" || folder == ".") {
+                if (directory == "/" || directory == ".") {
                     break;
                 }
             }
@@ -127,7 +127,7 @@ private:
 
 // ---- Names ----
 
-// The folder of a drive path, up to and including its last '\' or '/'
+// The directory of a drive path, up to and including its last '\' or '/'
 // ("" when there is none), and the rest.
 std::pair<std::string, std::string> SplitDosPath(std::string_view dosPath) {
     const std::size_t last = dosPath.find_last_of("\\/");
@@ -137,12 +137,12 @@ std::pair<std::string, std::string> SplitDosPath(std::string_view dosPath) {
     return {std::string(dosPath.substr(0, last + 1)), std::string(dosPath.substr(last + 1))};
 }
 
-// `folder` ending in a separator: '\' is added unless it ends in '\' or '/'.
-std::string WithTrailingSeparator(std::string folder) {
-    if (folder.empty() || (folder.back() != '\\' && folder.back() != '/')) {
-        folder += '\\';
+// `directory` ending in a separator: '\' is added unless it ends in '\' or '/'.
+std::string WithTrailingSeparator(std::string directory) {
+    if (directory.empty() || (directory.back() != '\\' && directory.back() != '/')) {
+        directory += '\\';
     }
-    return folder;
+    return directory;
 }
 
 // ---- The walk ----
@@ -160,9 +160,9 @@ public:
         if (!hostPath) {
             throw WalkFailure{error != NO_ERROR ? error : ERROR_PATH_NOT_FOUND};
         }
-        auto [folder, file] = SplitDosPath(cabinetFile_);
+        auto [directory, file] = SplitDosPath(cabinetFile_);
         std::unique_ptr<cabformat::ByteSource> source = openFirst(*hostPath);
-        candidateFolder_ = std::move(folder);
+        candidateDirectory_ = std::move(directory);
         set_.openFirst(std::move(source), std::move(file));
         // A walk from the first cabinet of a set goes through the whole set;
         // one from a later cabinet reports that cabinet's entries only
@@ -179,9 +179,9 @@ private:
     std::optional<std::string> whereNext(const cabformat::Part& current, int attempt) override {
         const cabformat::CabinetHeader& header = current.header;
         if (attempt == 0) {
-            searchFolder_ = dosFolders_.back();
+            searchDirectory_ = dosDirectories_.back();
         } else {
-            const CABINET_INFO_A wanted{searchFolder_.c_str(), header.nextName.c_str(), header.nextDisk.c_str(),
+            const CABINET_INFO_A wanted{searchDirectory_.c_str(), header.nextName.c_str(), header.nextDisk.c_str(),
                                         header.setId, static_cast<uint16_t>(header.cabinetIndex + 1)};
             char newPath[MAX_PATH] = {};
             const uint32_t answer = notify(SPFILENOTIFY_NEEDNEWCABINET, reinterpret_cast<uintptr_t>(&wanted),
@@ -194,17 +194,17 @@ private:
                 throw WalkFailure{ERROR_INVALID_PARAMETER};  // no terminator in the buffer
             }
             if (length > 0) {
-                searchFolder_ = WithTrailingSeparator(std::string(newPath, length));
+                searchDirectory_ = WithTrailingSeparator(std::string(newPath, length));
             }
         }
-        candidateFolder_ = searchFolder_;
-        return DosPathToHostPath(searchFolder_ + header.nextName, nullptr);
+        candidateDirectory_ = searchDirectory_;
+        return DosPathToHostPath(searchDirectory_ + header.nextName, nullptr);
     }
 
     void joined(const cabformat::Part& part) override {
-        dosFolders_.push_back(candidateFolder_);
-        dosPaths_.push_back(candidateFolder_ + part.name);
-        const CABINET_INFO_A info{dosFolders_.back().c_str(), part.name.c_str(), part.diskName.c_str(),
+        dosDirectories_.push_back(candidateDirectory_);
+        dosPaths_.push_back(candidateDirectory_ + part.name);
+        const CABINET_INFO_A info{dosDirectories_.back().c_str(), part.name.c_str(), part.diskName.c_str(),
                                   part.header.setId, part.header.cabinetIndex};
         notify(SPFILENOTIFY_CABINETINFO, reinterpret_cast<uintptr_t>(&info), 0);  // the answer means nothing
     }
@@ -290,12 +290,12 @@ private:
     PSP_FILE_CALLBACK_A handler_;
     void* context_;
     WalkMemory& memory_;  // what the walk knows of the disk
-    // Each cabinet's drive folder (with its trailing separator) and path, by part.
-    std::vector<std::string> dosFolders_;
+    // Each cabinet's drive directory (with its trailing separator) and path, by part.
+    std::vector<std::string> dosDirectories_;
     std::vector<std::string> dosPaths_;
-    // Where the next cabinet is looked for, and the folder of the one offered last.
-    std::string searchFolder_;
-    std::string candidateFolder_;
+    // Where the next cabinet is looked for, and the directory of the one offered last.
+    std::string searchDirectory_;
+    std::string candidateDirectory_;
     std::string convertedName_;
     std::string hostTarget_;  // of the entry written last
     cabformat::CabinetSet set_;
