@@ -103,8 +103,7 @@ void WalkMemory::noteMade(const std::string& hostPath) {
     count(1);
     made_.insert(FoldedPathHash(hostPath));
     if (const auto found = listings_.find(ParentDirectory(hostPath)); found != listings_.end()) {
-        count(1);
-        AddName(found->second, LastComponent(hostPath));
+        AddName(found->second, LastComponent(hostPath));  // counted as the mark of what was made
     }
 }
 
@@ -129,7 +128,7 @@ DirectoryListing* WalkMemory::listing(const std::string& hostDirectory) {
     if (!ReadNames(hostDirectory, read)) {
         return nullptr;
     }
-    count(read.folded.size() + 1);
+    count(1);  // a listing is one directory's names: its size is the directory's, not the walk's
     return &listings_.emplace(hostDirectory, std::move(read)).first->second;
 }
 

@@ -17,7 +17,9 @@
 // between a look-up and the write never was.
 //
 // One policy holds for all of it: at most kWalkMemoryMarks marks of every
-// kind together; past that the walk forgets everything at once and learns
+// kind together (a listing counts as one: it costs what its directory
+// holds, and writing into directories another run filled must not make the
+// walk forget what it made); past that the walk forgets everything at once and learns
 // it again from the disk, so nothing it still holds was learnt on the far
 // side of a forgetting. Hashes are FNV-1a (hash_marks.h).
 #pragma once
